@@ -1,0 +1,41 @@
+# Thin wrapper over the CMake presets. `make run` and `make test` set up a
+# fresh machine first (scripts/install-deps installs missing Debian packages).
+JOBS ?= $(shell nproc)
+CTEST_ARGS ?=
+
+.PHONY: deps build run test sanitize-test bench fuzz format clean
+
+deps:
+	@scripts/install-deps
+
+build: deps
+	cmake --preset default
+	cmake --build build -j $(JOBS)
+
+run: build
+	./build/fotoimport
+
+test: build
+	ctest --test-dir build --output-on-failure -j $(JOBS) $(CTEST_ARGS)
+
+sanitize-test: deps
+	cmake --preset sanitize
+	cmake --build build-sanitize -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+		ctest --test-dir build-sanitize --output-on-failure -j $(JOBS) -LE e2e $(CTEST_ARGS)
+
+bench: deps
+	cmake --preset bench
+	cmake --build build-bench -j $(JOBS)
+	@for b in build-bench/bench/bench_*; do [ -x "$$b" ] && "$$b" || exit 1; done
+
+fuzz: deps
+	cmake --preset fuzz
+	cmake --build build-fuzz -j $(JOBS)
+	@echo "Fuzzers are in build-fuzz/fuzz/ (for example: build-fuzz/fuzz/fuzz_exif -max_total_time=600 fuzz/corpus/fuzz_exif)"
+
+format:
+	cmake --build build --target format
+
+clean:
+	rm -rf build build-sanitize build-bench build-fuzz
