@@ -1,0 +1,32 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+/// What became of one photo handed to the orientation correction.
+enum class TCorrectionOutcome
+{
+    Corrected, ///< saved again, upright
+    Skipped,   ///< left as it is on purpose (nothing to do, or it cannot be turned)
+    Failed     ///< could not be corrected; the transferred copy is unchanged
+};
+
+/// Turns transferred photos upright. Holds the bitmaps of the last correction
+/// (the decoded photo, the rendered one and the bridge to the encoder) for
+/// the life of the main window.
+class TOrientationCorrector
+{
+public:
+    TOrientationCorrector();
+    ~TOrientationCorrector();
+    TOrientationCorrector(const TOrientationCorrector&) = delete;
+    TOrientationCorrector& operator=(const TOrientationCorrector&) = delete;
+
+    /// Renders the photo at targetFile upright for its EXIF orientation
+    /// (greater than 1) and saves it back in place. Never throws.
+    TCorrectionOutcome Correct(const std::string& targetFile, int orientation);
+
+private:
+    struct TImpl;
+    std::unique_ptr<TImpl> FImpl;
+};
