@@ -8,6 +8,7 @@
 #include "platform/Classes.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -120,19 +121,16 @@ public:
     std::string ClassName() const override { return "TJPEGImage"; }
 
 private:
-    friend struct TJPEGDecoder;
-    friend struct TJPEGEncoder;
+    friend struct TJPEGCodec;
 
     void ResetCompressed();
-    void ResetBitmap() const;
-    void FreeBitmap();
-    void Decode() const;
+    /// Drops the decoded bitmap when it can be decoded again from compressed bytes.
+    void DropDecodedBitmap();
     void ReportProgress(TProgressStage stage, uint8_t percent, bool redraw, const TRect& rect) const;
 
     std::shared_ptr<TJPEGData> FImage;
     mutable std::unique_ptr<TBitmap> FBitmap;
     TPalette FWorkingPalette;
-    bool FHasWorkingPalette = false;
     TJPEGDefaults FOptions;
 };
 
@@ -141,3 +139,7 @@ private:
 void RegisterJpegFormats();
 /// Removes every registry entry of TJPEGImage.
 void UnregisterJpegFormats();
+
+/// Millisecond tick source of the progress reports (a monotonic clock unless
+/// replaced, e.g. by tests).
+extern std::function<uint64_t()> JpegTickCount;
