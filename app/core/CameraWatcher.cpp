@@ -1,0 +1,301 @@
+#include "app/core/CameraWatcher.h"
+
+#include "meta/phJpegInfo.h"
+
+#include <cstdio>
+#include <exception>
+
+namespace {
+
+const char* const kCameraFolder = "DCIM";
+const char* const kPhotoMask = "*.jpg";
+const char* const kTargetFolder = "Eigene Bilder";
+
+bool SameText(const std::string& a, const std::string& b)
+{
+    return TStringList::CompareText(a, b) == 0;
+}
+
+/// The first line, in list order, whose name (the text before its first "=")
+/// equals name without regard to case; its value goes to value.
+bool FindLine(const TStringList& list, const std::string& name, std::string& value)
+{
+    for (const std::string& line : list.Items()) {
+        const size_t eq = line.find('=');
+        if (eq != std::string::npos && SameText(line.substr(0, eq), name)) {
+            value = line.substr(eq + 1);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool IsLeapYear(int year)
+{
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+int DaysInMonth(int year, int month)
+{
+    static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
+}
+
+std::string Count(int n, const char* text)
+{
+    return std::to_string(n) + text;
+}
+
+} // namespace
+
+std::string DayFolderFromDate(const TLocalDate& date)
+{
+    if (date.Year < 1 || date.Year > 9999 || date.Month < 1 || date.Month > 12 || date.Day < 1 ||
+        date.Day > DaysInMonth(date.Year, date.Month))
+        return {};
+    char text[48];
+    std::snprintf(text, sizeof text, "%04d%02d%02d", date.Year, date.Month, date.Day);
+    return text;
+}
+
+std::string DayFolderFromExifDate(const std::string& value)
+{
+    // The date is the first ten characters, "YYYY:MM:DD", with the colons removed.
+    if (value.size() < 10)
+        return {};
+    std::string digits;
+    for (size_t i = 0; i < 10; ++i) {
+        if (value[i] != ':')
+            digits += value[i];
+    }
+    if (digits.size() != 8)
+        return {};
+    for (const char c : digits) {
+        if (c < '0' || c > '9')
+            return {};
+    }
+    const auto number = [&](size_t at, size_t n) { return std::stoi(digits.substr(at, n)); };
+    return DayFolderFromDate(TLocalDate{number(0, 4), number(4, 2), number(6, 2)});
+}
+
+int OrientationFromValue(const std::string& value)
+{
+    return value.size() == 1 && value[0] >= '0' && value[0] <= '9' ? value[0] - '0' : 0;
+}
+
+TCameraWatcher::TCameraWatcher(TPlatform& platform, TWatcherView& view)
+    : FPlatform(platform)
+    , FView(view)
+{
+}
+
+void TCameraWatcher::FormCreate()
+{
+    FCameraHandled = false;
+}
+
+void TCameraWatcher::Timer1Timer()
+{
+    FCameraFound = false;
+    FPlatform.RefreshDrives();
+    // Every letter is looked at; the last one that qualifies wins.
+    for (char letter = 'E'; letter <= 'Z'; ++letter) {
+        if (!FPlatform.DriveIsReady(letter))
+            continue;
+        const std::string root = FPlatform.DriveRoot(letter);
+        if (root.empty())
+            continue;
+        const std::string path = FPlatform.JoinPath(root, kCameraFolder);
+        if (FPlatform.DirectoryExists(path)) {
+            FCameraFound = true;
+            FCameraPath = path;
+        }
+    }
+
+    if (!FCameraFound) {
+        FCameraHandled = false;
+        FView.SetButton2Enabled(false);
+        FView.SetTrayHint("Warte auf Kamera");
+        FView.SetCaption("Warte auf Kamera");
+        FView.SetLabel1("Keine Kamera gefunden");
+        FView.SetStatusPanel(0, "Keine Kamera gefunden");
+        FView.SetStatusPanel(1, "");
+        FView.SetBeendenEnabled(true);
+        return;
+    }
+    if (FCameraHandled)
+        return;
+
+    FView.ShowMainWindow();
+    FPlatform.FindFiles(FCameraPath, kPhotoMask, FPhotoList, true, true);
+    FView.SetProgressMax(FPhotoList.Count());
+    FView.SetButton2Enabled(true);
+    FView.SetTrayHint("Hole Fotos");
+    FView.SetCaption("Hole Fotos");
+    const std::string found = Count(FPhotoList.Count(), " Fotos gefunden");
+    FView.SetLabel1(found);
+    FView.SetStatusPanel(0, found);
+}
+
+void TCameraWatcher::Button1Click()
+{
+    FView.SetTimer1Enabled(true);
+    FCameraHandled = true;
+    FView.SetLabel1("Warte auf Fotos...");
+    FView.SetProgressPosition(0);
+    FView.HideMainWindow();
+    FView.SetCheckBox1("Wenn möglich Bilder drehen", true);
+}
+
+void TCameraWatcher::Button2Click()
+{
+    FView.SetTimer1Enabled(false);
+    FView.SetButton2Enabled(false);
+    TStringList metaList;
+    const std::string documents = FPlatform.DocumentsFolder();
+    FTargetBase = documents.empty() ? std::string(1, FPlatform.PathDelim()) + kTargetFolder
+                                    : FPlatform.JoinPath(documents, kTargetFolder);
+    FRotatedCount = 0;
+    FTransferredCount = 0;
+    FFailedCount = 0;
+
+    const int n = FPhotoList.Count();
+    if (n > 0 && !FCameraHandled) {
+        FView.ShowMainWindow();
+        // Without a documents folder there is no place of the user's to write
+        // to; a missing "Eigene Bilder" is made here, with its parents.
+        const bool targetBaseReady = !documents.empty() && FPlatform.ForceDirectories(FTargetBase);
+        for (int i = 0; i < n; ++i)
+            TransferPhoto(FPhotoList[i], metaList, targetBaseReady);
+    }
+    EndRun();
+}
+
+bool TCameraWatcher::ReadMetadata(const std::string& photo, TStringList& metaList)
+{
+    // A photo whose metadata cannot be read is still a photo: it counts as
+    // undated, and the run goes on.
+    try {
+        return ReadPhotoInfo(photo, metaList);
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+void TCameraWatcher::TransferPhoto(const std::string& photo, TStringList& metaList, bool targetBaseReady)
+{
+    metaList.Clear();
+    metaList.SetSorted(true);
+
+    bool dated = false;
+    if (!ReadMetadata(photo, metaList)) {
+        FPhotoOrientation = 0;
+    } else {
+        std::string value;
+        if (FindLine(metaList, "Orientation", value)) {
+            FPhotoOrientation = OrientationFromValue(value);
+            FView.SetCheckBox1("Bilder werden gedreht", true);
+        } else {
+            FPhotoOrientation = 0;
+            FView.SetCheckBox1("Auto-Drehen wird nicht unterstützt", false);
+        }
+        if (FindLine(metaList, "DateTimeOriginal", value)) {
+            const std::string day = DayFolderFromExifDate(value);
+            if (!day.empty()) {
+                FDayFolder = FPlatform.JoinPath(FTargetBase, day);
+                dated = true;
+            }
+        }
+    }
+    if (!dated) {
+        // Cameras stamp the file with the time they wrote the photo: the next
+        // best date for a photo without a usable one.
+        TLocalDate date;
+        if (FPlatform.FileModifiedDate(photo, date)) {
+            const std::string day = DayFolderFromDate(date);
+            if (!day.empty()) {
+                FDayFolder = FPlatform.JoinPath(FTargetBase, day);
+                dated = true;
+            }
+        }
+    }
+
+    const TPhotoResult result = PlacePhoto(photo, dated, targetBaseReady);
+    if (result == TPhotoResult::Transferred)
+        ++FTransferredCount;
+    else if (result == TPhotoResult::Failed)
+        ++FFailedCount;
+
+    const std::string copied = Count(FTransferredCount, " Fotos kopiert");
+    FView.SetLabel1(copied);
+    FView.SetStatusPanel(0, copied);
+    FView.SetProgressPosition(FTransferredCount);
+    FView.Repaint();
+
+    if (FPhotoOrientation > 1 && FView.CheckBox1Checked() && result == TPhotoResult::Transferred) {
+        switch (CorrectPhoto(FTargetFile, FPhotoOrientation)) {
+        case TCorrectionOutcome::Corrected:
+            ++FRotatedCount;
+            FView.SetStatusPanel(1, Count(FRotatedCount, " Fotos gedreht"));
+            break;
+        case TCorrectionOutcome::Failed:
+            ++FFailedCount;
+            break;
+        case TCorrectionOutcome::Skipped:
+            break;
+        }
+    }
+}
+
+TCameraWatcher::TPhotoResult TCameraWatcher::PlacePhoto(const std::string& photo, bool dated,
+                                                        bool targetBaseReady)
+{
+    if (!dated)
+        return TPhotoResult::Failed;
+    if (targetBaseReady)
+        FPlatform.CreateDir(FDayFolder);
+    const std::string name = FPlatform.ExtractFileName(photo);
+    FTargetFile = FPlatform.JoinPath(FDayFolder, name);
+    if (name.empty() || name == "." || name == "..")
+        return TPhotoResult::Failed;
+
+    const bool move = FView.RadioButton2Checked();
+    const bool copy = FView.RadioButton1Checked();
+    if (!move && !copy)
+        return TPhotoResult::Skipped;
+    // A photo already at its place is left alone, on the card as well.
+    if (FPlatform.FileExists(FTargetFile))
+        return TPhotoResult::Skipped;
+    if (!targetBaseReady)
+        return TPhotoResult::Failed;
+    const bool done =
+        move ? FPlatform.MovePhoto(photo, FTargetFile) : FPlatform.CopyNoOverwrite(photo, FTargetFile);
+    return done ? TPhotoResult::Transferred : TPhotoResult::Failed;
+}
+
+bool TCameraWatcher::ReadPhotoInfo(const std::string& photo, TStringList& metaList)
+{
+    return ReadExifInfo(photo, metaList);
+}
+
+TCorrectionOutcome TCameraWatcher::CorrectPhoto(const std::string& targetFile, int orientation)
+{
+    return FCorrector.Correct(targetFile, orientation);
+}
+
+void TCameraWatcher::EndRun()
+{
+    FCameraFound = false;
+    FCameraHandled = true;
+    const bool failures = FFailedCount > 0;
+    FView.SetTrayHint(failures ? "Fehler bei der Übertragung" : "Fotos übertragen");
+    FView.SetCaption("Übertragung beendet");
+    if (failures) {
+        FView.SetLabel1("Übertragung mit Fehlern beendet");
+        FView.SetStatusPanel(0, Count(FFailedCount, " Fotos nicht übertragen"));
+    } else {
+        FView.SetLabel1(FTransferredCount >= 1 ? "Übertragung beendet" : "Keine neuen Fotos vorhanden");
+    }
+    FView.SetBeendenEnabled(true);
+    FView.SetButton2Enabled(false);
+}

@@ -1,0 +1,95 @@
+#pragma once
+
+#include "app/core/Correction.h"
+#include "app/core/WatcherView.h"
+#include "platform/Platform.h"
+#include "platform/StringList.h"
+
+#include <string>
+
+/// The day folder name YYYYMMDD of an EXIF date-time text
+/// ("2005:07:14 10:22:33"): its first ten characters without the colons,
+/// when they form eight digits naming a real calendar day. Empty otherwise,
+/// so that no text from a card can name a folder of its own choosing.
+std::string DayFolderFromExifDate(const std::string& value);
+/// The day folder name YYYYMMDD of a calendar day; empty when it is no real day.
+std::string DayFolderFromDate(const TLocalDate& date);
+/// The orientation of an EXIF Orientation value text: the value when it is
+/// exactly one digit, else 0 (no orientation).
+int OrientationFromValue(const std::string& value);
+
+/// The camera watcher: the state of the main window (flags, paths, the photo
+/// list) and the handlers that drive it. Everything it shows goes through the
+/// view, everything it asks of the system through the platform; both must
+/// outlive the watcher.
+class TCameraWatcher
+{
+public:
+    TCameraWatcher(TPlatform& platform, TWatcherView& view);
+    virtual ~TCameraWatcher() = default;
+    TCameraWatcher(const TCameraWatcher&) = delete;
+    TCameraWatcher& operator=(const TCameraWatcher&) = delete;
+
+    /// Window creation: the present attachment is not handled yet.
+    void FormCreate();
+    /// The one-second tick: looks for a card on the drives E..Z (the highest
+    /// letter wins) and, while its attachment is not handled, shows the
+    /// window and lists the card's photos.
+    void Timer1Timer();
+    /// "Fenster Schliessen": hides the window and re-arms the watcher.
+    void Button1Click();
+    /// "Fotos kopieren": copies or moves every listed photo into its day
+    /// folder, synchronously, then ends in the transfer-finished state.
+    void Button2Click();
+
+    bool CameraFound() const { return FCameraFound; }
+    bool CameraHandled() const { return FCameraHandled; }
+    const std::string& CameraPath() const { return FCameraPath; }
+    /// The photos of the card in discovery order (the invisible list box).
+    const TStringList& PhotoList() const { return FPhotoList; }
+    const std::string& TargetBase() const { return FTargetBase; }
+    const std::string& DayFolder() const { return FDayFolder; }
+    const std::string& TargetFile() const { return FTargetFile; }
+    int PhotoOrientation() const { return FPhotoOrientation; }
+
+    /// Counts of the last transfer run.
+    int TransferredCount() const { return FTransferredCount; }
+    int RotatedCount() const { return FRotatedCount; }
+    int FailedCount() const { return FFailedCount; }
+
+protected:
+    /// Reads the photo's EXIF entries into metaList as Name=Value lines; may throw.
+    virtual bool ReadPhotoInfo(const std::string& photo, TStringList& metaList);
+    /// Hands a transferred photo to the orientation correction.
+    virtual TCorrectionOutcome CorrectPhoto(const std::string& targetFile, int orientation);
+
+private:
+    enum class TPhotoResult
+    {
+        Transferred,
+        Skipped,
+        Failed
+    };
+
+    void TransferPhoto(const std::string& photo, TStringList& metaList, bool targetBaseReady);
+    bool ReadMetadata(const std::string& photo, TStringList& metaList);
+    TPhotoResult PlacePhoto(const std::string& photo, bool dated, bool targetBaseReady);
+    void EndRun();
+
+    TPlatform& FPlatform;
+    TWatcherView& FView;
+    TOrientationCorrector FCorrector;
+
+    bool FCameraFound = false;
+    bool FCameraHandled = false;
+    std::string FCameraPath;
+    TStringList FPhotoList;
+    std::string FTargetBase;
+    std::string FDayFolder;
+    std::string FTargetFile;
+    int FPhotoOrientation = 0;
+
+    int FTransferredCount = 0;
+    int FRotatedCount = 0;
+    int FFailedCount = 0;
+};

@@ -1,0 +1,88 @@
+#pragma once
+
+#include "app/core/CameraWatcher.h"
+#include "tests/support/ExifJpeg.h"
+#include "tests/support/FakePlatform.h"
+#include "tests/support/RecordingView.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+/// The watcher with its two hand-overs open to the test: the metadata read
+/// (by default the real reader) and the orientation correction.
+class TTestWatcher : public TCameraWatcher
+{
+public:
+    using TCameraWatcher::TCameraWatcher;
+
+    std::function<bool(const std::string&, TStringList&)> ReadHook;
+    TCorrectionOutcome CorrectionOutcome = TCorrectionOutcome::Skipped;
+    std::vector<std::pair<std::string, int>> Corrections;
+
+protected:
+    bool ReadPhotoInfo(const std::string& photo, TStringList& metaList) override
+    {
+        return ReadHook ? ReadHook(photo, metaList) : TCameraWatcher::ReadPhotoInfo(photo, metaList);
+    }
+    TCorrectionOutcome CorrectPhoto(const std::string& targetFile, int orientation) override
+    {
+        Corrections.emplace_back(targetFile, orientation);
+        return CorrectionOutcome;
+    }
+};
+
+/// Volumes and the documents folder as temporary folders.
+class WatcherTest : public ::testing::Test
+{
+protected:
+    WatcherTest()
+        : Platform(Tmp / "home/Documents")
+        , Watcher(Platform, View)
+    {
+        Watcher.FormCreate();
+    }
+
+    /// A volume with a DCIM folder for letter; returns the DCIM path.
+    std::string AddCard(char letter, bool ready = true)
+    {
+        const std::string root = Tmp / (std::string("vol_") + letter);
+        std::filesystem::create_directories(root + "/DCIM");
+        Platform.AddDrive(letter, root, ready);
+        return root + "/DCIM";
+    }
+    /// Writes a photo below dcim and returns its bytes.
+    std::string AddPhoto(const std::string& dcim, const std::string& relative, const TExifPhoto& photo = {})
+    {
+        const std::string bytes = BuildExifJpeg(photo);
+        WriteFile(dcim + "/" + relative, bytes);
+        return bytes;
+    }
+    std::string Base() const { return Tmp / "home/Documents/Eigene Bilder"; }
+    /// Ticks once, expecting the card to be found, and runs the transfer.
+    void Transfer()
+    {
+        Watcher.Timer1Timer();
+        ASSERT_TRUE(Watcher.CameraFound());
+        Watcher.Button2Click();
+    }
+    static TExifPhoto Dated(const std::string& date, unsigned seed = 1,
+                            std::vector<uint16_t> orientation = {})
+    {
+        TExifPhoto p;
+        p.DateTimeOriginal = date;
+        p.Seed = seed;
+        p.Orientation = std::move(orientation);
+        return p;
+    }
+
+    TTempDir Tmp;
+    TFakePlatform Platform;
+    TRecordingView View;
+    TTestWatcher Watcher;
+};

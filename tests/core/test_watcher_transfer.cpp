@@ -1,0 +1,188 @@
+#include "tests/core/WatcherFixture.h"
+
+#include <sys/stat.h>
+
+namespace {
+
+time_t ModifiedTime(const std::string& path)
+{
+    struct stat st
+    {
+    };
+    ::stat(path.c_str(), &st);
+    return st.st_mtime;
+}
+
+TEST_F(WatcherTest, CopyPutsEveryPhotoIntoItsDayFolderAndKeepsTheCard)
+{
+    const std::string dcim = AddCard('K');
+    const std::string a = AddPhoto(dcim, "100TEST/IMG_0001.JPG", Dated("2005:07:14 10:22:33", 1));
+    const std::string b = AddPhoto(dcim, "100TEST/sub/IMG_0002.JPG", Dated("2006:01:02 08:00:00", 2));
+    SetModifiedTime(dcim + "/100TEST/IMG_0001.JPG", 2010, 3, 4);
+
+    Transfer();
+    EXPECT_EQ(Watcher.TargetBase(), Base());
+    EXPECT_EQ(ReadFile(Base() + "/20050714/IMG_0001.JPG"), a);
+    EXPECT_EQ(ReadFile(Base() + "/20060102/IMG_0002.JPG"), b);
+    EXPECT_EQ(ModifiedTime(Base() + "/20050714/IMG_0001.JPG"), ModifiedTime(dcim + "/100TEST/IMG_0001.JPG"));
+    EXPECT_EQ(ListTree(Base()), (std::vector<std::string>{"20050714/IMG_0001.JPG", "20060102/IMG_0002.JPG"}))
+        << "no temporary file is left behind";
+    EXPECT_TRUE(PathExists(dcim + "/100TEST/IMG_0001.JPG"));
+    EXPECT_TRUE(PathExists(dcim + "/100TEST/sub/IMG_0002.JPG"));
+
+    EXPECT_EQ(Watcher.DayFolder(), Base() + "/20060102");
+    EXPECT_EQ(Watcher.TargetFile(), Base() + "/20060102/IMG_0002.JPG");
+    EXPECT_EQ(Watcher.TransferredCount(), 2);
+    EXPECT_EQ(View.Label1History[View.Label1History.size() - 2], "2 Fotos kopiert");
+    EXPECT_EQ(View.Label1, "Übertragung beendet");
+    EXPECT_EQ(View.Panels[0], "2 Fotos kopiert");
+    EXPECT_EQ(View.Caption, "Übertragung beendet");
+    EXPECT_EQ(View.TrayHint, "Fotos übertragen");
+    EXPECT_EQ(View.ProgressPosition, 2);
+    EXPECT_EQ(View.RepaintCount, 2);
+    EXPECT_FALSE(View.Timer1Enabled);
+    EXPECT_FALSE(View.Button2Enabled);
+    EXPECT_TRUE(Watcher.CameraHandled());
+
+    // The same card again, after the watcher was re-armed: nothing new.
+    Watcher.Button1Click();
+    Platform.SetReady('K', false);
+    Watcher.Timer1Timer();
+    Platform.SetReady('K', true);
+    Transfer();
+    EXPECT_EQ(Watcher.TransferredCount(), 0);
+    EXPECT_EQ(Watcher.FailedCount(), 0);
+    EXPECT_EQ(View.Label1, "Keine neuen Fotos vorhanden");
+    EXPECT_EQ(View.TrayHint, "Fotos übertragen");
+}
+
+TEST_F(WatcherTest, MoveTakesTransferredPhotosOffTheCardAndLeavesSkippedOnes)
+{
+    const std::string dcim = AddCard('E');
+    const std::string a = AddPhoto(dcim, "a.jpg", Dated("2005:07:14 10:22:33", 1));
+    AddPhoto(dcim, "b.jpg", Dated("2005:07:14 10:22:34", 2));
+    WriteFile(Base() + "/20050714/b.jpg", "already here");
+    View.MoveMode = true;
+
+    Transfer();
+    EXPECT_FALSE(PathExists(dcim + "/a.jpg"));
+    EXPECT_EQ(ReadFile(Base() + "/20050714/a.jpg"), a);
+    EXPECT_TRUE(PathExists(dcim + "/b.jpg"));
+    EXPECT_EQ(ReadFile(Base() + "/20050714/b.jpg"), "already here") << "an existing file is never replaced";
+    EXPECT_EQ(Watcher.TransferredCount(), 1);
+    EXPECT_EQ(Watcher.FailedCount(), 0);
+    EXPECT_EQ(View.Label1, "Übertragung beendet");
+}
+
+TEST_F(WatcherTest, ThreePhotosOneAlreadyPresentEndsAtTwoOfThree)
+{
+    const std::string dcim = AddCard('E');
+    for (int i = 1; i <= 3; ++i)
+        AddPhoto(dcim, "p" + std::to_string(i) + ".jpg",
+                 Dated("2005:07:14 10:22:33", static_cast<unsigned>(i)));
+    WriteFile(Base() + "/20050714/p2.jpg", "older");
+
+    Transfer();
+    EXPECT_EQ(View.ProgressMax, 3);
+    EXPECT_EQ(View.ProgressPosition, 2);
+    ASSERT_EQ(View.Label1History.size(), 5u);
+    EXPECT_EQ(View.Label1History[3], "2 Fotos kopiert");
+    EXPECT_EQ(View.Label1History[4], "Übertragung beendet");
+    EXPECT_EQ(ReadFile(Base() + "/20050714/p2.jpg"), "older");
+}
+
+TEST_F(WatcherTest, SameNameFromTwoFoldersOnOneDayOnlyFirstIsTransferred)
+{
+    const std::string dcim = AddCard('E');
+    const std::string first = AddPhoto(dcim, "IMG_1.JPG", Dated("2005:07:14 10:00:00", 1));
+    AddPhoto(dcim, "100A/sub/x.jpg", Dated("2005:07:15 10:00:00", 3));
+    AddPhoto(dcim, "101B/IMG_1.JPG", Dated("2005:07:14 11:00:00", 2));
+
+    Transfer();
+    EXPECT_EQ(ReadFile(Base() + "/20050714/IMG_1.JPG"), first);
+    EXPECT_EQ(Watcher.TransferredCount(), 2);
+    EXPECT_EQ(Watcher.FailedCount(), 0) << "a photo already at its place is skipped, not failed";
+}
+
+TEST_F(WatcherTest, CheckBoxCaptionFollowsEachPhotosOrientationLine)
+{
+    const std::string dcim = AddCard('E');
+    // One photo per folder level, so the listing order is fixed.
+    AddPhoto(dcim, "1.jpg", Dated("2005:07:14 10:00:00", 1, {1}));
+    AddPhoto(dcim, "a/2.jpg", Dated("2005:07:14 10:00:01", 2));
+    AddPhoto(dcim, "a/b/3.jpg", Dated("2005:07:14 10:00:02", 3, {6}));
+    AddPhoto(dcim, "a/b/c/4.jpg", Dated("2005:07:14 10:00:03", 4));
+
+    Transfer();
+    EXPECT_EQ(View.CheckBox1History,
+              (std::vector<std::string>{"Bilder werden gedreht", "Auto-Drehen wird nicht unterstützt",
+                                        "Bilder werden gedreht", "Auto-Drehen wird nicht unterstützt"}));
+    EXPECT_FALSE(View.CheckBox1Enabled) << "the caption stays as the last photo left it";
+    ASSERT_EQ(Watcher.Corrections.size(), 1u);
+    EXPECT_EQ(Watcher.Corrections[0], std::make_pair(Base() + "/20050714/3.jpg", 6));
+
+    Watcher.Button1Click();
+    EXPECT_EQ(View.CheckBox1Caption, "Wenn möglich Bilder drehen");
+    EXPECT_TRUE(View.CheckBox1Enabled);
+}
+
+TEST_F(WatcherTest, CorrectionIsAskedOnlyForTurnedPhotosTransferredNowWithTheOptionOn)
+{
+    const std::string dcim = AddCard('E');
+    AddPhoto(dcim, "a.jpg", Dated("2005:07:14 10:00:00", 1, {6}));
+    AddPhoto(dcim, "b.jpg", Dated("2005:07:14 10:00:01", 2, {8}));
+    AddPhoto(dcim, "c.jpg", Dated("2005:07:14 10:00:02", 3, {1}));
+    WriteFile(Base() + "/20050714/b.jpg", "present");
+    Watcher.CorrectionOutcome = TCorrectionOutcome::Corrected;
+
+    Transfer();
+    ASSERT_EQ(Watcher.Corrections.size(), 1u) << "b was skipped, c needs no turn";
+    EXPECT_EQ(Watcher.Corrections[0].first, Base() + "/20050714/a.jpg");
+    EXPECT_EQ(Watcher.RotatedCount(), 1);
+    EXPECT_EQ(View.Panels[1], "1 Fotos gedreht");
+
+    // The option off: nothing is handed over.
+    Watcher.Button1Click();
+    Platform.SetReady('E', false);
+    Watcher.Timer1Timer();
+    Platform.SetReady('E', true);
+    AddPhoto(dcim, "d.jpg", Dated("2005:07:14 10:00:03", 4, {3}));
+    View.CheckBox1IsChecked = false;
+    Watcher.Corrections.clear();
+    Transfer();
+    EXPECT_TRUE(Watcher.Corrections.empty());
+    EXPECT_EQ(Watcher.RotatedCount(), 0);
+
+    // A correction that fails makes the run end with errors.
+    Watcher.Button1Click();
+    Platform.SetReady('E', false);
+    Watcher.Timer1Timer();
+    Platform.SetReady('E', true);
+    AddPhoto(dcim, "e.jpg", Dated("2005:07:14 10:00:04", 5, {6}));
+    View.CheckBox1IsChecked = true;
+    Watcher.CorrectionOutcome = TCorrectionOutcome::Failed;
+    Transfer();
+    EXPECT_EQ(Watcher.FailedCount(), 1);
+    EXPECT_EQ(View.Label1, "Übertragung mit Fehlern beendet");
+}
+
+TEST_F(WatcherTest, MetadataListIsSortedSoTheFirstOrientationLineInSortedOrderCounts)
+{
+    const std::string dcim = AddCard('E');
+    AddPhoto(dcim, "a.jpg");
+    bool sortedAtCall = false;
+    Watcher.ReadHook = [&](const std::string&, TStringList& list) {
+        sortedAtCall = list.Sorted() && list.Count() == 0;
+        list.Add("Orientation=6");
+        list.Add("DateTimeOriginal=2005:07:14 10:22:33");
+        list.Add("Orientation=1");
+        return true;
+    };
+    Transfer();
+    EXPECT_TRUE(sortedAtCall);
+    EXPECT_EQ(Watcher.PhotoOrientation(), 1);
+    EXPECT_TRUE(Watcher.Corrections.empty());
+    EXPECT_TRUE(PathExists(Base() + "/20050714/a.jpg"));
+}
+
+} // namespace

@@ -1,0 +1,85 @@
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sys/stat.h>
+#include <utime.h>
+
+namespace fs = std::filesystem;
+
+TTempDir::TTempDir()
+{
+    std::string pattern = (fs::temp_directory_path() / "fotoimport-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error("cannot create a temporary folder");
+    FPath = pattern;
+}
+
+TTempDir::~TTempDir()
+{
+    std::error_code ignored;
+    fs::remove_all(FPath, ignored);
+}
+
+void WriteFile(const std::string& path, const std::string& data)
+{
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(data.data(), static_cast<std::streamsize>(data.size()));
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
+}
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool PathExists(const std::string& path)
+{
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+void SetModifiedTime(const std::string& path, int year, int month, int day, int hour)
+{
+    std::tm local{};
+    local.tm_year = year - 1900;
+    local.tm_mon = month - 1;
+    local.tm_mday = day;
+    local.tm_hour = hour;
+    local.tm_isdst = -1;
+    const time_t t = std::mktime(&local);
+    const utimbuf times{t, t};
+    if (::utime(path.c_str(), &times) != 0)
+        throw std::runtime_error("cannot set the time of " + path);
+}
+
+std::vector<std::string> ListTree(const std::string& root)
+{
+    std::vector<std::string> out;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(root, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        if (!it->is_directory() || it->is_symlink())
+            out.push_back(fs::relative(it->path(), root).string());
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+std::string PatternBytes(size_t size, unsigned seed)
+{
+    std::string out(size, '\0');
+    unsigned x = seed * 2654435761u + 1u;
+    for (char& c : out) {
+        x = x * 1103515245u + 12345u;
+        c = static_cast<char>(x >> 24);
+    }
+    return out;
+}

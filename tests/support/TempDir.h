@@ -1,0 +1,35 @@
+#pragma once
+
+#include <ctime>
+#include <string>
+#include <vector>
+
+/// A fresh folder under the system's temporary folder, removed with all its
+/// contents when the object goes out of scope.
+class TTempDir
+{
+public:
+    TTempDir();
+    ~TTempDir();
+    TTempDir(const TTempDir&) = delete;
+    TTempDir& operator=(const TTempDir&) = delete;
+
+    const std::string& Path() const { return FPath; }
+    /// Path() joined with a relative path.
+    std::string operator/(const std::string& relative) const { return FPath + "/" + relative; }
+
+private:
+    std::string FPath;
+};
+
+/// Writes data to path, creating missing parent folders.
+void WriteFile(const std::string& path, const std::string& data);
+/// The whole content of path; empty when it cannot be read.
+std::string ReadFile(const std::string& path);
+bool PathExists(const std::string& path);
+/// Sets the modification time of path to the given local date and time.
+void SetModifiedTime(const std::string& path, int year, int month, int day, int hour = 12);
+/// Every file and symbolic link below root as a path relative to it, sorted.
+std::vector<std::string> ListTree(const std::string& root);
+/// A deterministic byte pattern of the given size.
+std::string PatternBytes(size_t size, unsigned seed);
