@@ -3,7 +3,9 @@
 JOBS ?= $(shell nproc)
 CTEST_ARGS ?=
 
-.PHONY: deps build run test sanitize-test bench fuzz format clean
+.PHONY: deps build run test sanitize-test bench fuzz format clean install uninstall package
+
+PREFIX ?= /usr/local
 
 deps:
 	@scripts/install-deps
@@ -33,6 +35,19 @@ fuzz: deps
 	cmake --preset fuzz
 	cmake --build build-fuzz -j $(JOBS)
 	@echo "Fuzzers are in build-fuzz/fuzz/ (for example: build-fuzz/fuzz/fuzz_exif -max_total_time=600 fuzz/corpus/fuzz_exif)"
+
+# `make install` honours PREFIX (default /usr/local) and DESTDIR (staging).
+install: deps
+	cmake --preset default -DCMAKE_INSTALL_PREFIX=$(PREFIX)
+	cmake --build build -j $(JOBS)
+	cmake --install build
+
+uninstall:
+	cmake --build build --target uninstall
+
+# A Debian package (build/fotoimport_<version>_<arch>.deb).
+package: build
+	cd build && cpack -G DEB
 
 format:
 	cmake --build build --target format
