@@ -1,0 +1,293 @@
+#pragma once
+// Builds TIFF/EXIF blocks and JPEG files around them in either byte order, for
+// the tests, the benchmark and the fuzz seeds. Header-only so that every user
+// can include it without another library.
+
+#include <cstdint>
+#include <fstream>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace exifbuild {
+
+using TBytes = std::vector<uint8_t>;
+
+struct TEntry
+{
+    uint16_t Tag = 0;
+    uint16_t Type = 0;
+    std::vector<uint32_t> Values;  // components; rationals as numerator, denominator pairs
+    std::string Text;              // bytes of an ASCII value, written as given
+    std::optional<uint32_t> Count; // declared count instead of the natural one
+    std::optional<uint32_t> Field; // raw value field; no data is written then
+    int PointsTo = -1;             // value field := offset of that directory
+};
+
+struct TIfd
+{
+    std::vector<TEntry> Entries;
+    int Next = -1;                   // index of the chained directory
+    std::optional<uint32_t> NextRaw; // raw next-directory link
+    std::optional<uint32_t> At;      // fixed offset from the TIFF header
+};
+
+inline TEntry Byte(uint16_t tag, std::vector<uint32_t> v)
+{
+    return {tag, 1, std::move(v), {}, {}, {}, -1};
+}
+inline TEntry Ascii(uint16_t tag, const std::string& s)
+{
+    return {tag, 2, {}, s + std::string(1, '\0'), {}, {}, -1};
+}
+inline TEntry Short(uint16_t tag, std::vector<uint32_t> v)
+{
+    return {tag, 3, std::move(v), {}, {}, {}, -1};
+}
+inline TEntry Long(uint16_t tag, std::vector<uint32_t> v)
+{
+    return {tag, 4, std::move(v), {}, {}, {}, -1};
+}
+inline TEntry Rational(uint16_t tag, std::vector<uint32_t> v)
+{
+    return {tag, 5, std::move(v), {}, {}, {}, -1};
+}
+inline TEntry Undefined(uint16_t tag, std::vector<uint32_t> v)
+{
+    return {tag, 7, std::move(v), {}, {}, {}, -1};
+}
+inline TEntry SLong(uint16_t tag, std::vector<int32_t> v)
+{
+    return {tag, 9, std::vector<uint32_t>(v.begin(), v.end()), {}, {}, {}, -1};
+}
+inline TEntry SRational(uint16_t tag, std::vector<int32_t> v)
+{
+    return {tag, 10, std::vector<uint32_t>(v.begin(), v.end()), {}, {}, {}, -1};
+}
+inline TEntry Pointer(uint16_t tag, int ifd)
+{
+    return {tag, 4, {}, {}, 1u, {}, ifd};
+}
+inline TEntry Raw(uint16_t tag, uint16_t type, uint32_t count, uint32_t field)
+{
+    return {tag, type, {}, {}, count, field, -1};
+}
+
+class TWriter
+{
+public:
+    explicit TWriter(bool bigEndian)
+        : FBig(bigEndian)
+    {
+    }
+    TBytes Data;
+
+    void Put8(size_t at, uint32_t v)
+    {
+        Grow(at + 1);
+        Data[at] = static_cast<uint8_t>(v);
+    }
+    void Put16(size_t at, uint32_t v)
+    {
+        Put8(at + (FBig ? 0 : 1), v >> 8);
+        Put8(at + (FBig ? 1 : 0), v);
+    }
+    void Put32(size_t at, uint32_t v)
+    {
+        Put16(at + (FBig ? 0 : 2), v >> 16);
+        Put16(at + (FBig ? 2 : 0), v & 0xFFFF);
+    }
+    void Grow(size_t size)
+    {
+        if (Data.size() < size)
+            Data.resize(size);
+    }
+
+private:
+    bool FBig;
+};
+
+inline size_t ComponentSize(uint16_t type)
+{
+    switch (type) {
+    case 3:
+        return 2;
+    case 4:
+    case 5:
+    case 9:
+    case 10:
+        return 4; // rationals: per half
+    default:
+        return 1;
+    }
+}
+
+/// The TIFF block: header, then the directories in order, each followed by
+/// the data of its entries that do not fit into four bytes.
+inline TBytes BuildTiff(bool bigEndian, const std::vector<TIfd>& ifds)
+{
+    TWriter w(bigEndian);
+    std::vector<size_t> at(ifds.size());
+    // First pass: where each directory goes.
+    size_t pos = 8;
+    for (size_t i = 0; i < ifds.size(); ++i) {
+        if (ifds[i].At)
+            pos = *ifds[i].At;
+        at[i] = pos;
+        pos += 2 + 12 * ifds[i].Entries.size() + 4;
+        for (const auto& e : ifds[i].Entries) {
+            const size_t bytes = e.Type == 2 ? e.Text.size() : e.Values.size() * ComponentSize(e.Type);
+            if (!e.Field && e.PointsTo < 0 && bytes > 4)
+                pos += bytes + (bytes & 1);
+        }
+    }
+    w.Put8(0, bigEndian ? 'M' : 'I');
+    w.Put8(1, bigEndian ? 'M' : 'I');
+    w.Put16(2, 42);
+    w.Put32(4, ifds.empty() ? 0 : static_cast<uint32_t>(at[0]));
+    for (size_t i = 0; i < ifds.size(); ++i) {
+        const auto& ifd = ifds[i];
+        size_t p = at[i];
+        size_t data = p + 2 + 12 * ifd.Entries.size() + 4;
+        w.Put16(p, static_cast<uint32_t>(ifd.Entries.size()));
+        p += 2;
+        for (const auto& e : ifd.Entries) {
+            const size_t per = ComponentSize(e.Type);
+            const size_t naturalCount = e.Type == 2                   ? e.Text.size()
+                                        : e.Type == 5 || e.Type == 10 ? e.Values.size() / 2
+                                                                      : e.Values.size();
+            const size_t bytes = e.Type == 2 ? e.Text.size() : e.Values.size() * per;
+            w.Put16(p, e.Tag);
+            w.Put16(p + 2, e.Type);
+            w.Put32(p + 4, e.Count ? *e.Count : static_cast<uint32_t>(naturalCount));
+            size_t target = p + 8;
+            if (e.PointsTo >= 0) {
+                w.Put32(p + 8, static_cast<uint32_t>(at[static_cast<size_t>(e.PointsTo)]));
+            } else if (e.Field) {
+                w.Put32(p + 8, *e.Field);
+            } else {
+                if (bytes > 4) {
+                    w.Put32(p + 8, static_cast<uint32_t>(data));
+                    target = data;
+                    data += bytes + (bytes & 1);
+                }
+                if (e.Type == 2) {
+                    for (size_t k = 0; k < e.Text.size(); ++k)
+                        w.Put8(target + k, static_cast<uint8_t>(e.Text[k]));
+                } else {
+                    for (size_t k = 0; k < e.Values.size(); ++k) {
+                        if (per == 1)
+                            w.Put8(target + k, e.Values[k]);
+                        else if (per == 2)
+                            w.Put16(target + 2 * k, e.Values[k]);
+                        else
+                            w.Put32(target + 4 * k, e.Values[k]);
+                    }
+                }
+            }
+            p += 12;
+        }
+        uint32_t link = 0;
+        if (ifd.NextRaw)
+            link = *ifd.NextRaw;
+        else if (ifd.Next >= 0)
+            link = static_cast<uint32_t>(at[static_cast<size_t>(ifd.Next)]);
+        w.Put32(p, link);
+        w.Grow(data);
+    }
+    return w.Data;
+}
+
+inline void AppendSegment(TBytes& out, uint8_t marker, const TBytes& body)
+{
+    out.push_back(0xFF);
+    out.push_back(marker);
+    const size_t len = std::min<size_t>(body.size() + 2, 0xFFFF);
+    out.push_back(static_cast<uint8_t>(len >> 8));
+    out.push_back(static_cast<uint8_t>(len & 0xFF));
+    out.insert(out.end(), body.begin(), body.end());
+}
+
+struct TJpegLayout
+{
+    bool App0 = false;     // JFIF APP0 before the Exif APP1
+    bool XmpFirst = false; // an XMP APP1 before the Exif APP1
+    size_t ScanBytes = 64; // filler bytes of compressed data after SOS
+};
+
+/// SOI, optional APP0 and XMP APP1, the Exif APP1 around tiff, a quantisation
+/// table, SOS with filler data, EOI.
+inline TBytes WrapJpeg(const TBytes& tiff, const TJpegLayout& layout = {})
+{
+    TBytes out = {0xFF, 0xD8};
+    if (layout.App0)
+        AppendSegment(out, 0xE0, {'J', 'F', 'I', 'F', 0, 1, 1, 1, 0, 72, 0, 72, 0, 0});
+    if (layout.XmpFirst) {
+        const std::string ns = "http://ns.adobe.com/xap/1.0/";
+        TBytes body(ns.begin(), ns.end());
+        body.push_back(0);
+        const std::string packet = "<x:xmpmeta xmlns:x='adobe:ns:meta/'/>";
+        body.insert(body.end(), packet.begin(), packet.end());
+        AppendSegment(out, 0xE1, body);
+    }
+    TBytes exif = {'E', 'x', 'i', 'f', 0, 0};
+    exif.insert(exif.end(), tiff.begin(), tiff.end());
+    AppendSegment(out, 0xE1, exif);
+    AppendSegment(out, 0xDB, TBytes(65, 1));
+    AppendSegment(out, 0xDA, {1, 1, 0, 0, 63, 0});
+    for (size_t i = 0; i < layout.ScanBytes; ++i)
+        out.push_back(static_cast<uint8_t>(i * 37 % 255)); // never 0xFF
+    out.push_back(0xFF);
+    out.push_back(0xD9);
+    return out;
+}
+
+/// The directories of a typical camera photo: IFD0 with Make, Model,
+/// Orientation 6, resolutions, DateTime and the Exif pointer, an Exif
+/// directory with dates, exposure and version, and IFD1 with the thumbnail's
+/// entries (Orientation 1).
+inline std::vector<TIfd> CameraIfds()
+{
+    TIfd ifd0;
+    ifd0.Entries = {Ascii(0x010F, "Canon"),
+                    Ascii(0x0110, "Canon PowerShot A80"),
+                    Short(0x0112, {6}),
+                    Rational(0x011A, {180, 1}),
+                    Rational(0x011B, {180, 1}),
+                    Short(0x0128, {2}),
+                    Ascii(0x0132, "2005:07:14 10:22:33"),
+                    Short(0x0213, {1}),
+                    Pointer(0x8769, 1)};
+    ifd0.Next = 2;
+    TIfd exif;
+    exif.Entries = {Rational(0x829A, {1, 125}),
+                    Rational(0x829D, {28, 10}),
+                    Undefined(0x9000, {0x30, 0x32, 0x32, 0x30}),
+                    Ascii(0x9003, "2005:07:14 10:22:33"),
+                    Ascii(0x9004, "2005:07:14 10:22:33"),
+                    SRational(0x9204, {-1, 3}),
+                    Short(0x9207, {5}),
+                    Short(0x9209, {16}),
+                    Rational(0x920A, {1146, 32}),
+                    Undefined(0xA000, {0x30, 0x31, 0x30, 0x30}),
+                    Short(0xA001, {1}),
+                    Long(0xA002, {2048}),
+                    Long(0xA003, {1536})};
+    TIfd ifd1;
+    ifd1.Entries = {Short(0x0103, {6}),         Short(0x0112, {1}), Rational(0x011A, {180, 1}),
+                    Rational(0x011B, {180, 1}), Short(0x0128, {2}), Long(0x0201, {5000}),
+                    Long(0x0202, {4000})};
+    return {ifd0, exif, ifd1};
+}
+
+inline void WriteFile(const std::string& path, const TBytes& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
+}
+
+} // namespace exifbuild

@@ -1,0 +1,149 @@
+#include "meta/phFileStream.h"
+#include "platform/SysUtils.h"
+#include "tests/meta/TempFiles.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using exifbuild::TBytes;
+
+TBytes Counting(size_t n)
+{
+    TBytes bytes(n);
+    for (size_t i = 0; i < n; ++i)
+        bytes[i] = static_cast<uint8_t>(i * 7 + 3);
+    return bytes;
+}
+
+template <typename F> std::string RaisedMessage(F&& f)
+{
+    try {
+        f();
+    } catch (const Exception& e) {
+        return e.what();
+    }
+    return "<nothing raised>";
+}
+
+} // namespace
+
+TEST(TphFileStream, EmptyFileIsAtEndAndRefusesReads)
+{
+    TTempFolder dir;
+    TphFileStream s(dir.Write("empty", {}), fmOpenRead | fmShareDenyWrite);
+    EXPECT_TRUE(s.Eof());
+    EXPECT_EQ(RaisedMessage([&] { s.ReadByte(); }), "Out of bounds");
+    std::string buf(4, 'x');
+    EXPECT_EQ(s.ReadBytes(buf, 4), 0);
+    EXPECT_EQ(buf, "xxxx");
+    EXPECT_EQ(s.Position(), 0);
+}
+
+TEST(TphFileStream, WindowRefillsAtTheByteAskedFor)
+{
+    TTempFolder dir;
+    const TBytes bytes = Counting(1500);
+    TphFileStream s(dir.Write("f", bytes), fmOpenRead);
+    EXPECT_EQ(s.BufStart(), 0);
+    EXPECT_EQ(s.BufCount(), 1024);
+
+    // The last byte: the new window starts exactly there.
+    EXPECT_EQ(s.ReadByteAt(1499), bytes[1499]);
+    EXPECT_EQ(s.BufStart(), 1499);
+    EXPECT_EQ(s.BufCount(), 1);
+    EXPECT_EQ(s.Position(), 1500);
+
+    // Past the end: refused, the window is empty, the position unchanged.
+    EXPECT_EQ(RaisedMessage([&] { s.ReadByteAt(1500); }), "Out of bounds");
+    EXPECT_TRUE(s.Eof());
+    EXPECT_EQ(s.Position(), 1500);
+
+    // A failed read does not spoil the object.
+    EXPECT_EQ(s.ReadByteAt(0), bytes[0]);
+    EXPECT_EQ(s.BufCount(), 1024);
+
+    // One byte past the window refills from there; sequential reads walk on.
+    EXPECT_EQ(s.ReadByteAt(1024), bytes[1024]);
+    EXPECT_EQ(s.BufStart(), 1024);
+    EXPECT_EQ(s.BufCount(), 476);
+    EXPECT_EQ(s.ReadByte(), bytes[1025]);
+    EXPECT_EQ(s.ReadChar(), static_cast<char>(bytes[1026]));
+
+    // Before the start of the file.
+    EXPECT_EQ(RaisedMessage([&] { s.ReadByteAt(-1); }), "Out of bounds");
+    EXPECT_EQ(s.BufCount(), 0);
+}
+
+TEST(TphFileStream, WordsAndLongsFollowTheByteOrderOfEachRead)
+{
+    TTempFolder dir;
+    TphFileStream s(dir.Write("f", {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC}), fmOpenRead);
+    EXPECT_TRUE(s.BigEndian());
+    EXPECT_EQ(s.ReadWord(), 0x1234);
+    s.SetPosition(0);
+    EXPECT_EQ(s.ReadLong(), 0x12345678u);
+    s.SetBigEndian(false);
+    s.SetPosition(0);
+    EXPECT_EQ(s.ReadWord(), 0x3412);
+    s.SetPosition(0);
+    EXPECT_EQ(s.ReadLong(), 0x78563412u);
+    // Switching between two reads changes only the later one.
+    s.SetPosition(0);
+    EXPECT_EQ(s.ReadWord(), 0x3412);
+    s.SetBigEndian(true);
+    EXPECT_EQ(s.ReadWord(), 0x5678);
+    EXPECT_EQ(s.Position(), 4);
+    // A long whose second half lies past the end fails.
+    s.SetPosition(4);
+    EXPECT_EQ(RaisedMessage([&] { s.ReadLong(); }), "Out of bounds");
+}
+
+TEST(TphFileStream, PositioningAndByteRuns)
+{
+    TTempFolder dir;
+    TphFileStream s(dir.Write("f", {'a', 'b', 'c', 'd', 'e'}), fmOpenRead);
+    s.SetPosition(1000000000);
+    EXPECT_EQ(s.Position(), 1000000000);
+    EXPECT_EQ(RaisedMessage([&] { s.ReadByte(); }), "Out of bounds");
+
+    // The failed read left the end-of-data state: a byte run stores nothing
+    // until a read refills the window.
+    s.SetPosition(1);
+    std::string buf(3, '\0');
+    EXPECT_EQ(s.ReadBytes(buf, 3), 0);
+    EXPECT_EQ(buf, std::string(3, '\0'));
+    EXPECT_EQ(s.ReadByteAt(0), 'a');
+    EXPECT_EQ(s.ReadBytes(buf, 0), 0);
+    EXPECT_EQ(s.Position(), 1);
+    EXPECT_EQ(s.ReadBytes(buf, -5), 0);
+    EXPECT_EQ(s.ReadBytes(buf, 3), 3);
+    EXPECT_EQ(buf, "bcd");
+    EXPECT_EQ(s.Position(), 4);
+    // Running past the end raises instead of returning a short count.
+    std::string longer(4, '\0');
+    EXPECT_EQ(RaisedMessage([&] { s.ReadBytes(longer, 4); }), "Out of bounds");
+    // The caller's storage bounds the run even when the count says more.
+    s.ReadByteAt(0);
+    s.SetPosition(0);
+    std::string small(2, '\0');
+    EXPECT_EQ(s.ReadBytes(small, 5), 2);
+    EXPECT_EQ(small, "ab");
+
+    EXPECT_EQ(s.BytesFrom(0), 5);
+    EXPECT_EQ(s.BytesFrom(4), 1);
+    EXPECT_EQ(s.BytesFrom(5), 0);
+    EXPECT_EQ(s.BytesFrom(-1), 0);
+}
+
+TEST(TphFileStream, MissingFileRaisesTheOpenError)
+{
+    TTempFolder dir;
+    const std::string path = dir.Path("missing.jpg");
+    try {
+        TphFileStream s(path, fmOpenRead | fmShareDenyWrite);
+        FAIL() << "opened a missing file";
+    } catch (const EFOpenError& e) {
+        EXPECT_EQ(std::string(e.what()), "Datei " + path + " kann nicht geöffnet werden");
+    }
+}
