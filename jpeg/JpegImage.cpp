@@ -327,8 +327,8 @@ void TJPEGCodec::CodecProgress(j_common_ptr cinfo)
 
 void TJPEGCodec::SetUpDecoder(const TJPEGImage& image, TDecompressor& dec)
 {
-    InstallProgress(dec.Ctx, reinterpret_cast<j_common_ptr>(&dec.Info), image, true);
     dec.Open(image.FImage->FData.get());
+    InstallProgress(dec.Ctx, reinterpret_cast<j_common_ptr>(&dec.Info), image, true);
     jpeg_decompress_struct& ci = dec.Info;
     const TJPEGDefaults& o = image.FOptions;
     ci.scale_num = 1;
@@ -502,8 +502,9 @@ void TJPEGCodec::Encode(TJPEGImage& image)
     TCompressor enc;
     jpeg_compress_struct& ci = enc.Info;
     TCodecContext& ctx = enc.Ctx;
-    InstallProgress(ctx, reinterpret_cast<j_common_ptr>(&ci), image, false);
     Run(ctx, [&ci] { jpeg_create_compress(&ci); });
+    // Creation clears the object but for the error manager: the monitor goes in after it.
+    InstallProgress(ctx, reinterpret_cast<j_common_ptr>(&ci), image, false);
 
     image.ResetCompressed();
     image.FImage->FData = std::make_unique<TMemoryStream>();
