@@ -1,0 +1,361 @@
+#include "app/ui/Unit1.h"
+
+#include "about/infobox_unit.h"
+#include "app/ui/Guarded.h"
+#include "app/ui/Pictures.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFont>
+#include <QGuiApplication>
+#include <QPalette>
+#include <QScreen>
+
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+constexpr int kClientWidth = 354;
+constexpr int kClientHeight = 146;
+constexpr int kTimerInterval = 1000;
+const QColor kNavy(0, 0, 128);
+
+/// The window's text font: the desktop's sans serif at the size the fixed layout was made for, set a little
+/// narrower so the longest captions fit the control widths.
+QFont BaseFont()
+{
+    QFont font("DejaVu Sans");
+    font.setStyleHint(QFont::SansSerif);
+    font.setPixelSize(11);
+    font.setStretch(87);
+    return font;
+}
+
+void MakeNavy(QWidget& widget, bool bold, int pixelSize = 0)
+{
+    QPalette palette = widget.palette();
+    palette.setColor(QPalette::WindowText, kNavy);
+    palette.setColor(QPalette::ButtonText, kNavy);
+    widget.setPalette(palette);
+    QFont font = widget.font();
+    font.setBold(bold);
+    if (pixelSize > 0)
+        font.setPixelSize(pixelSize);
+    widget.setFont(font);
+}
+
+QString FromUtf8(const std::string& text)
+{
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+} // namespace
+
+void TProgressBar::SetMax(int value)
+{
+    FMax = std::max(0, value);
+    FPosition = std::min(FPosition, FMax);
+    Show();
+}
+
+void TProgressBar::SetPosition(int value)
+{
+    FPosition = std::clamp(value, 0, FMax);
+    Show();
+}
+
+void TProgressBar::Show()
+{
+    setRange(0, std::max(1, FMax));
+    setValue(FPosition);
+}
+
+TForm1::TForm1(std::unique_ptr<TPlatform> platform, std::unique_ptr<TTrayShell> shell,
+               TApplicationHost& application)
+    : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
+    , FApplication(application)
+    , FPlatform(std::move(platform))
+    , FShell(std::move(shell))
+    , FWatcher(std::make_unique<TCameraWatcher>(*FPlatform, *this))
+    , abfTrayIcon(this, *FShell, application)
+{
+    BuildControls();
+    Timer1.setInterval(kTimerInterval);
+    connect(&Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
+    Timer1.start();
+    BuildTrayIcon();
+    FormCreate();
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::BuildControls()
+{
+    setObjectName("Form1");
+    setWindowTitle("Warte auf Kamera");
+    setWindowIcon(ProgramIcon());
+    setFixedSize(kClientWidth, kClientHeight);
+    setFont(BaseFont());
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect area(QPoint(0, 0), size());
+        area.moveCenter(screen->availableGeometry().center());
+        move(area.topLeft());
+    }
+
+    Image1.setObjectName("Image1");
+    Image1.setGeometry(8, 16, 100, 100);
+    Image1.setPixmap(ProgramPicture());
+    Image1.setAttribute(Qt::WA_TranslucentBackground);
+
+    RadioButton1.setObjectName("RadioButton1");
+    RadioButton1.setGeometry(112, 8, 113, 17);
+    RadioButton1.setText("Fotos kopieren");
+    RadioButton1.setChecked(true);
+    MakeNavy(RadioButton1, true);
+
+    RadioButton2.setObjectName("RadioButton2");
+    RadioButton2.setGeometry(112, 24, 241, 17);
+    RadioButton2.setText("Fotos kopieren und in Kamera löschen");
+    MakeNavy(RadioButton2, true);
+
+    CheckBox1.setObjectName("CheckBox1");
+    CheckBox1.setGeometry(112, 40, 241, 17);
+    CheckBox1.setText("Wenn möglich Bilder drehen");
+    CheckBox1.setChecked(true);
+    MakeNavy(CheckBox1, true);
+
+    Label1.setObjectName("Label1");
+    Label1.setGeometry(112, 64, 182, 16);
+    Label1.setAlignment(Qt::AlignCenter);
+    Label1.setText("Kein Gerät angeschlossen");
+    MakeNavy(Label1, true, 13);
+
+    ProgressBar1.setObjectName("ProgressBar1");
+    ProgressBar1.setGeometry(112, 82, 233, 10);
+    ProgressBar1.setTextVisible(false);
+    ProgressBar1.SetMax(100);
+    ProgressBar1.SetPosition(0);
+
+    Button2.setObjectName("Button2");
+    Button2.setGeometry(112, 96, 100, 25);
+    Button2.setText("Fotos kopieren");
+    Button2.setEnabled(false);
+    connect(&Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
+
+    infoBtn.setObjectName("infoBtn");
+    infoBtn.setGeometry(216, 96, 27, 25);
+    infoBtn.setIcon(QIcon(InfoGlyph()));
+    infoBtn.setIconSize(QSize(16, 16));
+    connect(&infoBtn, &QPushButton::clicked, this, [this] { infoBtnClick(); });
+
+    Button1.setObjectName("Button1");
+    Button1.setGeometry(248, 96, 100, 25);
+    Button1.setText("Fenster Schliessen");
+    connect(&Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
+
+    StatusBar1.setObjectName("StatusBar1");
+    StatusBar1.setGeometry(0, 127, kClientWidth, 19);
+    StatusBar1.setSizeGripEnabled(false);
+    StatusPanel1.setObjectName("StatusPanel1");
+    StatusPanel2.setObjectName("StatusPanel2");
+    StatusPanel1.setFixedWidth(150);
+    StatusPanel2.setFixedWidth(50);
+    for (QLabel* panel : {&StatusPanel1, &StatusPanel2}) {
+        panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        StatusBar1.addWidget(panel);
+    }
+
+    PopupMenu1.setObjectName("PopupMenu1");
+    ffnen1.setObjectName("ffnen1");
+    ffnen1.setText("Fenster öffnen");
+    Fensterschliessen1.setObjectName("Fensterschliessen1");
+    Fensterschliessen1.setText("Fenster schliessen");
+    Beenden1.setObjectName("Beenden1");
+    Beenden1.setText("Beenden");
+    PopupMenu1.addAction(&ffnen1);
+    PopupMenu1.addAction(&Fensterschliessen1);
+    PopupMenu1.addAction(&Beenden1);
+    connect(&ffnen1, &QAction::triggered, this, [this] { ffnen1Click(); });
+    connect(&Fensterschliessen1, &QAction::triggered, this, [this] { Fensterschliessen1Click(); });
+    connect(&Beenden1, &QAction::triggered, this, [this] { Beenden1Click(); });
+}
+
+void TForm1::BuildTrayIcon()
+{
+    // The same order as a form loads its tray icon: the hint reaches the shell with the first add.
+    abfTrayIcon.setObjectName("abfTrayIcon");
+    abfTrayIcon.SetHint("Warte auf Camera");
+    abfTrayIcon.LoadIcon(ProgramIcon());
+    abfTrayIcon.SetMinimizeToTray(true);
+    abfTrayIcon.SetMinimizeOnStart(true);
+    abfTrayIcon.SetPopupMenu(&PopupMenu1);
+    abfTrayIcon.SetVisible(true);
+    abfTrayIcon.OnClick = [this](QObject* sender) { abfTrayIconClick(sender); };
+    abfTrayIcon.Loaded();
+}
+
+void TForm1::FormCreate()
+{
+    Guarded(FApplication, [this] { FWatcher->FormCreate(); });
+}
+
+void TForm1::Timer1Timer()
+{
+    Guarded(FApplication, [this] { FWatcher->Timer1Timer(); });
+}
+
+void TForm1::abfTrayIconClick(QObject*)
+{
+    Guarded(FApplication, [this] { ShowForm(true); });
+}
+
+void TForm1::ffnen1Click()
+{
+    Guarded(FApplication, [this] { ShowForm(true); });
+}
+
+void TForm1::Fensterschliessen1Click()
+{
+    Guarded(FApplication, [this] { hide(); });
+}
+
+void TForm1::Beenden1Click()
+{
+    Guarded(FApplication, [this] {
+        close();
+        QCoreApplication::quit();
+    });
+}
+
+void TForm1::infoBtnClick()
+{
+    Guarded(FApplication, [this] {
+        if (FAboutBox != nullptr)
+            FAboutBox->ShowAbout();
+    });
+}
+
+void TForm1::Button1Click()
+{
+    Guarded(FApplication, [this] { FWatcher->Button1Click(); });
+}
+
+void TForm1::Button2Click()
+{
+    Guarded(FApplication, [this] { FWatcher->Button2Click(); });
+}
+
+void TForm1::closeEvent(QCloseEvent* event)
+{
+    event->accept();
+    QCoreApplication::quit();
+}
+
+void TForm1::ShowForm(bool activate)
+{
+    // A window minimised before it went to the tray comes back in its normal state.
+    if (isMinimized())
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+    if (!isVisible()) {
+        setAttribute(Qt::WA_ShowWithoutActivating, !activate);
+        show();
+    }
+    raise();
+    if (activate) {
+        activateWindow();
+        FActivatedOnce = true;
+    }
+}
+
+void TForm1::ShowMainWindow()
+{
+    // The watcher shows the window every second while a card waits; only its first appearance may take the
+    // keyboard from whatever the user is typing into.
+    ShowForm(!FActivatedOnce);
+}
+
+void TForm1::HideMainWindow()
+{
+    hide();
+}
+
+void TForm1::SetCaption(const std::string& text)
+{
+    setWindowTitle(FromUtf8(text));
+}
+
+void TForm1::SetTrayHint(const std::string& text)
+{
+    abfTrayIcon.SetHint(FromUtf8(text));
+}
+
+void TForm1::SetLabel1(const std::string& text)
+{
+    Label1.setText(FromUtf8(text));
+}
+
+void TForm1::SetStatusPanel(int index, const std::string& text)
+{
+    if (index == 0)
+        StatusPanel1.setText(FromUtf8(text));
+    else if (index == 1)
+        StatusPanel2.setText(FromUtf8(text));
+}
+
+void TForm1::SetButton2Enabled(bool enabled)
+{
+    Button2.setEnabled(enabled);
+}
+
+void TForm1::SetProgressMax(int value)
+{
+    ProgressBar1.SetMax(value);
+}
+
+void TForm1::SetProgressPosition(int value)
+{
+    ProgressBar1.SetPosition(value);
+}
+
+void TForm1::SetCheckBox1(const std::string& caption, bool enabled)
+{
+    CheckBox1.setText(FromUtf8(caption));
+    CheckBox1.setEnabled(enabled);
+}
+
+void TForm1::SetBeendenEnabled(bool enabled)
+{
+    Beenden1.setEnabled(enabled);
+}
+
+void TForm1::SetTimer1Enabled(bool enabled)
+{
+    // Enabling a running timer leaves its rhythm alone.
+    if (!enabled)
+        Timer1.stop();
+    else if (!Timer1.isActive())
+        Timer1.start();
+}
+
+bool TForm1::CheckBox1Checked() const
+{
+    return CheckBox1.isChecked();
+}
+
+bool TForm1::RadioButton1Checked() const
+{
+    return RadioButton1.isChecked();
+}
+
+bool TForm1::RadioButton2Checked() const
+{
+    return RadioButton2.isChecked();
+}
+
+void TForm1::Repaint()
+{
+    repaint();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}

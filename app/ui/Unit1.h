@@ -1,0 +1,131 @@
+#pragma once
+
+#include "app/core/CameraWatcher.h"
+#include "app/core/WatcherView.h"
+#include "platform/Platform.h"
+#include "tray/TrayShell.h"
+#include "tray/abfComponents.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStatusBar>
+#include <QTimer>
+#include <QWidget>
+
+#include <memory>
+#include <string>
+
+class TAboutBox;
+
+/// A progress bar that keeps the maximum it was given. A maximum of 0 (a card without photos) shows an empty
+/// bar instead of Qt's busy animation, which would tell the user that something is going on.
+class TProgressBar : public QProgressBar
+{
+public:
+    using QProgressBar::QProgressBar;
+
+    int Max() const { return FMax; }
+    void SetMax(int value);
+    int Position() const { return FPosition; }
+    /// Kept within 0 and the maximum.
+    void SetPosition(int value);
+
+private:
+    void Show();
+
+    int FMax = 100;
+    int FPosition = 0;
+};
+
+/// The main window: the controls the user sees when a card is attached, the tray icon with its menu, and the
+/// handlers that drive the camera watcher. It starts hidden, with only the tray icon showing.
+class TForm1 : public QWidget, public TWatcherView
+{
+public:
+    /// platform: the operating system the watcher works on; shell: the tray the icon lives in. The window
+    /// owns both. Builds every control, starts Timer1, puts the icon in the tray and runs FormCreate.
+    TForm1(std::unique_ptr<TPlatform> platform, std::unique_ptr<TTrayShell> shell,
+           TApplicationHost& application = Application());
+    ~TForm1() override;
+
+    /// The About window that the info button shows; the window does not own it.
+    void SetAboutBox(TAboutBox* aboutBox) { FAboutBox = aboutBox; }
+
+    void FormCreate();
+    void Timer1Timer();
+    void abfTrayIconClick(QObject* Sender);
+    void ffnen1Click();
+    void Fensterschliessen1Click();
+    void Beenden1Click();
+    void infoBtnClick();
+    void Button1Click();
+    void Button2Click();
+
+    /// Shows the window, brings it to the front, and gives it the keyboard when activate is true.
+    void ShowForm(bool activate);
+
+    // What the camera watcher reads and writes.
+    void ShowMainWindow() override;
+    void HideMainWindow() override;
+    void SetCaption(const std::string& text) override;
+    void SetTrayHint(const std::string& text) override;
+    void SetLabel1(const std::string& text) override;
+    void SetStatusPanel(int index, const std::string& text) override;
+    void SetButton2Enabled(bool enabled) override;
+    void SetProgressMax(int value) override;
+    void SetProgressPosition(int value) override;
+    void SetCheckBox1(const std::string& caption, bool enabled) override;
+    void SetBeendenEnabled(bool enabled) override;
+    void SetTimer1Enabled(bool enabled) override;
+    bool CheckBox1Checked() const override;
+    bool RadioButton1Checked() const override;
+    bool RadioButton2Checked() const override;
+    void Repaint() override;
+
+    TCameraWatcher& Watcher() { return *FWatcher; }
+    TabfTrayIcon& TrayIcon() { return abfTrayIcon; }
+    TPopupMenu& PopupMenu() { return PopupMenu1; }
+    QTimer& Timer() { return Timer1; }
+    TProgressBar& ProgressBar() { return ProgressBar1; }
+    /// The photo list (the invisible list box ListBox1).
+    const TStringList& ListBox1() const { return FWatcher->PhotoList(); }
+
+protected:
+    /// Closing the main window ends the program.
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void BuildControls();
+    void BuildTrayIcon();
+
+    TApplicationHost& FApplication;
+    std::unique_ptr<TPlatform> FPlatform;
+    std::unique_ptr<TTrayShell> FShell;
+    QPointer<TAboutBox> FAboutBox;
+    bool FActivatedOnce = false;
+
+    QLabel Image1{this};
+    QRadioButton RadioButton1{this};
+    QRadioButton RadioButton2{this};
+    QCheckBox CheckBox1{this};
+    QLabel Label1{this};
+    TProgressBar ProgressBar1{this};
+    QPushButton Button2{this};
+    QPushButton infoBtn{this};
+    QPushButton Button1{this};
+    QStatusBar StatusBar1{this};
+    QLabel StatusPanel1;
+    QLabel StatusPanel2;
+    QTimer Timer1;
+    TPopupMenu PopupMenu1{this};
+    QAction ffnen1{&PopupMenu1};
+    QAction Fensterschliessen1{&PopupMenu1};
+    QAction Beenden1{&PopupMenu1};
+    std::unique_ptr<TCameraWatcher> FWatcher;
+    TabfTrayIcon abfTrayIcon;
+};
