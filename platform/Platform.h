@@ -55,6 +55,10 @@ public:
     /// dst's folder, is flushed to the disk and only then gets its name. The
     /// modification time is kept. False on any failure.
     virtual bool CopyNoOverwrite(const std::string& src, const std::string& dst) = 0;
+    /// Makes the names that copies gave since the last call survive a power
+    /// cut (the data of each copy is on the disk before it gets its name).
+    /// False when a folder could not be flushed.
+    virtual bool FlushFolders() { return true; }
     /// Moves src to dst without replacing an existing dst. Across file systems
     /// the photo is copied as by CopyNoOverwrite, read back and compared, and
     /// only then removed from src. On failure src is left where it was and no

@@ -24,7 +24,9 @@ namespace {
 constexpr char kFirstLetter = 'E';
 constexpr char kLastLetter = 'Z';
 constexpr size_t kLetterCount = kLastLetter - kFirstLetter + 1;
-constexpr size_t kCopyChunk = size_t{8} << 20;
+// Copied in pieces whose writeback starts at once, so the disk works while
+// the next piece is copied and the final flush has little left to wait for.
+constexpr size_t kCopyChunk = size_t{2} << 20;
 constexpr size_t kCompareChunk = size_t{1} << 20;
 
 /// A file descriptor closed when it goes out of scope.
@@ -203,6 +205,7 @@ public:
                    bool clear) override;
     bool CopyNoOverwrite(const std::string& src, const std::string& dst) override;
     bool MovePhoto(const std::string& src, const std::string& dst) override;
+    bool FlushFolders() override;
     std::string DocumentsFolder() override;
     bool FileModifiedDate(const std::string& path, TLocalDate& date) override;
     char PathDelim() const override { return '/'; }
@@ -226,6 +229,7 @@ private:
     mode_t FFileMode = 0644;
     bool FDrivesRead = false;
     std::vector<std::string> FDrives; // mount points for E, F, G, ...
+    std::set<std::string> FPendingFolders;
 };
 
 void TLinuxPlatform::RefreshDrives()
@@ -419,6 +423,7 @@ bool TLinuxPlatform::CopyData(int in, int out)
             return false;
         if (n == 0)
             return true;
+        ::sync_file_range(out, static_cast<off_t>(written), static_cast<off_t>(n), SYNC_FILE_RANGE_WRITE);
         written += n;
     }
 }
@@ -490,6 +495,12 @@ bool TLinuxPlatform::SafeCopy(const std::string& src, const std::string& dst, bo
     case TRename::Failed:
         return false;
     }
+    if (!verify) {
+        // The data is on the disk; the folder entries of a run of copies are
+        // flushed together by FlushFolders.
+        FPendingFolders.insert(folder);
+        return true;
+    }
     if (!SyncFolder(folder)) {
         // The new name may not survive a power cut: take back what this call made.
         ::unlink(dst.c_str());
@@ -543,6 +554,15 @@ bool TLinuxPlatform::MovePhoto(const std::string& src, const std::string& dst)
     }
     SyncFolder(ParentFolder(src));
     return true;
+}
+
+bool TLinuxPlatform::FlushFolders()
+{
+    bool ok = true;
+    for (const std::string& folder : FPendingFolders)
+        ok = SyncFolder(folder) && ok;
+    FPendingFolders.clear();
+    return ok;
 }
 
 std::string TLinuxPlatform::HomeFolder() const

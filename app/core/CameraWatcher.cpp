@@ -167,6 +167,10 @@ void TCameraWatcher::Button2Click()
         const bool targetBaseReady = !documents.empty() && FPlatform.ForceDirectories(FTargetBase);
         for (int i = 0; i < n; ++i)
             TransferPhoto(FPhotoList[i], metaList, targetBaseReady);
+        // Until their folders are flushed, the new names could still vanish
+        // in a power cut: copies whose names cannot be made safe count as failed.
+        if (!FPlatform.FlushFolders())
+            FFailedCount += FTransferredCount;
     }
     EndRun();
 }

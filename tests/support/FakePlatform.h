@@ -41,6 +41,7 @@ public:
                    bool clear) override;
     bool CopyNoOverwrite(const std::string& src, const std::string& dst) override;
     bool MovePhoto(const std::string& src, const std::string& dst) override;
+    bool FlushFolders() override { return FReal->FlushFolders(); }
     std::string DocumentsFolder() override { return FDocuments; }
     bool FileModifiedDate(const std::string& path, TLocalDate& date) override
     {
