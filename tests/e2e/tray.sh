@@ -1,0 +1,218 @@
+#!/usr/bin/env bash
+# The program in its tray, as a person uses it: a real X server (Xvfb), a real
+# XEmbed tray host (trayer), real clicks (xdotool) and screenshots (xwd).
+# Checks that the icon is embedded, that the main window starts hidden, that a
+# click shows it, a double-click leaves it hidden, and that the menu's three
+# items work. Stops only what it started, by PID.
+#
+# Usage: tray.sh FOTOIMPORT [SHOTS-DIR]
+set -u
+APP=${1:?usage: tray.sh FOTOIMPORT [SHOTS-DIR]}
+SHOTS=${2:-$(mktemp -d /tmp/fotoimport-shots.XXXXXX)}
+TITLE="Warte auf Kamera"
+
+for tool in Xvfb trayer xdotool xwininfo; do
+    if ! command -v "$tool" >/dev/null; then
+        echo "skipped: $tool is not installed"
+        exit 0
+    fi
+done
+CONVERT=/usr/bin/convert          # ImageMagick itself; a stand-in may come first in PATH
+command -v xwd >/dev/null && [ -x "$CONVERT" ] || CONVERT=""
+
+WORK=$(mktemp -d /tmp/fotoimport-e2e.XXXXXX)
+mkdir -p "$SHOTS" "$WORK/home" "$WORK/runtime"
+chmod 700 "$WORK/runtime"
+
+PIDS=()
+cleanup() {
+    local i
+    for ((i = ${#PIDS[@]} - 1; i >= 0; i--)); do
+        kill "${PIDS[i]}" 2>/dev/null
+        wait "${PIDS[i]}" 2>/dev/null
+    done
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+forget_pid() {                     # after reaping it ourselves: the number may be reused
+    local p keep=()
+    for p in "${PIDS[@]}"; do [ "$p" = "$1" ] || keep+=("$p"); done
+    PIDS=("${keep[@]}")
+}
+
+PASS=0
+FAIL=0
+ok() { PASS=$((PASS + 1)); echo "ok   - $*"; }
+bad() { FAIL=$((FAIL + 1)); echo "FAIL - $*"; }
+now_ms() { date +%s%3N; }
+finish() {
+    echo "# screenshots in $SHOTS"
+    echo "$PASS passed, $FAIL failed"
+    [ "$FAIL" -eq 0 ] && exit 0
+    echo "# program output:"; cat "$WORK/app.err" 2>/dev/null | head -n 40
+    exit 1
+}
+
+# --- the X server picks a free display and says when it is ready
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$WORK/xvfb.log" 2>&1 3>"$WORK/display" &
+PIDS+=($!)
+for _ in $(seq 100); do [ -s "$WORK/display" ] && break; sleep 0.1; done
+if [ ! -s "$WORK/display" ]; then
+    bad "Xvfb did not start"
+    finish
+fi
+export DISPLAY=":$(head -n1 "$WORK/display")"
+# No session bus: Qt must use the XEmbed tray of trayer, not a D-Bus tray.
+unset DBUS_SESSION_BUS_ADDRESS
+export QT_QPA_PLATFORM=xcb HOME="$WORK/home" XDG_RUNTIME_DIR="$WORK/runtime"
+
+start_trayer() {
+    trayer --edge top --align right --widthtype request --height 24 \
+        --transparent false --tint 0x808080 --SetDockType true >>"$WORK/trayer.log" 2>&1 &
+    TRAYER_PID=$!
+    PIDS+=($TRAYER_PID)
+    timeout 10 xdotool search --sync --name '^panel$' >/dev/null || bad "trayer panel did not appear"
+    sleep 0.5                      # let trayer take the tray selection
+}
+start_trayer
+
+shot() {                           # shot NAME [WINDOW]: the screen, and the window cut out of it
+    [ -n "$CONVERT" ] || return 0
+    xwd -root -silent | "$CONVERT" xwd:- "$SHOTS/$1.png"
+    if [ -n "${2:-}" ]; then
+        eval "$(xdotool getwindowgeometry --shell "$2")"
+        "$CONVERT" "$SHOTS/$1.png" -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$SHOTS/$1_window.png"
+    fi
+}
+
+# The main window as a person sees it: mapped, with its title.
+main_window() { xdotool search --onlyvisible --name "^${TITLE}\$" 2>/dev/null | head -n1; }
+# wait_for visible|hidden: polls up to 5 s for the main window's state
+wait_for() {
+    local t0
+    t0=$(now_ms)
+    while (($(now_ms) - t0 < 5000)); do
+        if [ "$1" = visible ] && [ -n "$(main_window)" ]; then return 0; fi
+        if [ "$1" = hidden ] && [ -z "$(main_window)" ]; then return 0; fi
+        sleep 0.05
+    done
+    return 1
+}
+# stays_hidden: the window does not appear within 1.5 s
+stays_hidden() {
+    local t0
+    t0=$(now_ms)
+    while (($(now_ms) - t0 < 1500)); do
+        [ -z "$(main_window)" ] || return 1
+        sleep 0.05
+    done
+}
+# find_icon: the program's visible window whose parent is not the root is its icon inside trayer
+find_icon() {
+    local w root parent t0
+    t0=$(now_ms)
+    root=$(xwininfo -root | awk '/Window id:/{print $4}')
+    while (($(now_ms) - t0 < 10000)); do
+        for w in $(xdotool search --onlyvisible --pid "$APP_PID" 2>/dev/null); do
+            parent=$(xwininfo -children -id "$w" | awk '/Parent window id:/{print $4}')
+            [ "$parent" != "$root" ] || continue
+            eval "$(xdotool getwindowgeometry --shell "$w")"
+            ICON=$w
+            ICON_X=$((X + WIDTH / 2))
+            ICON_Y=$((Y + HEIGHT / 2))
+            echo "# icon window $w at ${X},${Y} ${WIDTH}x${HEIGHT}"
+            return 0
+        done
+        sleep 0.1
+    done
+    return 1
+}
+move_to() {                        # "mousemove --sync" to where the pointer already is would hang
+    eval "$(xdotool getmouselocation --shell)"
+    [ "$X,$Y" = "$1,$2" ] || xdotool mousemove --sync "$1" "$2"
+}
+click_icon() {                     # click_icon BUTTON [REPEAT DELAY_MS]
+    move_to "$ICON_X" "$ICON_Y"
+    sleep 0.2
+    xdotool click --repeat "${2:-1}" --delay "${3:-100}" "$1"
+}
+# menu_item N: opens the tray menu with the right button and chooses item N (1..3) by keys
+menu_item() {
+    local menu="" t0 keys=()
+    click_icon 3
+    t0=$(now_ms)
+    while (($(now_ms) - t0 < 5000)); do
+        menu=$(xdotool search --onlyvisible --maxdepth 1 --pid "$APP_PID" 2>/dev/null |
+            while read -r w; do [ "$(xdotool getwindowname "$w")" = "$TITLE" ] || echo "$w"; done | head -n1)
+        [ -n "$menu" ] && break
+        sleep 0.05
+    done
+    [ -n "$menu" ] || return 1
+    sleep 0.3
+    case $1 in
+    1) keys=(Down Return) ;;
+    2) keys=(Down Down Return) ;;
+    3) keys=(Up Return) ;;
+    esac
+    xdotool key "${keys[@]}"
+}
+
+# --- the program: icon in the tray, window hidden
+"$APP" >"$WORK/app.out" 2>"$WORK/app.err" &
+APP_PID=$!
+PIDS+=($APP_PID)
+if find_icon; then ok "icon embedded in the tray host"; else
+    bad "no tray icon"
+    finish
+fi
+sleep 0.5
+if [ -z "$(main_window)" ]; then ok "main window hidden at start"; else bad "main window visible at start"; fi
+shot 01_start
+
+click_icon 1
+if wait_for visible; then ok "a click on the icon shows the window \"$TITLE\""; else bad "click did not show the window"; fi
+sleep 0.5
+shot 02_window_shown "$(main_window)"
+
+if menu_item 2 && wait_for hidden; then ok "menu \"Fenster schliessen\" hides the window"; else
+    bad "\"Fenster schliessen\" did not hide the window"
+fi
+
+click_icon 1 2 100
+sleep 0.3
+if wait_for hidden && stays_hidden; then ok "a double-click leaves the window hidden"; else
+    bad "window visible after a double-click"
+fi
+
+if menu_item 1 && wait_for visible; then ok "menu \"Fenster öffnen\" shows the window"; else
+    bad "\"Fenster öffnen\" did not show the window"
+fi
+shot 03_opened_by_menu
+
+# --- a new tray host: Qt embeds the icon again by itself
+menu_item 2 && wait_for hidden || bad "\"Fenster schliessen\" did not hide the window"
+kill "$TRAYER_PID"
+wait "$TRAYER_PID" 2>/dev/null
+forget_pid "$TRAYER_PID"
+sleep 0.5
+start_trayer
+if find_icon; then ok "icon back after the tray host restarted"; else bad "icon not back after tray host restart"; fi
+echo "# main window after the restart: $([ -n "$(main_window)" ] && echo visible || echo hidden)"
+click_icon 1
+if wait_for visible; then ok "a click on the re-embedded icon shows the window"; else bad "re-embedded icon does not react"; fi
+
+# --- "Beenden" ends the program
+menu_item 3
+for _ in $(seq 50); do kill -0 "$APP_PID" 2>/dev/null || break; sleep 0.1; done
+if kill -0 "$APP_PID" 2>/dev/null; then bad "menu \"Beenden\" did not end the program"; else
+    wait "$APP_PID"
+    rc=$?
+    forget_pid "$APP_PID"
+    if [ "$rc" -eq 0 ]; then ok "menu \"Beenden\" ends the program (exit code 0)"; else bad "program ended with exit code $rc"; fi
+fi
+sleep 0.3
+if [ -z "$(xdotool search --onlyvisible --class '^fotoimport$' 2>/dev/null)" ]; then ok "icon gone from the tray"; else
+    bad "icon still in the tray"
+fi
+shot 04_after_quit
+finish
