@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -102,6 +104,25 @@ void PutLE16(uint8_t* p, uint16_t v)
 
 } // namespace
 
+// Zeroed pixel memory. calloc hands out fresh pages without writing them,
+// which saves a pass over a large picture that is about to be filled anyway.
+struct TBitmap::TPixelBuffer
+{
+    explicit TPixelBuffer(size_t size)
+        : Data(static_cast<uint8_t*>(std::calloc(size, 1)))
+        , Size(size)
+    {
+        if (Data == nullptr)
+            throw EOutOfResources("Bitmap zu groß");
+    }
+    ~TPixelBuffer() { std::free(Data); }
+    TPixelBuffer(const TPixelBuffer&) = delete;
+    TPixelBuffer& operator=(const TPixelBuffer&) = delete;
+
+    uint8_t* Data;
+    size_t Size;
+};
+
 TBitmap::TBitmap(int width, int height, TPixelFormat format)
     : FPixelFormat(format)
 {
@@ -131,22 +152,44 @@ void TBitmap::SetSize(int width, int height)
     if (height > 0 && stride > kMaxBitmapBytes / height)
         throw EOutOfResources(
             FormatS("Bitmap zu groß (%s Pixel)", std::to_string(width) + " × " + std::to_string(height)));
-    std::vector<uint8_t> bits(static_cast<size_t>(stride * height));
-    FBits.swap(bits);
+    FPixels =
+        stride * height > 0 ? std::make_shared<TPixelBuffer>(static_cast<size_t>(stride * height)) : nullptr;
     FWidth = width;
     FHeight = height;
     FStride = static_cast<int>(stride);
     Changed();
 }
 
+uint8_t* TBitmap::WritableBits()
+{
+    if (!FPixels)
+        return nullptr;
+    if (FPixels.use_count() > 1) {
+        auto own = std::make_shared<TPixelBuffer>(FPixels->Size);
+        std::memcpy(own->Data, FPixels->Data, own->Size);
+        FPixels = std::move(own);
+    }
+    return FPixels->Data;
+}
+
+uint8_t* TBitmap::Bits()
+{
+    return WritableBits();
+}
+
+const uint8_t* TBitmap::Bits() const
+{
+    return FPixels ? FPixels->Data : nullptr;
+}
+
 uint8_t* TBitmap::ScanLine(int y)
 {
-    return FBits.data() + static_cast<ptrdiff_t>(y) * FStride;
+    return WritableBits() + static_cast<ptrdiff_t>(y) * FStride;
 }
 
 const uint8_t* TBitmap::ScanLine(int y) const
 {
-    return FBits.data() + static_cast<ptrdiff_t>(y) * FStride;
+    return Bits() + static_cast<ptrdiff_t>(y) * FStride;
 }
 
 void TBitmap::SetPalette(TPalette palette)
@@ -167,7 +210,9 @@ void TBitmap::SetPixelFormat(TPixelFormat value)
     const int64_t stride = StrideFor(FWidth, value);
     if (FHeight > 0 && stride > kMaxBitmapBytes / FHeight)
         throw EOutOfResources("Bitmap zu groß");
-    std::vector<uint8_t> bits(static_cast<size_t>(stride * FHeight));
+    std::shared_ptr<TPixelBuffer> bits =
+        stride * FHeight > 0 ? std::make_shared<TPixelBuffer>(static_cast<size_t>(stride * FHeight))
+                             : nullptr;
     std::array<TRGBQuad, 256> pal{};
     std::copy(FPalette.begin(),
               FPalette.begin() + static_cast<ptrdiff_t>(std::min<size_t>(FPalette.size(), 256)), pal.begin());
@@ -175,8 +220,8 @@ void TBitmap::SetPixelFormat(TPixelFormat value)
     const int srcBytes = BitsPerPixel(from) / 8;
     const int dstBytes = BitsPerPixel(value) / 8;
     for (int y = 0; y < FHeight; ++y) {
-        const uint8_t* s = ScanLine(y);
-        uint8_t* d = bits.data() + static_cast<ptrdiff_t>(y) * stride;
+        const uint8_t* s = std::as_const(*this).ScanLine(y);
+        uint8_t* d = bits->Data + static_cast<ptrdiff_t>(y) * stride;
         for (int x = 0; x < FWidth; ++x, s += srcBytes, d += dstBytes) {
             uint8_t b, g, r;
             if (from == TPixelFormat::pf8bit) {
@@ -199,7 +244,7 @@ void TBitmap::SetPixelFormat(TPixelFormat value)
             }
         }
     }
-    FBits.swap(bits);
+    FPixels = std::move(bits);
     FStride = static_cast<int>(stride);
     FPixelFormat = value;
     Changed();
@@ -223,7 +268,7 @@ void TBitmap::Assign(const TGraphic* source)
         FHeight = other->FHeight;
         FStride = other->FStride;
         FPixelFormat = other->FPixelFormat;
-        FBits = other->FBits;
+        FPixels = other->FPixels;
         FPalette = other->FPalette;
         FTransparent = other->FTransparent;
         FTransparentColor = other->FTransparentColor;
@@ -315,7 +360,7 @@ void TBitmap::LoadFromStream(TStream& stream)
     FHeight = loaded.FHeight;
     FStride = loaded.FStride;
     FPixelFormat = format;
-    FBits.swap(loaded.FBits);
+    FPixels = std::move(loaded.FPixels);
     FPalette.swap(loaded.FPalette);
     Changed();
 }
@@ -325,7 +370,7 @@ void TBitmap::SaveToStream(TStream& stream)
     const uint32_t paletteBytes =
         FPixelFormat == TPixelFormat::pf8bit ? 4 * static_cast<uint32_t>(FPalette.size()) : 0;
     const uint32_t offBits = 54 + paletteBytes;
-    const auto imageBytes = static_cast<uint32_t>(FBits.size());
+    const auto imageBytes = static_cast<uint32_t>(FPixels ? FPixels->Size : 0);
     std::vector<uint8_t> header(offBits, 0);
     uint8_t* p = header.data();
     p[0] = 'B';
@@ -348,5 +393,5 @@ void TBitmap::SaveToStream(TStream& stream)
     }
     stream.WriteBuffer(header.data(), static_cast<int64_t>(header.size()));
     for (int y = FHeight - 1; y >= 0; --y)
-        stream.WriteBuffer(ScanLine(y), FStride);
+        stream.WriteBuffer(std::as_const(*this).ScanLine(y), FStride);
 }

@@ -172,7 +172,9 @@ protected:
 /// The runtime bitmap: pixels in one buffer with top-down rows, each row
 /// padded to a multiple of 4 bytes. 24-bit pixels are blue, green, red;
 /// 32-bit pixels blue, green, red, alpha; 8-bit pixels index Palette().
-/// Row y + 1 lies Stride() bytes after row y.
+/// Row y + 1 lies Stride() bytes after row y. Assigning a bitmap shares its
+/// pixels until either side writes; pointers from ScanLine/Bits stay valid
+/// until the next SetSize, SetPixelFormat, Assign or load.
 class TBitmap : public TGraphic
 {
 public:
@@ -201,8 +203,8 @@ public:
     /// Bytes per row (padded to 4).
     int Stride() const { return FStride; }
     /// All pixel memory (Height() * Stride() bytes), null when empty.
-    uint8_t* Bits() { return FBits.empty() ? nullptr : FBits.data(); }
-    const uint8_t* Bits() const { return FBits.empty() ? nullptr : FBits.data(); }
+    uint8_t* Bits();
+    const uint8_t* Bits() const;
 
     const TPalette& Palette() const { return FPalette; }
     /// Sets the palette (cut to 256 entries).
@@ -225,11 +227,16 @@ public:
     std::string ClassName() const override { return "TBitmap"; }
 
 private:
+    /// Pixel memory, shared by bitmaps assigned from one another until one of
+    /// them asks for writable pixels (ScanLine, Bits), which then copies it.
+    struct TPixelBuffer;
+    uint8_t* WritableBits();
+
     int FWidth = 0;
     int FHeight = 0;
     int FStride = 0;
     TPixelFormat FPixelFormat = TPixelFormat::pf24bit;
-    std::vector<uint8_t> FBits;
+    std::shared_ptr<TPixelBuffer> FPixels;
     TPalette FPalette;
     bool FTransparent = false;
     TColor FTransparentColor = 0;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <utility>
 
 namespace {
 
@@ -82,6 +83,20 @@ TEST(TBitmap, RowsAreTopDownAndPaddedToFourBytes)
     TBitmap empty(0, 7, TPixelFormat::pf24bit);
     EXPECT_TRUE(empty.Empty());
     EXPECT_EQ(empty.Bits(), nullptr);
+}
+
+TEST(TBitmap, AssignedCopiesAreIndependent)
+{
+    TBitmap a(3, 2, TPixelFormat::pf24bit);
+    a.ScanLine(1)[2] = 7;
+    TBitmap b;
+    b.Assign(&a);
+    EXPECT_EQ(std::as_const(b).ScanLine(1)[2], 7);
+    b.ScanLine(1)[2] = 9; // writing into the copy leaves the source alone
+    EXPECT_EQ(std::as_const(a).ScanLine(1)[2], 7);
+    a.Bits()[0] = 5; // and the other way round
+    EXPECT_EQ(std::as_const(b).Bits()[0], 0);
+    EXPECT_EQ(std::as_const(b).ScanLine(1)[2], 9);
 }
 
 TEST(TBitmap, RefusesPixelMemoryBeyondTheLimitAndStaysAsItWas)

@@ -420,8 +420,11 @@ TEST(TJPEGImage, SavingIsDeferredDoneOnceAndLoadedBytesAreKept)
     EXPECT_EQ(jpeg.Width(), 20);
     EXPECT_FALSE(jpeg.Empty());
     EXPECT_EQ(jpeg.CompressedData(), nullptr) << "nothing encoded before bytes are asked for";
+    photo->ScanLine(3)[5] ^= 0xFF; // the picture holds its own copy of the pixels
     const TBytes first = Encoded(jpeg);
     const TBytes second = Encoded(jpeg);
+    photo->ScanLine(3)[5] ^= 0xFF;
+    EXPECT_EQ(first, EncodeWithOptions(*photo, jpeg.Quality()));
     EXPECT_EQ(encodings, 1);
     EXPECT_EQ(first, second);
 
