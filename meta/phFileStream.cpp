@@ -8,6 +8,9 @@
 namespace {
 
 constexpr int64_t kMaxPosition = std::numeric_limits<int32_t>::max();
+// How much of the file's start is kept for later windows: the Exif segment
+// lies within its first 64 KiB after a few small segments.
+constexpr int64_t kKeepLimit = 128 * 1024;
 
 } // namespace
 
@@ -15,31 +18,49 @@ TphFileStream::TphFileStream(const std::string& fileName, uint16_t mode)
     : FFileName(fileName)
     , FStream(std::make_unique<TFileStream>(fileName, mode))
 {
-    FillFirstWindow();
+    // A file just opened stands at its start; no need to ask.
+    FillFirstWindow(0);
 }
 
 TphFileStream::TphFileStream(std::unique_ptr<TStream> stream)
     : FStream(std::move(stream))
 {
-    FillFirstWindow();
+    FillFirstWindow(FStream->Position());
 }
 
 TphFileStream::~TphFileStream() = default;
 
-void TphFileStream::FillFirstWindow()
+void TphFileStream::FillFirstWindow(int64_t start)
 {
     FBuffer = std::make_unique<uint8_t[]>(static_cast<size_t>(FBufSize));
-    const int64_t start = FStream->Position();
-    if (start < 0 || start >= kMaxPosition) {
-        FBufStart = 0;
-        FBufCount = 0;
+    FBufStart = 0;
+    FBufCount = 0;
+    if (start < 0 || start >= kMaxPosition)
         return;
-    }
     FBufStart = static_cast<int32_t>(start);
+    FBufCount = ReadWindow(FBufStart);
+}
+
+int32_t TphFileStream::ReadWindow(int32_t pos)
+{
     // The window never reaches past the last addressable position, so that
     // the position after any byte read still fits.
-    const int64_t want = std::min<int64_t>(FBufSize, kMaxPosition - start);
-    FBufCount = static_cast<int32_t>(std::max<int64_t>(FStream->Read(FBuffer.get(), want), 0));
+    const int64_t want = std::min<int64_t>(FBufSize, kMaxPosition - pos);
+    const auto kept = static_cast<int64_t>(FKept.size());
+    if (pos + want <= kept || (FKeptAll && pos >= 0)) {
+        // The directory walk jumps back and forth inside the first few
+        // kilobytes; windows there are served from the bytes already read.
+        const int64_t n = std::clamp<int64_t>(kept - pos, 0, want);
+        if (n > 0)
+            std::copy_n(FKept.data() + pos, n, FBuffer.get());
+        return static_cast<int32_t>(n);
+    }
+    const int64_t n = std::clamp<int64_t>(FStream->ReadAt(pos, FBuffer.get(), want), 0, want);
+    if (pos <= kept && pos + n >= kept && pos + n <= kKeepLimit) {
+        FKept.insert(FKept.end(), FBuffer.get() + (kept - pos), FBuffer.get() + n);
+        FKeptAll = n < want; // a short read met the end of the file
+    }
+    return static_cast<int32_t>(n);
 }
 
 void TphFileStream::SetPosition(int32_t value)
@@ -53,12 +74,8 @@ void TphFileStream::LoadBuffer(int32_t pos)
         return;
     FBufStart = pos;
     FBufCount = 0;
-    if (pos < 0)
-        return;
-    if (FStream->Seek(pos, TSeekOrigin::soBeginning) != pos)
-        return;
-    const int64_t want = std::min<int64_t>(FBufSize, kMaxPosition - pos);
-    FBufCount = static_cast<int32_t>(std::max<int64_t>(FStream->Read(FBuffer.get(), want), 0));
+    if (pos >= 0)
+        FBufCount = ReadWindow(pos);
 }
 
 void TphFileStream::Refill(int32_t pos)

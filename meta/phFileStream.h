@@ -2,19 +2,23 @@
 
 #include "platform/Classes.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 /// Read-only, buffered, random-access reader of one file's bytes, with 16-bit
 /// and 32-bit reads in a byte order the owner may switch at any moment.
 ///
-/// The file is read through a window of 1024 bytes. The read position is the
-/// object's own and independent of the platform stream's. Reads move the
-/// position directly; explicit jumps go through the virtual SetPosition so
-/// that a descendant can bound them. A read at a byte the file does not hold
-/// raises Exception("Out of bounds"). Only the first 2 GiB - 1 bytes of a
-/// file are addressable (positions are signed 32-bit).
+/// The file is read through a window of 1024 bytes, one platform read per
+/// refill; a window inside the stretch of the file's start that earlier
+/// windows have read is filled from a copy of it instead. The read position
+/// is the object's own and independent of the platform stream's. Reads move
+/// the position directly; explicit jumps go through the virtual SetPosition
+/// so that a descendant can bound them. A read at a byte the file does not
+/// hold raises Exception("Out of bounds"). Only the first 2 GiB - 1 bytes of
+/// a file are addressable (positions are signed 32-bit).
 class TphFileStream
 {
 public:
@@ -65,6 +69,22 @@ public:
         const uint32_t w2 = ReadWord();
         return FBigEndian ? (w1 << 16 | w2) : (w2 << 16 | w1);
     }
+    /// Calls f with each of the next count bytes, as count ReadByte calls
+    /// would, but straight from the window; refills and raises like them.
+    template <typename F> void ReadEachByte(int32_t count, F&& f)
+    {
+        while (count > 0) {
+            if (!InBuffer(FPosition))
+                Refill(FPosition);
+            const auto at = static_cast<size_t>(static_cast<int64_t>(FPosition) - FBufStart);
+            const auto run = static_cast<int32_t>(
+                std::min<int64_t>(count, static_cast<int64_t>(FBufCount) - static_cast<int64_t>(at)));
+            for (int32_t i = 0; i < run; ++i)
+                f(FBuffer[at + static_cast<size_t>(i)]);
+            FPosition += run;
+            count -= run;
+        }
+    }
     /// Stores up to count bytes from the position into buf, which the caller
     /// has sized; never changes buf's length. Returns the bytes stored: 0 when
     /// the end-of-data state holds on entry; running past the end raises.
@@ -91,9 +111,13 @@ protected:
     bool FBigEndian = true;
 
 private:
-    void FillFirstWindow();
+    void FillFirstWindow(int64_t start);
+    /// One platform read of up to FBufSize bytes at pos into the buffer.
+    int32_t ReadWindow(int32_t pos);
     /// LoadBuffer, then "Out of bounds" when the window is empty.
     [[gnu::noinline]] void Refill(int32_t pos);
 
     int64_t FFileSize = -1;
+    std::vector<uint8_t> FKept; ///< the file's first bytes, as far as windows have read them without a gap
+    bool FKeptAll = false;      ///< FKept reaches the end of the file
 };

@@ -313,20 +313,27 @@ bool TphExifStream::ReadValue(int32_t entry, uint16_t type, uint32_t count, uint
         value = CleanString(text);
         return true;
     }
+    if (type == 1 || type == 7) {
+        // Byte runs (maker notes among them) straight from the window.
+        value.reserve(std::min<size_t>(static_cast<size_t>(n) * 4, FTextLeft + 1));
+        bool first = true;
+        ReadEachByte(n, [&](uint8_t b) {
+            if (value.size() > FTextLeft)
+                throw Exception("Exif data too large");
+            if (!first)
+                value.push_back(type == 1 ? ',' : ' ');
+            first = false;
+            if (type == 1)
+                AppendNumber(value, b);
+            else
+                AppendHexByte(value, b);
+        });
+        return true;
+    }
     for (int32_t i = 0; i < n; ++i) {
         if (value.size() > FTextLeft)
             throw Exception("Exif data too large");
         switch (type) {
-        case 1:
-            if (i > 0)
-                value.push_back(',');
-            AppendNumber(value, ReadByte());
-            break;
-        case 7:
-            if (i > 0)
-                value.push_back(' ');
-            AppendHexByte(value, ReadByte());
-            break;
         case 3:
             if (i > 0)
                 value.push_back(',');

@@ -3,6 +3,7 @@
 // the tests, the benchmark and the fuzz seeds. Header-only so that every user
 // can include it without another library.
 
+#include <algorithm>
 #include <cstdint>
 #include <fstream>
 #include <optional>
@@ -232,8 +233,10 @@ inline TBytes WrapJpeg(const TBytes& tiff, const TJpegLayout& layout = {})
         body.insert(body.end(), packet.begin(), packet.end());
         AppendSegment(out, 0xE1, body);
     }
-    TBytes exif = {'E', 'x', 'i', 'f', 0, 0};
-    exif.insert(exif.end(), tiff.begin(), tiff.end());
+    TBytes exif(6 + tiff.size(), 0);
+    const std::string id = "Exif";
+    std::copy(id.begin(), id.end(), exif.begin());
+    std::copy(tiff.begin(), tiff.end(), exif.begin() + 6);
     AppendSegment(out, 0xE1, exif);
     AppendSegment(out, 0xDB, TBytes(65, 1));
     AppendSegment(out, 0xDA, {1, 1, 0, 0, 63, 0});

@@ -136,6 +136,55 @@ TEST(TphFileStream, PositioningAndByteRuns)
     EXPECT_EQ(s.BytesFrom(-1), 0);
 }
 
+namespace {
+
+class TCountingStream : public TMemoryStream
+{
+public:
+    int64_t ReadAt(int64_t pos, void* buffer, int64_t count) override
+    {
+        ++Reads;
+        return TMemoryStream::ReadAt(pos, buffer, count);
+    }
+    int Reads = 0;
+};
+
+} // namespace
+
+TEST(TphFileStream, WindowsOverTheStartAlreadyReadNeedNoPlatformRead)
+{
+    const TBytes bytes = Counting(3000);
+    auto memory = std::make_unique<TCountingStream>();
+    memory->Write(bytes.data(), static_cast<int64_t>(bytes.size()));
+    memory->Seek(0, TSeekOrigin::soBeginning);
+    TCountingStream* counted = memory.get();
+    TphFileStream s(std::move(memory));
+    EXPECT_EQ(counted->Reads, 1);
+
+    // Read through once: one platform read per window.
+    for (int32_t pos = 0; pos < 3000; ++pos)
+        ASSERT_EQ(s.ReadByteAt(pos), bytes[static_cast<size_t>(pos)]);
+    EXPECT_EQ(counted->Reads, 3);
+
+    // Jumps back: the windows look exactly as if read afresh.
+    struct TCase
+    {
+        int32_t Pos;
+        int32_t Count;
+    };
+    for (const TCase c :
+         {TCase{0, 1024}, TCase{2999, 1}, TCase{500, 1024}, TCase{2500, 500}, TCase{1976, 1024}}) {
+        SCOPED_TRACE(c.Pos);
+        EXPECT_EQ(s.ReadByteAt(c.Pos), bytes[static_cast<size_t>(c.Pos)]);
+        EXPECT_EQ(s.BufStart(), c.Pos);
+        EXPECT_EQ(s.BufCount(), c.Count);
+        EXPECT_EQ(s.Position(), c.Pos + 1);
+    }
+    EXPECT_EQ(RaisedMessage([&] { s.ReadByteAt(3000); }), "Out of bounds");
+    EXPECT_EQ(s.BufCount(), 0);
+    EXPECT_EQ(counted->Reads, 3);
+}
+
 TEST(TphFileStream, MissingFileRaisesTheOpenError)
 {
     TTempFolder dir;
