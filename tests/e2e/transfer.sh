@@ -1,0 +1,183 @@
+#!/usr/bin/env bash
+# A card attached and its photos copied, as a person does it: a tmpfs mounted
+# under /media holds DCIM with real JPEG photos, the real program runs under
+# Xvfb with the trayer tray host, its window must appear within two seconds,
+# and a real click on "Fotos kopieren" must put every photo into its day
+# folder under "Eigene Bilder" in the documents folder. The mount lives in a
+# private mount namespace, so nothing of it is seen outside this test.
+# Stops only what it started, by PID.
+#
+# Usage: transfer.sh FOTOIMPORT [SHOTS-DIR]   (as root; skipped otherwise)
+set -u
+APP=${1:?usage: transfer.sh FOTOIMPORT [SHOTS-DIR]}
+SHOTS=${2:-$(mktemp -d /tmp/fotoimport-shots.XXXXXX)}
+CARD=/media/fotoimport-e2e-card
+
+if [ "$(id -u)" -ne 0 ]; then
+    echo "skipped: mounting a card needs root"
+    exit 0
+fi
+for tool in unshare mount Xvfb trayer xdotool cjpeg djpeg exiftool cmp; do
+    if ! command -v "$tool" >/dev/null; then
+        echo "skipped: $tool is not installed"
+        exit 0
+    fi
+done
+
+# --- into a private mount namespace (once)
+if [ -z "${FI_E2E_PRIVATE_MOUNTS:-}" ]; then
+    if ! unshare -m --propagation private true 2>/dev/null; then
+        echo "skipped: no private mount namespace (unshare -m failed)"
+        exit 0
+    fi
+    made_media=""
+    [ -d /media ] || made_media=1
+    mkdir -p "$CARD"
+    FI_E2E_PRIVATE_MOUNTS=1 unshare -m --propagation private bash "$0" "$APP" "$SHOTS"
+    rc=$?
+    rmdir "$CARD" 2>/dev/null
+    [ -n "$made_media" ] && rmdir /media 2>/dev/null
+    exit $rc
+fi
+
+CONVERT=/usr/bin/convert          # ImageMagick itself; a stand-in may come first in PATH
+command -v xwd >/dev/null && [ -x "$CONVERT" ] || CONVERT=""
+WORK=$(mktemp -d /tmp/fotoimport-e2e.XXXXXX)
+mkdir -p "$SHOTS" "$WORK/home" "$WORK/runtime"
+chmod 700 "$WORK/runtime"
+
+PIDS=()
+cleanup() {
+    local i
+    for ((i = ${#PIDS[@]} - 1; i >= 0; i--)); do
+        kill "${PIDS[i]}" 2>/dev/null
+        wait "${PIDS[i]}" 2>/dev/null
+    done
+    mountpoint -q "$CARD" && umount "$CARD"
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+PASS=0
+FAIL=0
+ok() { PASS=$((PASS + 1)); echo "ok   - $*"; }
+bad() { FAIL=$((FAIL + 1)); echo "FAIL - $*"; }
+now_ms() { date +%s%3N; }
+finish() {
+    echo "# screenshots in $SHOTS"
+    echo "$PASS passed, $FAIL failed"
+    [ "$FAIL" -eq 0 ] && exit 0
+    echo "# program output:"; head -n 40 "$WORK/app.err" 2>/dev/null
+    exit 1
+}
+
+# --- the card: three photos, one of them taken turned
+if ! mount -t tmpfs -o size=32m fotoimport-card "$CARD"; then
+    bad "cannot mount a tmpfs at $CARD"
+    finish
+fi
+mkdir -p "$CARD/DCIM/100TEST"
+make_photo() {                     # make_photo NAME DATE [ORIENTATION]: a 320x240 gradient
+    local ppm="$WORK/photo.ppm"
+    {
+        printf 'P6\n320 240\n255\n'
+        awk 'BEGIN { for (y = 0; y < 240; y++) for (x = 0; x < 320; x++)
+                         printf "%c%c%c", x % 256, y, (x + y) % 256 }'
+    } >"$ppm"
+    cjpeg -quality 90 "$ppm" >"$CARD/DCIM/100TEST/$1"
+    exiftool -q -overwrite_original -DateTimeOriginal="$2" ${3:+-Orientation#=$3} "$CARD/DCIM/100TEST/$1"
+}
+LC_ALL=C make_photo IMG_0001.JPG "2005:07:14 10:22:33"
+LC_ALL=C make_photo IMG_0002.JPG "2005:07:14 10:23:00" 6
+LC_ALL=C make_photo IMG_0003.JPG "2006:01:02 08:00:00"
+cp -a "$CARD/DCIM" "$WORK/original"
+if [ "$(ls "$CARD/DCIM/100TEST" | wc -l)" -eq 3 ]; then ok "card with 3 photos mounted at $CARD"; else
+    bad "the card's photos could not be made"
+    finish
+fi
+
+# --- the X server and the tray host
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$WORK/xvfb.log" 2>&1 3>"$WORK/display" &
+PIDS+=($!)
+for _ in $(seq 100); do [ -s "$WORK/display" ] && break; sleep 0.1; done
+if [ ! -s "$WORK/display" ]; then
+    bad "Xvfb did not start"
+    finish
+fi
+export DISPLAY=":$(head -n1 "$WORK/display")"
+unset DBUS_SESSION_BUS_ADDRESS XDG_CONFIG_HOME
+export QT_QPA_PLATFORM=xcb HOME="$WORK/home" XDG_RUNTIME_DIR="$WORK/runtime"
+trayer --edge top --align right --widthtype request --height 24 \
+    --transparent false --tint 0x808080 --SetDockType true >"$WORK/trayer.log" 2>&1 &
+PIDS+=($!)
+timeout 10 xdotool search --sync --name '^panel$' >/dev/null || bad "trayer panel did not appear"
+sleep 0.5
+
+shot() {                           # shot NAME [WINDOW]: the screen, and the window cut out of it
+    [ -n "$CONVERT" ] || return 0
+    xwd -root -silent | "$CONVERT" xwd:- "$SHOTS/$1.png"
+    if [ -n "${2:-}" ]; then
+        eval "$(xdotool getwindowgeometry --shell "$2")"
+        "$CONVERT" "$SHOTS/$1.png" -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$SHOTS/$1_window.png"
+    fi
+}
+# wait_window TITLE MS: the visible window with this title, within MS milliseconds
+wait_window() {
+    local t0 w
+    t0=$(now_ms)
+    while (($(now_ms) - t0 < $2)); do
+        w=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n1)
+        [ -n "$w" ] && { echo "$w"; return 0; }
+        sleep 0.05
+    done
+    return 1
+}
+
+# --- the program finds the card and opens its window by itself
+T0=$(now_ms)
+"$APP" >"$WORK/app.out" 2>"$WORK/app.err" &
+APP_PID=$!
+PIDS+=($APP_PID)
+if WIN=$(wait_window "Hole Fotos" 2000); then
+    ok "window \"Hole Fotos\" open $(($(now_ms) - T0)) ms after start"
+else
+    bad "no window \"Hole Fotos\" within 2 s"
+    shot transfer_no_window
+    finish
+fi
+sleep 0.5
+shot transfer_1_found "$WIN"
+
+# --- "Fotos kopieren": Button2 at 112,96, 100x25 in the window's client area
+eval "$(xdotool getwindowgeometry --shell "$WIN")"
+xdotool mousemove --sync $((X + 162)) $((Y + 108)) 2>/dev/null || xdotool mousemove $((X + 162)) $((Y + 108))
+sleep 0.3
+xdotool click 1
+if WIN=$(wait_window "Übertragung beendet" 30000); then ok "transfer ended (caption \"Übertragung beendet\")"; else
+    bad "the transfer did not end within 30 s"
+fi
+sleep 0.5
+shot transfer_2_finished "$WIN"
+
+# --- the photos in their day folders; the card untouched in copy mode
+TARGET="$HOME/Documents/Eigene Bilder"
+for f in 20050714/IMG_0001.JPG 20050714/IMG_0002.JPG 20060102/IMG_0003.JPG; do
+    if [ -f "$TARGET/$f" ] && djpeg "$TARGET/$f" >/dev/null 2>&1; then ok "$f is a JPEG in its day folder"; else
+        bad "$f missing or not a JPEG"
+    fi
+done
+for f in IMG_0001.JPG IMG_0003.JPG; do
+    day=20050714
+    [ "$f" = IMG_0003.JPG ] && day=20060102
+    if cmp -s "$WORK/original/100TEST/$f" "$TARGET/$day/$f"; then ok "$f copied unchanged"; else
+        bad "$f differs from the card"
+    fi
+done
+if diff -r "$WORK/original" "$CARD/DCIM" >/dev/null; then ok "the card still holds every photo"; else
+    bad "the card changed in copy mode"
+fi
+stray=$(find "$TARGET" -name '.fotoimport-*' | wc -l)
+if [ "$stray" -eq 0 ]; then ok "no temporary file left"; else bad "$stray temporary files left"; fi
+echo "# files: $(cd "$TARGET" && find . -type f | sort | tr '\n' ' ')"
+
+finish
