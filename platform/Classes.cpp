@@ -13,6 +13,13 @@ int64_t TStream::Size()
     return size;
 }
 
+int64_t TStream::ReadAt(int64_t pos, void* buffer, int64_t count)
+{
+    if (pos < 0 || count <= 0 || Seek(pos, TSeekOrigin::soBeginning) != pos)
+        return 0;
+    return Read(buffer, count);
+}
+
 void TStream::ReadBuffer(void* buffer, int64_t count)
 {
     if (count != 0 && Read(buffer, count) != count)

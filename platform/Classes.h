@@ -29,6 +29,10 @@ public:
     virtual int64_t Read(void* buffer, int64_t count) = 0;
     virtual int64_t Write(const void* buffer, int64_t count) = 0;
     virtual int64_t Seek(int64_t offset, TSeekOrigin origin) = 0;
+    /// Reads up to count bytes starting at pos (from the start); returns the
+    /// bytes delivered, 0 when pos lies outside. The stream's position after
+    /// it is unspecified. Files do it in one system call.
+    virtual int64_t ReadAt(int64_t pos, void* buffer, int64_t count);
 
     int64_t Position() { return Seek(0, TSeekOrigin::soCurrent); }
     void SetPosition(int64_t pos) { Seek(pos, TSeekOrigin::soBeginning); }
@@ -52,6 +56,7 @@ public:
     int64_t Read(void* buffer, int64_t count) override;
     int64_t Write(const void* buffer, int64_t count) override;
     int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+    int64_t ReadAt(int64_t pos, void* buffer, int64_t count) override;
     /// Flushes the file's data to the disk; raises EWriteError when it fails.
     void Flush();
     const std::string& FileName() const { return FFileName; }

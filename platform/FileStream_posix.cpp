@@ -5,7 +5,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-TFileStream::TFileStream(const std::string& fileName, uint16_t mode) : FFileName(fileName)
+TFileStream::TFileStream(const std::string& fileName, uint16_t mode)
+    : FFileName(fileName)
 {
     if (mode == fmCreate) {
         FHandle = ::open(fileName.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
@@ -36,6 +37,24 @@ int64_t TFileStream::Read(void* buffer, int64_t count)
     auto* out = static_cast<char*>(buffer);
     while (done < count) {
         const ssize_t n = ::read(FHandle, out + done, static_cast<size_t>(count - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += n;
+    }
+    return done;
+}
+
+int64_t TFileStream::ReadAt(int64_t pos, void* buffer, int64_t count)
+{
+    if (pos < 0 || count <= 0)
+        return 0;
+    int64_t done = 0;
+    auto* out = static_cast<char*>(buffer);
+    while (done < count) {
+        const ssize_t n =
+            ::pread(FHandle, out + done, static_cast<size_t>(count - done), static_cast<off_t>(pos + done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
