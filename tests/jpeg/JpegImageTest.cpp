@@ -291,6 +291,8 @@ TEST(TJPEGImage, GrayscaleAndPaletteOutputGiveEightBitBitmaps)
     Shell("djpeg -dct float -pnm " + Temp("gray.jpg") + " > " + Temp("gray.pgm"));
     Shell("cjpeg " + Temp("in.ppm") + " > " + Temp("colour.jpg"));
     Shell("djpeg -dct float -ppm " + Temp("colour.jpg") + " > " + Temp("colour.ppm"));
+    Shell("cjpeg -progressive " + Temp("in.ppm") + " > " + Temp("prog.jpg"));
+    Shell("cjpeg -progressive -grayscale " + Temp("in.ppm") + " > " + Temp("progray.jpg"));
     int w = 0, h = 0;
     const TBytes grayRef = PnmPixels(Temp("gray.pgm"), w, h);
     const TBytes colourRef = PnmPixels(Temp("colour.ppm"), w, h);
@@ -302,17 +304,20 @@ TEST(TJPEGImage, GrayscaleAndPaletteOutputGiveEightBitBitmaps)
         bool Monochrome;
         bool FastDecode;
         bool Gray;
+        bool Incremental = false;
     };
     const Case cases[] = {
-        {"gray.jpg", false, false, false, true},   {"gray.jpg", false, false, true, true},
-        {"colour.jpg", true, false, false, false}, {"colour.jpg", true, false, true, false},
-        {"colour.jpg", false, true, false, true},
+        {"gray.jpg", false, false, false, true},          {"gray.jpg", false, false, true, true},
+        {"colour.jpg", true, false, false, false},        {"colour.jpg", true, false, true, false},
+        {"colour.jpg", false, true, false, true},         {"prog.jpg", true, false, false, false, true},
+        {"progray.jpg", false, false, false, true, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.File + (c.PaletteOutput ? " palette" : "") + (c.Monochrome ? " mono" : "") +
-                     (c.FastDecode ? " fast" : ""));
+                     (c.FastDecode ? " fast" : "") + (c.Incremental ? " incremental" : ""));
         auto jpeg = Loaded(ReadFile(Temp(c.File)));
-        EXPECT_EQ(jpeg->Grayscale(), c.File == "gray.jpg");
+        EXPECT_EQ(jpeg->Grayscale(), c.File == "gray.jpg" || c.File == "progray.jpg");
+        jpeg->SetIncrementalDecode(c.Incremental);
         jpeg->SetPaletteOutput(c.PaletteOutput);
         jpeg->SetMonochrome(c.Monochrome);
         jpeg->SetFastDecode(c.FastDecode);
@@ -684,4 +689,34 @@ TEST(TJPEGImage, ProgressReportsAndAbort)
     EXPECT_THROW(enc.Encode(), std::runtime_error);
     EXPECT_EQ(enc.CompressedData(), nullptr) << "no half-written file remains";
     JpegTickCount = savedClock;
+}
+
+TEST(JpegTool, DecodeAndEncodeUseTheFixedFormats)
+{
+    const std::string tool = std::string(FI_BINARY_DIR) + "/tools/jpegtool";
+    if (!fs::exists(tool) || !HaveTools())
+        GTEST_SKIP() << "jpegtool or cjpeg/djpeg not built";
+    WritePpm(*Photo(21, 13), Temp("in.ppm"));
+    Shell(tool + " encode " + Temp("in.ppm") + " 80 " + Temp("tool.jpg"));
+    Shell("cjpeg -dct float -baseline -quality 80 " + Temp("in.ppm") + " > " + Temp("ref.jpg"));
+    EXPECT_EQ(ReadFile(Temp("tool.jpg")), ReadFile(Temp("ref.jpg")));
+
+    // Decoding goes by extension; a grayscale file is written through its palette as P6.
+    Shell("cp " + Temp("ref.jpg") + " " + Temp("REF.JPG"));
+    Shell(tool + " decode " + Temp("REF.JPG") + " " + Temp("tool.ppm"));
+    Shell("djpeg -dct float -ppm " + Temp("ref.jpg") + " > " + Temp("ref.ppm"));
+    EXPECT_EQ(ReadFile(Temp("tool.ppm")), ReadFile(Temp("ref.ppm")));
+    Shell("cjpeg -grayscale " + Temp("in.ppm") + " > " + Temp("gray.jpg"));
+    Shell(tool + " decode " + Temp("gray.jpg") + " " + Temp("gray.ppm"));
+    EXPECT_EQ(ReadFile(Temp("gray.ppm")).size(), std::string("P6\n21 13\n255\n").size() + 21 * 13 * 3);
+
+    // Errors: the message on stderr, exit status 1.
+    Shell("cp " + Temp("ref.jpg") + " " + Temp("x.jpe"));
+    const std::string err = Temp("err.txt");
+    EXPECT_EQ(std::system((tool + " decode " + Temp("x.jpe") + " " + Temp("o.ppm") + " 2>" + err).c_str()),
+              1 << 8);
+    const TBytes msg = ReadFile(err);
+    EXPECT_EQ(std::string(msg.begin(), msg.end()), "Unbekannte Bilddateierweiterung (.jpe)\n");
+    EXPECT_EQ(std::system((tool + " encode " + Temp("in.ppm") + " x " + Temp("o.jpg") + " 2>" + err).c_str()),
+              1 << 8);
 }
