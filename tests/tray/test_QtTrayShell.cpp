@@ -56,11 +56,6 @@ TEST(TQtTrayShell, QtActivationsArriveAsTheClicksTheyStandFor)
     emit shell.TrayIcon().activated(QSystemTrayIcon::Context);
     EXPECT_EQ(events, (std::vector<std::string>{"down R", "popup"}));
 
-    // Requests for an icon that is not there are refused; a second add is refused too.
-    TNotifyIconData other;
-    other.uID = 99;
-    EXPECT_FALSE(shell.NotifyIcon(TNotifyIconMessage::nimModify, other));
-    EXPECT_FALSE(shell.NotifyIcon(TNotifyIconMessage::nimAdd, other));
     tray.SetVisible(false);
     EXPECT_FALSE(shell.Added());
     EXPECT_FALSE(shell.TrayIcon().isVisible());
