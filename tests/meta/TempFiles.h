@@ -1,8 +1,10 @@
 #pragma once
-// A temporary folder for one test, removed with everything in it afterwards.
+// Test files: a temporary folder, and bytes in memory that count the reads.
 
+#include "platform/Classes.h"
 #include "tests/meta/ExifBuilder.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <stdlib.h>
 #include <string>
@@ -37,4 +39,23 @@ public:
 
 private:
     std::filesystem::path FPath;
+};
+
+/// Bytes in memory that count the positioned reads made of them.
+class TCountingStream : public TMemoryStream
+{
+public:
+    explicit TCountingStream(const exifbuild::TBytes& bytes)
+    {
+        Write(bytes.data(), static_cast<int64_t>(bytes.size()));
+        Seek(0, TSeekOrigin::soBeginning);
+    }
+    int64_t ReadAt(int64_t pos, void* buffer, int64_t count) override
+    {
+        ++Reads;
+        MaxRead = std::max(MaxRead, count);
+        return TMemoryStream::ReadAt(pos, buffer, count);
+    }
+    int Reads = 0;
+    int64_t MaxRead = 0;
 };

@@ -466,39 +466,6 @@ TEST(ReadExifInfo, SharedDirectoriesAndHugeCountsStayWithinTheWorkAndTextBounds)
     }
 }
 
-namespace {
-
-// A platform stream that counts the calls the reader makes.
-class TCountingStream : public TStream
-{
-public:
-    explicit TCountingStream(const TBytes& bytes)
-    {
-        FInner.Write(bytes.data(), static_cast<int64_t>(bytes.size()));
-        FInner.Seek(0, TSeekOrigin::soBeginning);
-    }
-    int64_t Read(void* buffer, int64_t count) override
-    {
-        ++Reads;
-        MaxRead = std::max(MaxRead, count);
-        return FInner.Read(buffer, count);
-    }
-    int64_t Write(const void*, int64_t) override { return 0; }
-    int64_t Seek(int64_t offset, TSeekOrigin origin) override
-    {
-        ++Seeks;
-        return FInner.Seek(offset, origin);
-    }
-    int Reads = 0;
-    int Seeks = 0;
-    int64_t MaxRead = 0;
-
-private:
-    TMemoryStream FInner;
-};
-
-} // namespace
-
 TEST(ReadExifInfo, CameraPhotoTakesAHandfulOfWindowReads)
 {
     TJpegLayout layout;
@@ -514,7 +481,6 @@ TEST(ReadExifInfo, CameraPhotoTakesAHandfulOfWindowReads)
     ASSERT_TRUE(ReadExifInfo(stream, list));
     EXPECT_EQ(list.Count(), static_cast<int>(kCameraLines.size()) + 1);
     EXPECT_LE(calls->Reads, 5); // one per 1024 bytes of the segment, none for jumps back
-    EXPECT_LE(calls->Seeks, 6);
     EXPECT_EQ(calls->MaxRead, 1024);
 }
 
