@@ -149,6 +149,7 @@ menu_item() {
     done
     [ -n "$menu" ] || return 1
     sleep 0.3
+    shot "menu_$1"
     case $1 in
     1) keys=(Down Return) ;;
     2) keys=(Down Down Return) ;;
