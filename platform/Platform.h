@@ -101,6 +101,8 @@ struct TPlatformOptions
     bool CorruptReadBack = false;
     /// Fault: the no-replace rename is unsupported, so the fallback is used.
     bool NoRenameNoReplace = false;
+    /// Fault: the folders of the copies cannot be flushed.
+    bool FailFolderFlush = false;
 };
 
 /// The implementation for the operating system the program was built for.

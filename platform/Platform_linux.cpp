@@ -558,7 +558,7 @@ bool TLinuxPlatform::MovePhoto(const std::string& src, const std::string& dst)
 
 bool TLinuxPlatform::FlushFolders()
 {
-    bool ok = true;
+    bool ok = !FOptions.FailFolderFlush;
     for (const std::string& folder : FPendingFolders)
         ok = SyncFolder(folder) && ok;
     FPendingFolders.clear();

@@ -154,6 +154,21 @@ TEST_F(WatcherTest, CopyThatBreaksOffLeavesNoFileAndIsCountedAsFailed)
     EXPECT_EQ(View.TrayHint, "Fehler bei der Übertragung");
 }
 
+TEST_F(WatcherTest, CopiesWhoseNamesCannotBeMadeDurableAreReportedAsFailed)
+{
+    const std::string dcim = AddCard('E');
+    AddPhoto(dcim, "a.jpg", Dated("2005:07:14 10:22:33", 1));
+    AddPhoto(dcim, "b/b.jpg", Dated("2005:07:14 10:22:34", 2));
+    TPlatformOptions options;
+    options.FailFolderFlush = true;
+    Platform.SetOptions(options);
+
+    Transfer();
+    EXPECT_EQ(Watcher.FailedCount(), 2);
+    EXPECT_EQ(View.Label1, "Übertragung mit Fehlern beendet");
+    EXPECT_EQ(View.Panels[0], "2 Fotos nicht übertragen");
+}
+
 TEST_F(WatcherTest, OneBadPhotoDoesNotStopTheRun)
 {
     const std::string dcim = AddCard('E');
