@@ -9,6 +9,22 @@ namespace {
 
 constexpr long double kPi = 3.14159265358979323846264338327950288L;
 
+// Fills every pixel of the bitmap outside r (r within the bounds) with color.
+void FillOutside(TBitmap32& b, const TRect& r, TColor32 color)
+{
+    const int w = b.Width();
+    TColor32* bits = b.Bits();
+    for (int y = 0; y < b.Height(); ++y) {
+        TColor32* row = bits + static_cast<size_t>(y) * static_cast<size_t>(w);
+        if (y < r.Top || y >= r.Bottom || r.Left >= r.Right) {
+            std::fill_n(row, w, color);
+        } else {
+            std::fill(row, row + r.Left, color);
+            std::fill(row + r.Right, row + w, color);
+        }
+    }
+}
+
 } // namespace
 
 float FitScale(int width, int height, float angle)
@@ -48,7 +64,15 @@ bool RotatePhoto(TBitmap32& src, TBitmap32& dst, float angle)
 
     dst.BeginUpdate();
     try {
-        dst.Clear(clBlack32);
+        // The render writes every pixel of the covered area (opaque store),
+        // so only the rest needs the black first; with clipping on either
+        // side the whole bitmap is cleared.
+        if (!dst.Clipping() && !src.Clipping() && src.DrawMode() == TDrawMode::dmOpaque && !dst.IsEmpty()) {
+            FillOutside(dst, IntersectRect(t.TransformedBounds(), dst.Bounds()), clBlack32);
+            dst.Changed();
+        } else {
+            dst.Clear(clBlack32);
+        }
         Transform(dst, src, t);
     } catch (...) {
         dst.EndUpdate();

@@ -25,16 +25,40 @@ std::vector<TColor32> Pixels(const TBitmap32& b)
     return std::vector<TColor32>(b.Bits(), b.Bits() + static_cast<size_t>(b.Width()) * b.Height());
 }
 
+// Not recognised by the integer-only renderer: rendering through it takes
+// the per-pixel sampler chain.
+class TPlainAffine : public TAffineTransformation
+{
+};
+
+// The turn as written: the transformation built step by step, the whole
+// destination cleared to opaque black, then rendered through the samplers.
+void LiteralRotate(TBitmap32& src, TBitmap32& dst, float angle)
+{
+    const int w = src.Width();
+    const int h = src.Height();
+    TPlainAffine tr;
+    tr.SetSrcRect({0, 0, static_cast<float>(w), static_cast<float>(h)});
+    tr.Clear();
+    tr.Translate(-static_cast<float>(w - 1) / 2, -static_cast<float>(h - 1) / 2);
+    tr.Rotate(0, 0, angle);
+    const float s = FitScale(w, h, angle);
+    tr.Scale(s, s);
+    tr.Translate(static_cast<float>(w - 1) / 2, static_cast<float>(h - 1) / 2);
+    dst.Clear(k);
+    Transform(dst, src, tr);
+}
+
 // The correction's steps as written: size, clear the ring's alpha, angle 0,
 // then the turn for 3, 6 and 8.
 void LiteralRender(TBitmap32& src, TBitmap32& dst, int orientation)
 {
     dst.SetSize(src.Width(), src.Height());
     ClearBorderAlpha(src, src.Bounds());
-    RotatePhoto(src, dst, 0);
+    LiteralRotate(src, dst, 0);
     float angle = 0;
     if (OrientationAngle(orientation, angle))
-        RotatePhoto(src, dst, angle);
+        LiteralRotate(src, dst, angle);
 }
 
 } // namespace

@@ -1,0 +1,166 @@
+// orient-render ORIENTATION IN.pam OUT.pam
+//
+// Runs the orientation correction's render on a PAM image (P7, 8 bits,
+// TUPLTYPE RGB_ALPHA or RGB; alpha taken as given, 255 where absent) and
+// writes the result as PAM RGB_ALPHA. For an orientation of 1 or less, and
+// for a picture that cannot be turned, the input is written unchanged.
+
+#include "app/core/RotatePhoto.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+bool ReadFile(const std::string& name, std::vector<unsigned char>& data)
+{
+    std::ifstream in(name, std::ios::binary);
+    if (!in)
+        return false;
+    data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
+
+bool WriteFile(const std::string& name, const std::vector<unsigned char>& data)
+{
+    std::ofstream out(name, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    out.close();
+    return static_cast<bool>(out);
+}
+
+bool ParseInt(const std::string& text, long& value)
+{
+    if (text.empty())
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtol(text.c_str(), &end, 10);
+    return errno == 0 && end && *end == '\0';
+}
+
+// Reads the header and pixels of a PAM file into bitmap; false with a
+// message when the file is not one this tool reads.
+bool ParsePam(const std::vector<unsigned char>& data, TBitmap32& bitmap, std::string& error)
+{
+    size_t pos = 0;
+    auto readLine = [&](std::string& line) {
+        if (pos >= data.size())
+            return false;
+        const size_t start = pos;
+        while (pos < data.size() && data[pos] != '\n')
+            ++pos;
+        line.assign(data.begin() + static_cast<ptrdiff_t>(start), data.begin() + static_cast<ptrdiff_t>(pos));
+        if (pos < data.size())
+            ++pos;
+        return true;
+    };
+    std::string line;
+    if (!readLine(line) || line != "P7") {
+        error = "not a PAM file (P7)";
+        return false;
+    }
+    long width = -1, height = -1, depth = -1, maxval = -1;
+    std::string tupltype;
+    for (;;) {
+        if (!readLine(line)) {
+            error = "header without ENDHDR";
+            return false;
+        }
+        if (line.empty() || line[0] == '#')
+            continue;
+        if (line == "ENDHDR")
+            break;
+        std::istringstream words(line);
+        std::string key, value;
+        words >> key >> value;
+        long* target = key == "WIDTH"    ? &width
+                       : key == "HEIGHT" ? &height
+                       : key == "DEPTH"  ? &depth
+                       : key == "MAXVAL" ? &maxval
+                                         : nullptr;
+        if (target) {
+            if (!ParseInt(value, *target)) {
+                error = "bad header value: " + line;
+                return false;
+            }
+        } else if (key == "TUPLTYPE") {
+            tupltype = value;
+        }
+    }
+    const bool alpha = tupltype == "RGB_ALPHA" && depth == 4;
+    if (!(alpha || (tupltype == "RGB" && depth == 3)) || maxval != 255) {
+        error = "only 8-bit RGB or RGB_ALPHA pictures are read";
+        return false;
+    }
+    if (width < 1 || height < 1 || width > 65535 || height > 65535) {
+        error = "bad picture size";
+        return false;
+    }
+    const size_t pixels = static_cast<size_t>(width) * static_cast<size_t>(height);
+    const size_t channels = static_cast<size_t>(depth);
+    if (data.size() - pos < pixels * channels) {
+        error = "picture data cut short";
+        return false;
+    }
+    bitmap.SetSize(static_cast<int>(width), static_cast<int>(height));
+    TColor32* out = bitmap.Bits();
+    const unsigned char* in = data.data() + pos;
+    for (size_t i = 0; i < pixels; ++i, in += channels) {
+        const TColor32 a = alpha ? in[3] : 255u;
+        out[i] = a << 24 | TColor32{in[0]} << 16 | TColor32{in[1]} << 8 | TColor32{in[2]};
+    }
+    return true;
+}
+
+std::vector<unsigned char> FormatPam(const TBitmap32& bitmap)
+{
+    const std::string header = "P7\nWIDTH " + std::to_string(bitmap.Width()) + "\nHEIGHT " +
+                               std::to_string(bitmap.Height()) +
+                               "\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n";
+    std::vector<unsigned char> out(header.begin(), header.end());
+    const size_t pixels = static_cast<size_t>(bitmap.Width()) * static_cast<size_t>(bitmap.Height());
+    out.reserve(out.size() + pixels * 4);
+    for (size_t i = 0; i < pixels; ++i) {
+        const TColor32 c = bitmap.Bits()[i];
+        out.push_back(static_cast<unsigned char>(c >> 16));
+        out.push_back(static_cast<unsigned char>(c >> 8));
+        out.push_back(static_cast<unsigned char>(c));
+        out.push_back(static_cast<unsigned char>(c >> 24));
+    }
+    return out;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    long orientation = 0;
+    if (argc != 4 || !ParseInt(argv[1], orientation)) {
+        std::fprintf(stderr, "usage: orient-render ORIENTATION IN.pam OUT.pam\n");
+        return 2;
+    }
+    std::vector<unsigned char> input;
+    if (!ReadFile(argv[2], input)) {
+        std::fprintf(stderr, "orient-render: cannot read %s\n", argv[2]);
+        return 1;
+    }
+    TBitmap32 src, dst;
+    std::string error;
+    if (!ParsePam(input, src, error)) {
+        std::fprintf(stderr, "orient-render: %s: %s\n", argv[2], error.c_str());
+        return 1;
+    }
+    const bool rendered = orientation > 1 && RenderUpright(src, dst, static_cast<int>(orientation));
+    if (!(rendered ? WriteFile(argv[3], FormatPam(dst)) : WriteFile(argv[3], input))) {
+        std::fprintf(stderr, "orient-render: cannot write %s\n", argv[3]);
+        return 1;
+    }
+    return 0;
+}
