@@ -11,6 +11,14 @@ enum class TCorrectionOutcome
     Failed     ///< could not be corrected; the transferred copy is unchanged
 };
 
+/// How the corrector gets from the photo's bytes to the new file's bytes.
+/// Both roads give the same bytes.
+enum class TCorrectionRoad
+{
+    Direct,  ///< the codec decodes into and encodes from the 32-bit pixels, one render
+    Pictures ///< through TBitmap32::LoadFromFile, both renders and the bridge bitmap
+};
+
 /// Turns transferred photos upright. Holds the bitmaps of the last correction
 /// (the decoded photo, the rendered one and the bridge to the encoder) for
 /// the life of the main window.
@@ -25,6 +33,10 @@ public:
     /// Renders the photo at targetFile upright for its EXIF orientation
     /// (greater than 1) and saves it back in place. Never throws.
     TCorrectionOutcome Correct(const std::string& targetFile, int orientation);
+
+    /// Direct unless set otherwise; photos the direct road does not cover
+    /// (grayscale, four components, other decoder options) take the other.
+    void SetRoad(TCorrectionRoad road);
 
 private:
     struct TImpl;

@@ -1,0 +1,372 @@
+#include "app/core/Correction.h"
+#include "app/core/RotatePhoto.h"
+#include "jpeg/JpegImage.h"
+#include "meta/phJpegInfo.h"
+#include "platform/StringList.h"
+#include "raster/Bitmap32.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+namespace {
+
+using TBytes = std::string;
+
+void Put16(TBytes& b, size_t at, uint16_t v, bool big)
+{
+    b[at + (big ? 0 : 1)] = static_cast<char>(v >> 8);
+    b[at + (big ? 1 : 0)] = static_cast<char>(v & 0xFF);
+}
+
+void Put32(TBytes& b, size_t at, uint32_t v, bool big)
+{
+    for (int i = 0; i < 4; ++i)
+        b[at + static_cast<size_t>(big ? 3 - i : i)] = static_cast<char>(v >> (8 * i));
+}
+
+struct TEntry
+{
+    uint16_t Tag, Type;
+    uint32_t Count, Value;
+};
+
+// Writes a directory at offset: its entries and the next directory's offset.
+void PutIfd(TBytes& t, size_t at, const std::vector<TEntry>& entries, uint32_t next, bool big)
+{
+    Put16(t, at, static_cast<uint16_t>(entries.size()), big);
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const size_t e = at + 2 + 12 * i;
+        Put16(t, e, entries[i].Tag, big);
+        Put16(t, e + 2, entries[i].Type, big);
+        Put32(t, e + 4, entries[i].Count, big);
+        if (entries[i].Type == 3 && entries[i].Count == 1)
+            Put16(t, e + 8, static_cast<uint16_t>(entries[i].Value), big);
+        else
+            Put32(t, e + 8, entries[i].Value, big);
+    }
+    Put32(t, at + 2 + 12 * entries.size(), next, big);
+}
+
+// An Exif segment: IFD0 (Make, Orientation, Exif pointer), IFD1
+// (Orientation) and the Exif directory (DateTimeOriginal).
+TBytes ExifSegment(uint16_t orientation, bool big)
+{
+    TBytes t(200, '\0');
+    t[0] = t[1] = big ? 'M' : 'I';
+    Put16(t, 2, 42, big);
+    Put32(t, 4, 8, big);
+    PutIfd(t, 8, {{0x010F, 2, 8, 120}, {0x0112, 3, 1, orientation}, {0x8769, 4, 1, 80}}, 60, big);
+    PutIfd(t, 60, {{0x0112, 3, 1, orientation}}, 0, big);
+    PutIfd(t, 80, {{0x9003, 2, 20, 140}}, 0, big);
+    t.replace(120, 8, std::string("TestCam\0", 8));
+    t.replace(140, 20, std::string("2005:07:14 10:22:33\0", 20));
+    TBytes seg = "\xFF\xE1";
+    const size_t length = 2 + 6 + t.size();
+    seg += static_cast<char>(length >> 8);
+    seg += static_cast<char>(length & 0xFF);
+    seg += std::string("Exif\0\0", 6) + t;
+    return seg;
+}
+
+// A photo as the camera writes it: start marker, Exif segment, then the rest
+// of a JPEG file encoded from a smooth pattern.
+TBytes MakePhoto(int w, int h, const TBytes& exif, bool progressive = false, bool gray = false)
+{
+    TBitmap bmp(w, h, TPixelFormat::pf24bit);
+    for (int y = 0; y < h; ++y) {
+        uint8_t* row = bmp.ScanLine(y);
+        for (int x = 0; x < w; ++x) {
+            row[3 * x] = static_cast<uint8_t>(40 + (x * 150) / w);
+            row[3 * x + 1] = static_cast<uint8_t>(30 + (y * 180) / h);
+            row[3 * x + 2] = static_cast<uint8_t>(128 + 100 * std::sin((x + 2 * y) / 9.0));
+        }
+    }
+    TJPEGImage jpeg;
+    jpeg.SetQuality(92);
+    jpeg.SetProgressiveSave(progressive);
+    jpeg.SetMonochrome(gray);
+    jpeg.Assign(&bmp);
+    TMemoryStream data;
+    jpeg.SaveToStream(data);
+    TBytes bytes(reinterpret_cast<const char*>(data.Memory()), static_cast<size_t>(data.Size()));
+    return bytes.substr(0, 2) + exif + bytes.substr(2);
+}
+
+struct TPhotoFile
+{
+    TTempDir Dir;
+    std::string Path = Dir / "20050714/IMG_0042.JPG";
+    explicit TPhotoFile(const TBytes& bytes)
+    {
+        WriteFile(Path, bytes);
+        SetModifiedTime(Path, 2005, 7, 14, 10);
+    }
+    timespec MTime() const
+    {
+        struct stat st
+        {
+        };
+        stat(Path.c_str(), &st);
+        return st.st_mtim;
+    }
+    bool OnlyThePhotoInItsFolder() const
+    {
+        return ListTree(Dir.Path()) == std::vector<std::string>{"20050714/IMG_0042.JPG"};
+    }
+};
+
+std::vector<std::string> ExifLines(const std::string& path)
+{
+    TStringList list;
+    ReadExifInfo(path, list);
+    std::vector<std::string> lines;
+    for (int i = 0; i < list.Count(); ++i)
+        lines.push_back(list[i]);
+    return lines;
+}
+
+int Count(const std::vector<std::string>& lines, const std::string& line)
+{
+    return static_cast<int>(std::count(lines.begin(), lines.end(), line));
+}
+
+// Peak signal-to-noise ratio of the colour bytes of two bitmaps of one size.
+double Psnr(const TBitmap32& a, const TBitmap32& b)
+{
+    double sum = 0;
+    const size_t n = static_cast<size_t>(a.Width()) * a.Height();
+    for (size_t i = 0; i < n; ++i)
+        for (int s = 0; s < 24; s += 8) {
+            const double d = double((a.Bits()[i] >> s) & 0xFF) - double((b.Bits()[i] >> s) & 0xFF);
+            sum += d * d;
+        }
+    const double mse = sum / (3.0 * static_cast<double>(n));
+    return mse == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mse);
+}
+
+// What the saved file should show: the render of the decoded photo.
+void ExpectedRender(const std::string& photo, int orientation, TBitmap32& out)
+{
+    RegisterJpegFormats();
+    TBitmap32 src;
+    src.LoadFromFile(photo);
+    ASSERT_TRUE(RenderUpright(src, out, orientation));
+}
+
+} // namespace
+
+TEST(TOrientationCorrector, OrientationOneOrBelowDoesNothing)
+{
+    TPhotoFile photo(MakePhoto(16, 12, ExifSegment(1, false)));
+    const TBytes before = ReadFile(photo.Path);
+    TOrientationCorrector corrector;
+    for (int orientation : {1, 0, -1, -6})
+        EXPECT_EQ(corrector.Correct(photo.Path, orientation), TCorrectionOutcome::Skipped);
+    EXPECT_EQ(ReadFile(photo.Path), before);
+    EXPECT_EQ(photo.MTime().tv_sec, photo.MTime().tv_sec);
+    // Not even opened: a missing file is no failure at these values.
+    EXPECT_EQ(corrector.Correct(photo.Dir / "missing.jpg", 1), TCorrectionOutcome::Skipped);
+    EXPECT_EQ(corrector.Correct(photo.Dir / "missing.jpg", 6), TCorrectionOutcome::Failed);
+}
+
+TEST(TOrientationCorrector, SavesTheRenderOfTheDecodedPhoto)
+{
+    struct Case
+    {
+        int w, h, orientation;
+    };
+    const Case cases[] = {{120, 90, 6}, {120, 90, 8}, {120, 90, 3}, {64, 64, 6}, {64, 64, 8}, {121, 77, 2},
+                          {121, 77, 4}, {90, 120, 5}, {90, 120, 7}, {33, 47, 9}, {4, 3, 6},   {2, 2, 3}};
+    for (const Case& c : cases) {
+        TPhotoFile photo(
+            MakePhoto(c.w, c.h, ExifSegment(static_cast<uint16_t>(c.orientation), c.w % 2 == 1)));
+        TBitmap32 expected;
+        ExpectedRender(photo.Path, c.orientation, expected);
+        TOrientationCorrector corrector;
+        ASSERT_EQ(corrector.Correct(photo.Path, c.orientation), TCorrectionOutcome::Corrected)
+            << c.w << "x" << c.h << " orientation " << c.orientation;
+        TBitmap32 saved;
+        saved.LoadFromFile(photo.Path);
+        ASSERT_EQ(saved.Width(), c.w);
+        ASSERT_EQ(saved.Height(), c.h);
+        const double psnr = Psnr(saved, expected);
+        // The sharp edges of black bands cost most; tiny pictures are all block edges.
+        if (c.w >= 16) {
+            EXPECT_GT(psnr, 35) << c.w << "x" << c.h << " orientation " << c.orientation;
+        }
+        RecordProperty("psnr_" + std::to_string(c.w) + "x" + std::to_string(c.h) + "_" +
+                           std::to_string(c.orientation),
+                       std::to_string(psnr));
+        EXPECT_TRUE(photo.OnlyThePhotoInItsFolder());
+    }
+}
+
+TEST(TOrientationCorrector, LandscapeQuarterTurnIsCentredBetweenBlackBands)
+{
+    TPhotoFile photo(MakePhoto(400, 300, ExifSegment(6, false)));
+    TOrientationCorrector corrector;
+    ASSERT_EQ(corrector.Correct(photo.Path, 6), TCorrectionOutcome::Corrected);
+    TBitmap32 saved;
+    saved.LoadFromFile(photo.Path);
+    ASSERT_EQ(saved.Width(), 400);
+    ASSERT_EQ(saved.Height(), 300);
+    auto dark = [&](int x, int y) {
+        const TColor32 c = saved.Pixel(x, y);
+        return ((c >> 16) & 0xFF) < 12 && ((c >> 8) & 0xFF) < 12 && (c & 0xFF) < 12;
+    };
+    for (int y : {5, 150, 294}) {
+        int first = 0, last = 399;
+        while (first < 400 && dark(first, y))
+            ++first;
+        while (last >= 0 && dark(last, y))
+            --last;
+        EXPECT_NEAR(last - first + 1, 225, 3) << "row " << y; // 300 * 300 / 399
+        EXPECT_NEAR(first, 399 - last, 2) << "row " << y;
+    }
+}
+
+TEST(TOrientationCorrector, BothRoadsWriteTheSameBytes)
+{
+    struct Case
+    {
+        int w, h;
+        bool progressive;
+    };
+    const Case cases[] = {{97, 61, false}, {64, 48, true}, {17, 200, false}};
+    for (const Case& c : cases)
+        for (int orientation : {2, 3, 5, 6, 8}) {
+            const TBytes bytes =
+                MakePhoto(c.w, c.h, ExifSegment(static_cast<uint16_t>(orientation), true), c.progressive);
+            TPhotoFile direct(bytes), pictures(bytes);
+            TOrientationCorrector a, b;
+            b.SetRoad(TCorrectionRoad::Pictures);
+            ASSERT_EQ(a.Correct(direct.Path, orientation), TCorrectionOutcome::Corrected);
+            ASSERT_EQ(b.Correct(pictures.Path, orientation), TCorrectionOutcome::Corrected);
+            EXPECT_TRUE(ReadFile(direct.Path) == ReadFile(pictures.Path))
+                << c.w << "x" << c.h << " orientation " << orientation;
+        }
+}
+
+TEST(TOrientationCorrector, KeepsTheMetadataAndTheModificationTime)
+{
+    for (bool big : {false, true})
+        for (int orientation : {6, 3, 8, 5, 2}) {
+            TPhotoFile photo(MakePhoto(40, 30, ExifSegment(static_cast<uint16_t>(orientation), big)));
+            const timespec before = photo.MTime();
+            TOrientationCorrector corrector;
+            ASSERT_EQ(corrector.Correct(photo.Path, orientation), TCorrectionOutcome::Corrected);
+            const std::vector<std::string> lines = ExifLines(photo.Path);
+            const bool turned = orientation == 3 || orientation == 6 || orientation == 8;
+            const std::string kept = "Orientation=" + std::to_string(turned ? 1 : orientation);
+            EXPECT_EQ(Count(lines, kept), 2) << "both directories, orientation " << orientation;
+            EXPECT_EQ(Count(lines, "DateTimeOriginal=2005:07:14 10:22:33"), 1);
+            EXPECT_EQ(Count(lines, "Make=TestCam"), 1);
+            const TBytes saved = ReadFile(photo.Path);
+            ASSERT_GT(saved.size(), 24u);
+            EXPECT_EQ(saved.substr(0, 4), "\xFF\xD8\xFF\xE0") << "the encoder's JFIF header first";
+            const size_t app0 = 4 + (size_t(uint8_t(saved[4])) << 8 | uint8_t(saved[5]));
+            EXPECT_EQ(saved.substr(app0, 2), "\xFF\xE1") << "the Exif segment right after it";
+            EXPECT_EQ(saved.substr(app0 + 4, 6), std::string("Exif\0\0", 6));
+            const timespec after = photo.MTime();
+            EXPECT_EQ(after.tv_sec, before.tv_sec);
+            EXPECT_EQ(after.tv_nsec, before.tv_nsec);
+        }
+
+    TPhotoFile plain(MakePhoto(40, 30, ""));
+    TOrientationCorrector corrector;
+    EXPECT_EQ(corrector.Correct(plain.Path, 6), TCorrectionOutcome::Corrected) << "no Exif segment to carry";
+}
+
+TEST(TOrientationCorrector, HostileExifIsCarriedWithoutHarm)
+{
+    // Directory offsets past the end, an entry count far beyond the segment,
+    // a directory that names itself as the next one, an Orientation whose
+    // value would lie outside.
+    std::vector<TBytes> segments;
+    TBytes seg = ExifSegment(6, false);
+    Put32(seg, 10 + 4, 0xFFFFFFF0, false);
+    segments.push_back(seg);
+    seg = ExifSegment(6, true);
+    Put16(seg, 10 + 8, 0xFFFF, true);
+    segments.push_back(seg);
+    seg = ExifSegment(6, false);
+    Put32(seg, 10 + 8 + 2 + 36, 8, false);   // IFD0 -> IFD0
+    Put32(seg, 10 + 60 + 2 + 12, 60, false); // IFD1 -> IFD1
+    segments.push_back(seg);
+    seg = ExifSegment(6, false).substr(0, 10 + 8 + 2 + 12 + 8); // cut inside IFD0
+    seg[2] = 0;
+    seg[3] = static_cast<char>(seg.size() - 2);
+    segments.push_back(seg);
+    for (const TBytes& s : segments) {
+        TPhotoFile photo(MakePhoto(24, 16, s));
+        TOrientationCorrector corrector;
+        EXPECT_EQ(corrector.Correct(photo.Path, 6), TCorrectionOutcome::Corrected);
+        const TBytes saved = ReadFile(photo.Path);
+        EXPECT_NE(saved.find(s.substr(0, 10)), TBytes::npos) << "segment carried";
+    }
+}
+
+TEST(TOrientationCorrector, FailuresLeaveTheCopyAsItWas)
+{
+    TOrientationCorrector corrector;
+    // Not decodable: a JPEG start followed by garbage, and an empty file.
+    for (const TBytes& broken : {TBytes("\xFF\xD8\xFF\xE1\x00\x04xx") + PatternBytes(300, 3), TBytes()}) {
+        TPhotoFile photo(broken);
+        const timespec before = photo.MTime();
+        EXPECT_EQ(corrector.Correct(photo.Path, 6), TCorrectionOutcome::Failed);
+        EXPECT_EQ(ReadFile(photo.Path), broken);
+        EXPECT_EQ(photo.MTime().tv_sec, before.tv_sec);
+        EXPECT_TRUE(photo.OnlyThePhotoInItsFolder());
+    }
+
+    // The disk takes no more than a few kilobytes of the new file.
+    TPhotoFile photo(MakePhoto(300, 200, ExifSegment(6, false)));
+    const TBytes before = ReadFile(photo.Path);
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit tight = saved;
+    tight.rlim_cur = 4096;
+    setrlimit(RLIMIT_FSIZE, &tight);
+    const TCorrectionOutcome outcome = corrector.Correct(photo.Path, 6);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(outcome, TCorrectionOutcome::Failed);
+    EXPECT_EQ(ReadFile(photo.Path), before);
+    EXPECT_TRUE(photo.OnlyThePhotoInItsFolder());
+
+    // The corrector goes on with the next photo.
+    EXPECT_EQ(corrector.Correct(photo.Path, 6), TCorrectionOutcome::Corrected);
+}
+
+TEST(TOrientationCorrector, PhotosThatCannotBeTurnedStayAsTheyAre)
+{
+    const std::pair<int, int> sizes[] = {{1, 40}, {40, 1}, {1, 1}, {32768, 8}};
+    for (const auto& [w, h] : sizes)
+        for (TCorrectionRoad road : {TCorrectionRoad::Direct, TCorrectionRoad::Pictures}) {
+            TPhotoFile photo(MakePhoto(w, h, ExifSegment(6, false)));
+            const TBytes before = ReadFile(photo.Path);
+            TOrientationCorrector corrector;
+            corrector.SetRoad(road);
+            EXPECT_EQ(corrector.Correct(photo.Path, 6), TCorrectionOutcome::Skipped) << w << "x" << h;
+            EXPECT_EQ(ReadFile(photo.Path), before);
+        }
+}
+
+TEST(TOrientationCorrector, GrayscalePhotosAreTurnedToo)
+{
+    TPhotoFile photo(MakePhoto(60, 40, ExifSegment(8, false), false, true));
+    TBitmap32 expected;
+    ExpectedRender(photo.Path, 8, expected);
+    TOrientationCorrector corrector;
+    ASSERT_EQ(corrector.Correct(photo.Path, 8), TCorrectionOutcome::Corrected);
+    TBitmap32 saved;
+    saved.LoadFromFile(photo.Path);
+    ASSERT_EQ(saved.Width(), 60);
+    EXPECT_GT(Psnr(saved, expected), 38);
+}
