@@ -1,5 +1,35 @@
 #include "platform/Platform.h"
 
+#include <utility>
+
+namespace {
+
+/// Staging that only remembers the pair: the whole copy happens when it is finished.
+class TDeferredCopy : public TStagedCopy
+{
+public:
+    TDeferredCopy(std::string src, std::string dst)
+        : Src(std::move(src))
+        , Dst(std::move(dst))
+    {
+    }
+    std::string Src;
+    std::string Dst;
+};
+
+} // namespace
+
+std::unique_ptr<TStagedCopy> TPlatform::StageCopy(const std::string& src, const std::string& dst)
+{
+    return std::make_unique<TDeferredCopy>(src, dst);
+}
+
+bool TPlatform::FinishCopy(TStagedCopy& copy)
+{
+    auto* deferred = dynamic_cast<TDeferredCopy*>(&copy);
+    return deferred != nullptr && CopyNoOverwrite(deferred->Src, deferred->Dst);
+}
+
 std::string TPlatform::ExtractFileName(const std::string& path) const
 {
     const size_t at = path.find_last_of(PathDelim());

@@ -14,6 +14,14 @@ struct TLocalDate
     int Day = 0;
 };
 
+/// A copy whose data is being written to a temporary file beside its target
+/// and that has no name yet. Dropping it unfinished removes the temporary file.
+class TStagedCopy
+{
+public:
+    virtual ~TStagedCopy() = default;
+};
+
 /// Everything the camera watcher asks of the operating system. Paths are byte
 /// strings exactly as the file system gives them, joined with PathDelim().
 /// No function throws; failures come back as false or an empty result.
@@ -55,6 +63,13 @@ public:
     /// dst's folder, is flushed to the disk and only then gets its name. The
     /// modification time is kept. False on any failure.
     virtual bool CopyNoOverwrite(const std::string& src, const std::string& dst) = 0;
+    /// The first half of CopyNoOverwrite: copies the data to a temporary file
+    /// in dst's folder, so that several copies can be on their way at once and
+    /// reach the disk together. Null when that fails.
+    virtual std::unique_ptr<TStagedCopy> StageCopy(const std::string& src, const std::string& dst);
+    /// The second half: flushes the staged data and gives it the name dst
+    /// without replacing anything. False on any failure; the copy is used up.
+    virtual bool FinishCopy(TStagedCopy& copy);
     /// Makes the names that copies gave since the last call survive a power
     /// cut (the data of each copy is on the disk before it gets its name).
     /// False when a folder could not be flushed.

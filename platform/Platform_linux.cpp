@@ -24,9 +24,7 @@ namespace {
 constexpr char kFirstLetter = 'E';
 constexpr char kLastLetter = 'Z';
 constexpr size_t kLetterCount = kLastLetter - kFirstLetter + 1;
-// Copied in pieces whose writeback starts at once, so the disk works while
-// the next piece is copied and the final flush has little left to wait for.
-constexpr size_t kCopyChunk = size_t{2} << 20;
+constexpr size_t kCopyChunk = size_t{8} << 20;
 constexpr size_t kCompareChunk = size_t{1} << 20;
 
 /// A file descriptor closed when it goes out of scope.
@@ -46,6 +44,12 @@ public:
     TFd& operator=(const TFd&) = delete;
     int Get() const { return FFd; }
     bool Valid() const { return FFd >= 0; }
+    void Reset(int fd)
+    {
+        if (FFd >= 0)
+            ::close(FFd);
+        FFd = fd;
+    }
 
 private:
     int FFd;
@@ -55,10 +59,7 @@ private:
 class TTempFile
 {
 public:
-    explicit TTempFile(std::string name)
-        : FName(std::move(name))
-    {
-    }
+    TTempFile() = default;
     ~TTempFile()
     {
         if (!FName.empty())
@@ -67,10 +68,37 @@ public:
     TTempFile(const TTempFile&) = delete;
     TTempFile& operator=(const TTempFile&) = delete;
     const std::string& Name() const { return FName; }
+    void Set(std::string name) { FName = std::move(name); }
     void Keep() { FName.clear(); }
 
 private:
     std::string FName;
+};
+
+/// A photo's data on its way into a temporary file beside its target. It
+/// stands in its platform's list of unfinished copies while it lives.
+class TLinuxStagedCopy : public TStagedCopy
+{
+public:
+    explicit TLinuxStagedCopy(std::set<TLinuxStagedCopy*>& unfinished)
+        : FUnfinished(unfinished)
+    {
+        FUnfinished.insert(this);
+    }
+    ~TLinuxStagedCopy() override { FUnfinished.erase(this); }
+    TLinuxStagedCopy(const TLinuxStagedCopy&) = delete;
+    TLinuxStagedCopy& operator=(const TLinuxStagedCopy&) = delete;
+
+    bool GroupFlushed = false;
+    TFd In;
+    TFd Out;
+    TTempFile Temp;
+    std::string Dst;
+    std::string Folder;
+    off_t Size = 0;
+
+private:
+    std::set<TLinuxStagedCopy*>& FUnfinished;
 };
 
 char FoldAscii(char c)
@@ -204,6 +232,8 @@ public:
     void FindFiles(const std::string& folder, const std::string& mask, TStringList& list, bool recursive,
                    bool clear) override;
     bool CopyNoOverwrite(const std::string& src, const std::string& dst) override;
+    std::unique_ptr<TStagedCopy> StageCopy(const std::string& src, const std::string& dst) override;
+    bool FinishCopy(TStagedCopy& copy) override;
     bool MovePhoto(const std::string& src, const std::string& dst) override;
     bool FlushFolders() override;
     std::string DocumentsFolder() override;
@@ -219,6 +249,8 @@ private:
     };
 
     void SearchTree(const std::string& root, const std::string& mask, TStringList& list, bool recursive);
+    std::unique_ptr<TLinuxStagedCopy> Stage(const std::string& src, const std::string& dst);
+    bool Finish(TLinuxStagedCopy& copy, bool verify);
     bool SafeCopy(const std::string& src, const std::string& dst, bool verify);
     bool CopyData(int in, int out);
     bool SameContent(int a, int b, off_t size);
@@ -230,6 +262,7 @@ private:
     bool FDrivesRead = false;
     std::vector<std::string> FDrives; // mount points for E, F, G, ...
     std::set<std::string> FPendingFolders;
+    std::set<TLinuxStagedCopy*> FUnfinished;
 };
 
 void TLinuxPlatform::RefreshDrives()
@@ -423,7 +456,6 @@ bool TLinuxPlatform::CopyData(int in, int out)
             return false;
         if (n == 0)
             return true;
-        ::sync_file_range(out, static_cast<off_t>(written), static_cast<off_t>(n), SYNC_FILE_RANGE_WRITE);
         written += n;
     }
 }
@@ -464,32 +496,51 @@ TLinuxPlatform::TRename TLinuxPlatform::RenameNoReplace(const std::string& from,
     return TRename::Unsupported;
 }
 
-bool TLinuxPlatform::SafeCopy(const std::string& src, const std::string& dst, bool verify)
+std::unique_ptr<TLinuxStagedCopy> TLinuxPlatform::Stage(const std::string& src, const std::string& dst)
 {
-    TFd in(::open(src.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    auto copy = std::make_unique<TLinuxStagedCopy>(FUnfinished);
+    copy->In.Reset(::open(src.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     struct stat st;
-    if (!in.Valid() || ::fstat(in.Get(), &st) != 0 || !S_ISREG(st.st_mode))
-        return false;
-    const std::string folder = ParentFolder(dst);
-    std::string pattern = folder + "/.fotoimport-XXXXXX";
-    TFd out(::mkostemp(pattern.data(), O_CLOEXEC));
-    if (!out.Valid())
-        return false;
-    TTempFile temp(pattern);
-    if (!CopyData(in.Get(), out.Get()))
-        return false;
+    if (!copy->In.Valid() || ::fstat(copy->In.Get(), &st) != 0 || !S_ISREG(st.st_mode))
+        return nullptr;
+    copy->Size = st.st_size;
+    copy->Dst = dst;
+    copy->Folder = ParentFolder(dst);
+    std::string pattern = copy->Folder + "/.fotoimport-XXXXXX";
+    copy->Out.Reset(::mkostemp(pattern.data(), O_CLOEXEC));
+    if (!copy->Out.Valid())
+        return nullptr;
+    copy->Temp.Set(pattern);
+    if (!CopyData(copy->In.Get(), copy->Out.Get()))
+        return nullptr;
     const timespec times[2] = {st.st_atim, st.st_mtim};
-    if (::fchmod(out.Get(), FFileMode) != 0 || ::futimens(out.Get(), times) != 0 || ::fsync(out.Get()) != 0)
+    if (::fchmod(copy->Out.Get(), FFileMode) != 0 || ::futimens(copy->Out.Get(), times) != 0)
+        return nullptr;
+    return copy;
+}
+
+bool TLinuxPlatform::Finish(TLinuxStagedCopy& copy, bool verify)
+{
+    // One flush of the whole file system writes the data of every copy staged
+    // so far and commits it in one go, as a sync would; the flush of each
+    // single file that follows then finds it written and only reports errors.
+    // A move flushes just its own file.
+    if (!verify && !copy.GroupFlushed) {
+        const bool flushed = ::syncfs(copy.Out.Get()) == 0;
+        for (TLinuxStagedCopy* staged : FUnfinished)
+            staged->GroupFlushed = staged->GroupFlushed || flushed;
+    }
+    if (::fsync(copy.Out.Get()) != 0)
         return false;
-    if (verify && !SameContent(in.Get(), out.Get(), st.st_size))
+    if (verify && !SameContent(copy.In.Get(), copy.Out.Get(), copy.Size))
         return false;
-    switch (RenameNoReplace(temp.Name(), dst)) {
+    switch (RenameNoReplace(copy.Temp.Name(), copy.Dst)) {
     case TRename::Done:
-        temp.Keep();
+        copy.Temp.Keep();
         break;
     case TRename::Unsupported:
-        // A second name that cannot replace anything; the temporary name goes with temp.
-        if (::link(temp.Name().c_str(), dst.c_str()) != 0)
+        // A second name that cannot replace anything; the temporary name goes with the copy.
+        if (::link(copy.Temp.Name().c_str(), copy.Dst.c_str()) != 0)
             return false;
         break;
     case TRename::Failed:
@@ -498,15 +549,34 @@ bool TLinuxPlatform::SafeCopy(const std::string& src, const std::string& dst, bo
     if (!verify) {
         // The data is on the disk; the folder entries of a run of copies are
         // flushed together by FlushFolders.
-        FPendingFolders.insert(folder);
+        FPendingFolders.insert(copy.Folder);
         return true;
     }
-    if (!SyncFolder(folder)) {
+    if (!SyncFolder(copy.Folder)) {
         // The new name may not survive a power cut: take back what this call made.
-        ::unlink(dst.c_str());
+        ::unlink(copy.Dst.c_str());
         return false;
     }
     return true;
+}
+
+bool TLinuxPlatform::SafeCopy(const std::string& src, const std::string& dst, bool verify)
+{
+    const auto copy = Stage(src, dst);
+    return copy != nullptr && Finish(*copy, verify);
+}
+
+std::unique_ptr<TStagedCopy> TLinuxPlatform::StageCopy(const std::string& src, const std::string& dst)
+{
+    if (src.empty() || dst.empty())
+        return nullptr;
+    return Stage(src, dst);
+}
+
+bool TLinuxPlatform::FinishCopy(TStagedCopy& copy)
+{
+    auto* staged = dynamic_cast<TLinuxStagedCopy*>(&copy);
+    return staged != nullptr && Finish(*staged, false);
 }
 
 bool TLinuxPlatform::CopyNoOverwrite(const std::string& src, const std::string& dst)

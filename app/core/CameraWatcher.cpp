@@ -2,6 +2,7 @@
 
 #include "meta/phJpegInfo.h"
 
+#include <chrono>
 #include <cstdio>
 #include <exception>
 
@@ -10,6 +11,8 @@ namespace {
 const char* const kCameraFolder = "DCIM";
 const char* const kPhotoMask = "*.jpg";
 const char* const kTargetFolder = "Eigene Bilder";
+constexpr size_t kCopiesInFlight = 32;
+constexpr auto kGroupTime = std::chrono::milliseconds(500);
 
 bool SameText(const std::string& a, const std::string& b)
 {
@@ -165,8 +168,25 @@ void TCameraWatcher::Button2Click()
         // Without a documents folder there is no place of the user's to write
         // to; a missing "Eigene Bilder" is made here, with its parents.
         const bool targetBaseReady = !documents.empty() && FPlatform.ForceDirectories(FTargetBase);
-        for (int i = 0; i < n; ++i)
-            TransferPhoto(FPhotoList[i], metaList, targetBaseReady);
+        // Copies are staged a few at a time before they are flushed and named:
+        // one flush of the file system's journal then serves several photos.
+        // Moves go one by one.
+        const bool move = FView.RadioButton2Checked();
+        // A group is also closed after half a second, so that the window is
+        // painted and counts up often even when the card is slow.
+        std::vector<TPhotoPass> inFlight;
+        auto groupStart = std::chrono::steady_clock::now();
+        for (int i = 0; i < n; ++i) {
+            if (inFlight.empty())
+                groupStart = std::chrono::steady_clock::now();
+            inFlight.push_back(PreparePhoto(FPhotoList[i], metaList, targetBaseReady, inFlight));
+            if (move || inFlight.size() >= kCopiesInFlight || i == n - 1 ||
+                std::chrono::steady_clock::now() - groupStart >= kGroupTime) {
+                for (TPhotoPass& pass : inFlight)
+                    CompletePhoto(pass);
+                inFlight.clear();
+            }
+        }
         // Until their folders are flushed, the new names could still vanish
         // in a power cut: copies whose names cannot be made safe count as failed.
         if (!FPlatform.FlushFolders())
@@ -186,7 +206,9 @@ bool TCameraWatcher::ReadMetadata(const std::string& photo, TStringList& metaLis
     }
 }
 
-void TCameraWatcher::TransferPhoto(const std::string& photo, TStringList& metaList, bool targetBaseReady)
+TCameraWatcher::TPhotoPass TCameraWatcher::PreparePhoto(const std::string& photo, TStringList& metaList,
+                                                        bool targetBaseReady,
+                                                        const std::vector<TPhotoPass>& inFlight)
 {
     metaList.Clear();
     metaList.SetSorted(true);
@@ -224,35 +246,17 @@ void TCameraWatcher::TransferPhoto(const std::string& photo, TStringList& metaLi
         }
     }
 
-    const TPhotoResult result = PlacePhoto(photo, dated, targetBaseReady);
-    if (result == TPhotoResult::Transferred)
-        ++FTransferredCount;
-    else if (result == TPhotoResult::Failed)
-        ++FFailedCount;
-
-    const std::string copied = Count(FTransferredCount, " Fotos kopiert");
-    FView.SetLabel1(copied);
-    FView.SetStatusPanel(0, copied);
-    FView.SetProgressPosition(FTransferredCount);
-    FView.Repaint();
-
-    if (FPhotoOrientation > 1 && FView.CheckBox1Checked() && result == TPhotoResult::Transferred) {
-        switch (CorrectPhoto(FTargetFile, FPhotoOrientation)) {
-        case TCorrectionOutcome::Corrected:
-            ++FRotatedCount;
-            FView.SetStatusPanel(1, Count(FRotatedCount, " Fotos gedreht"));
-            break;
-        case TCorrectionOutcome::Failed:
-            ++FFailedCount;
-            break;
-        case TCorrectionOutcome::Skipped:
-            break;
-        }
-    }
+    TPhotoPass pass;
+    pass.Result = PlacePhoto(photo, dated, targetBaseReady, inFlight, pass);
+    pass.TargetFile = FTargetFile;
+    pass.Orientation = FPhotoOrientation;
+    return pass;
 }
 
 TCameraWatcher::TPhotoResult TCameraWatcher::PlacePhoto(const std::string& photo, bool dated,
-                                                        bool targetBaseReady)
+                                                        bool targetBaseReady,
+                                                        const std::vector<TPhotoPass>& inFlight,
+                                                        TPhotoPass& pass)
 {
     if (!dated)
         return TPhotoResult::Failed;
@@ -267,14 +271,52 @@ TCameraWatcher::TPhotoResult TCameraWatcher::PlacePhoto(const std::string& photo
     const bool copy = FView.RadioButton1Checked();
     if (!move && !copy)
         return TPhotoResult::Skipped;
-    // A photo already at its place is left alone, on the card as well.
+    // A photo already at its place is left alone, on the card as well; so is
+    // one whose place an earlier photo of this pass is about to take.
     if (FPlatform.FileExists(FTargetFile))
         return TPhotoResult::Skipped;
+    for (const TPhotoPass& earlier : inFlight) {
+        if (earlier.Result == TPhotoResult::Pending && earlier.TargetFile == FTargetFile)
+            return TPhotoResult::Skipped;
+    }
     if (!targetBaseReady)
         return TPhotoResult::Failed;
-    const bool done =
-        move ? FPlatform.MovePhoto(photo, FTargetFile) : FPlatform.CopyNoOverwrite(photo, FTargetFile);
-    return done ? TPhotoResult::Transferred : TPhotoResult::Failed;
+    if (move)
+        return FPlatform.MovePhoto(photo, FTargetFile) ? TPhotoResult::Transferred : TPhotoResult::Failed;
+    pass.Copy = FPlatform.StageCopy(photo, FTargetFile);
+    return pass.Copy ? TPhotoResult::Pending : TPhotoResult::Failed;
+}
+
+void TCameraWatcher::CompletePhoto(TPhotoPass& pass)
+{
+    if (pass.Result == TPhotoResult::Pending) {
+        pass.Result = FPlatform.FinishCopy(*pass.Copy) ? TPhotoResult::Transferred : TPhotoResult::Failed;
+        pass.Copy.reset();
+    }
+    if (pass.Result == TPhotoResult::Transferred)
+        ++FTransferredCount;
+    else if (pass.Result == TPhotoResult::Failed)
+        ++FFailedCount;
+
+    const std::string copied = Count(FTransferredCount, " Fotos kopiert");
+    FView.SetLabel1(copied);
+    FView.SetStatusPanel(0, copied);
+    FView.SetProgressPosition(FTransferredCount);
+    FView.Repaint();
+
+    if (pass.Orientation > 1 && FView.CheckBox1Checked() && pass.Result == TPhotoResult::Transferred) {
+        switch (CorrectPhoto(pass.TargetFile, pass.Orientation)) {
+        case TCorrectionOutcome::Corrected:
+            ++FRotatedCount;
+            FView.SetStatusPanel(1, Count(FRotatedCount, " Fotos gedreht"));
+            break;
+        case TCorrectionOutcome::Failed:
+            ++FFailedCount;
+            break;
+        case TCorrectionOutcome::Skipped:
+            break;
+        }
+    }
 }
 
 bool TCameraWatcher::ReadPhotoInfo(const std::string& photo, TStringList& metaList)

@@ -5,7 +5,9 @@
 #include "platform/Platform.h"
 #include "platform/StringList.h"
 
+#include <memory>
 #include <string>
+#include <vector>
 
 /// The day folder name YYYYMMDD of an EXIF date-time text
 /// ("2005:07:14 10:22:33"): its first ten characters without the colons,
@@ -68,12 +70,24 @@ private:
     {
         Transferred,
         Skipped,
-        Failed
+        Failed,
+        Pending ///< a copy staged but not yet named
+    };
+    /// One photo between its preparation and its completion.
+    struct TPhotoPass
+    {
+        std::string TargetFile;
+        int Orientation = 0;
+        TPhotoResult Result = TPhotoResult::Skipped;
+        std::unique_ptr<TStagedCopy> Copy;
     };
 
-    void TransferPhoto(const std::string& photo, TStringList& metaList, bool targetBaseReady);
+    TPhotoPass PreparePhoto(const std::string& photo, TStringList& metaList, bool targetBaseReady,
+                            const std::vector<TPhotoPass>& inFlight);
     bool ReadMetadata(const std::string& photo, TStringList& metaList);
-    TPhotoResult PlacePhoto(const std::string& photo, bool dated, bool targetBaseReady);
+    TPhotoResult PlacePhoto(const std::string& photo, bool dated, bool targetBaseReady,
+                            const std::vector<TPhotoPass>& inFlight, TPhotoPass& pass);
+    void CompletePhoto(TPhotoPass& pass);
     void EndRun();
 
     TPlatform& FPlatform;

@@ -208,6 +208,31 @@ TEST(LinuxPlatform, CopyNeverReplacesAndNeverLeavesAPartialFile)
         << "no partial or temporary file remains";
 }
 
+TEST(LinuxPlatform, StagedCopiesGetTheirNameOnlyWhenFinished)
+{
+    TTempDir tmp;
+    const std::string photo = PatternBytes(200000, 5);
+    WriteFile(tmp / "card/a.jpg", photo);
+    fs::create_directories(tmp / "out");
+    auto platform = CreatePlatform();
+
+    auto first = platform->StageCopy(tmp / "card/a.jpg", tmp / "out/a.jpg");
+    auto second = platform->StageCopy(tmp / "card/a.jpg", tmp / "out/a.jpg");
+    auto dropped = platform->StageCopy(tmp / "card/a.jpg", tmp / "out/d.jpg");
+    ASSERT_TRUE(first && second && dropped);
+    EXPECT_FALSE(PathExists(tmp / "out/a.jpg")) << "no name before the copy is finished";
+    EXPECT_EQ(platform->StageCopy(tmp / "card/none.jpg", tmp / "out/n.jpg"), nullptr);
+
+    EXPECT_TRUE(platform->FinishCopy(*first));
+    EXPECT_FALSE(platform->FinishCopy(*second)) << "the name was taken meanwhile";
+    first.reset();
+    second.reset();
+    dropped.reset();
+    EXPECT_EQ(ReadFile(tmp / "out/a.jpg"), photo);
+    EXPECT_EQ(ListTree(tmp / "out"), std::vector<std::string>{"a.jpg"});
+    EXPECT_TRUE(platform->FlushFolders());
+}
+
 TEST(LinuxPlatform, MoveNeverReplacesAndKeepsTheSourceUntilTheCopyIsVerified)
 {
     TTempDir tmp;

@@ -57,3 +57,8 @@ bool TFakePlatform::MovePhoto(const std::string& src, const std::string& dst)
 {
     return FFailingSources.count(src) == 0 && FReal->MovePhoto(src, dst);
 }
+
+std::unique_ptr<TStagedCopy> TFakePlatform::StageCopy(const std::string& src, const std::string& dst)
+{
+    return FFailingSources.count(src) == 0 ? FReal->StageCopy(src, dst) : nullptr;
+}

@@ -41,6 +41,8 @@ public:
                    bool clear) override;
     bool CopyNoOverwrite(const std::string& src, const std::string& dst) override;
     bool MovePhoto(const std::string& src, const std::string& dst) override;
+    std::unique_ptr<TStagedCopy> StageCopy(const std::string& src, const std::string& dst) override;
+    bool FinishCopy(TStagedCopy& copy) override { return FReal->FinishCopy(copy); }
     bool FlushFolders() override { return FReal->FlushFolders(); }
     std::string DocumentsFolder() override { return FDocuments; }
     bool FileModifiedDate(const std::string& path, TLocalDate& date) override
