@@ -35,9 +35,8 @@ constexpr size_t kExifHeader = 10; // marker, length, "Exif\0\0"
 
 // The first APP1 "Exif\0\0" segment among the leading markers (marker bytes
 // included), or nothing.
-TBytes FindExifSegment(const TBytes& file)
+TBytes FindExifSegment(const uint8_t* file, size_t size)
 {
-    const size_t size = file.size();
     if (size < 4 || file[0] != 0xFF || file[1] != 0xD8)
         return {};
     size_t pos = 2;
@@ -59,8 +58,7 @@ TBytes FindExifSegment(const TBytes& file)
         if (length < 2 || length > size - pos - 2)
             return {};
         if (marker == 0xE1 && length >= 8 && std::memcmp(&file[pos + 4], "Exif\0\0", 6) == 0)
-            return TBytes(file.begin() + static_cast<ptrdiff_t>(pos),
-                          file.begin() + static_cast<ptrdiff_t>(pos + 2 + length));
+            return TBytes(file + pos, file + pos + 2 + length);
         pos += 2 + length;
     }
     return {};
@@ -149,23 +147,24 @@ private:
     bool FBigEndian = false;
 };
 
-// The encoder's file with segment placed right after its JFIF header (or
-// after the start marker when there is none).
-TBytes InsertSegment(const TBytes& encoded, const TBytes& segment)
+// Where the Exif segment goes in the encoder's file: right after its JFIF
+// header (or after the start marker when there is none).
+size_t SegmentPlace(const uint8_t* encoded, size_t size)
 {
-    size_t at = 2;
-    if (encoded.size() >= 6 && encoded[2] == 0xFF && encoded[3] == 0xE0) {
+    if (size >= 6 && encoded[2] == 0xFF && encoded[3] == 0xE0) {
         const size_t length = size_t{encoded[4]} << 8 | encoded[5];
-        if (length >= 2 && length <= encoded.size() - 4)
-            at = 4 + length;
+        if (length >= 2 && length <= size - 4)
+            return 4 + length;
     }
-    TBytes out;
-    out.reserve(encoded.size() + segment.size());
-    out.insert(out.end(), encoded.begin(), encoded.begin() + static_cast<ptrdiff_t>(at));
-    out.insert(out.end(), segment.begin(), segment.end());
-    out.insert(out.end(), encoded.begin() + static_cast<ptrdiff_t>(at), encoded.end());
-    return out;
+    return 2;
 }
+
+/// A piece of the new file.
+struct TPiece
+{
+    const uint8_t* Data;
+    size_t Size;
+};
 
 // ---- The codec, straight between file bytes and 32-bit pixels ----
 //
@@ -215,13 +214,15 @@ struct TEncoder
     jpeg_compress_struct Info{};
     TErrorMgr Err{};
     bool Created = false;
-    unsigned char* Out = nullptr;
+    unsigned char* Out = nullptr; ///< the caller's buffer, or one the codec grew
     unsigned long OutSize = 0;
+    unsigned char* Given = nullptr;
     ~TEncoder()
     {
         if (Created)
             jpeg_destroy_compress(&Info);
-        std::free(Out);
+        if (Out != Given)
+            std::free(Out);
     }
 };
 
@@ -303,17 +304,34 @@ enum class TStep
 
 // ---- Files ----
 
-TBytes ReadAll(const std::string& fileName)
+/// A file's bytes in a buffer kept from photo to photo (never cleared first).
+struct TFileBytes
 {
-    TMemoryStream stream;
-    stream.LoadFromFile(fileName);
-    return TBytes(stream.Memory(), stream.Memory() + stream.Size());
+    std::unique_ptr<uint8_t[]> Data;
+    size_t Capacity = 0;
+    size_t Size = 0;
+};
+
+void ReadAll(const std::string& fileName, TFileBytes& bytes)
+{
+    TFileStream stream(fileName, fmOpenRead | fmShareDenyWrite);
+    const int64_t size = stream.Size();
+    if (size < 0 || static_cast<uint64_t>(size) > kMaxPictureBytes)
+        throw EReadError();
+    if (bytes.Capacity < static_cast<size_t>(size) + 1) {
+        bytes.Data.reset();
+        bytes.Capacity = 0;
+        bytes.Data = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(size) + 1);
+        bytes.Capacity = static_cast<size_t>(size) + 1;
+    }
+    stream.SetPosition(0);
+    bytes.Size = static_cast<size_t>(stream.Read(bytes.Data.get(), size));
 }
 
-// Writes bytes to a temporary file beside target, flushes it, gives it the
+// Writes the pieces to a temporary file beside target, flushes it, gives it the
 // mode and times of info and only then puts it in target's place. On any
 // failure the temporary file is removed and target stays as it was.
-bool ReplaceFile(const std::string& target, const TBytes& bytes, const struct stat& info)
+bool ReplaceFile(const std::string& target, const std::vector<TPiece>& pieces, const struct stat& info)
 {
     const size_t slash = target.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash == 0 ? 1 : slash);
@@ -326,7 +344,9 @@ bool ReplaceFile(const std::string& target, const TBytes& bytes, const struct st
     bool ok = false;
     try {
         TFileStream stream(temp, fmCreate);
-        stream.WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
+        for (const TPiece& piece : pieces)
+            if (piece.Size > 0)
+                stream.WriteBuffer(piece.Data, static_cast<int64_t>(piece.Size));
         stream.Flush();
         ok = true;
     } catch (const std::exception&) {
@@ -349,23 +369,32 @@ bool ReplaceFile(const std::string& target, const TBytes& bytes, const struct st
 
 } // namespace
 
+struct TFree
+{
+    void operator()(unsigned char* p) const { std::free(p); }
+};
+
 struct TOrientationCorrector::TImpl
 {
     TBitmap32 Src; ///< the decoded photo
     TBitmap32 Dst; ///< the rendered, upright photo
     TBitmap Dst1;  ///< bridge from Dst to the encoder on the picture road
     TCorrectionRoad Road = TCorrectionRoad::Direct;
+    TFileBytes In; ///< the photo's file
+    /// The encoder's output, kept from photo to photo.
+    std::unique_ptr<unsigned char, TFree> Out;
+    size_t OutCapacity = 0;
 
-    TStep DecodeDirect(const TBytes& file);
-    bool EncodeDirect(TBytes& out);
-    TStep RunPictures(const std::string& targetFile, int orientation, TBytes& out);
+    TStep DecodeDirect(const uint8_t* file, size_t size);
+    bool EncodeDirect(TPiece& out);
+    TStep RunPictures(const std::string& targetFile, int orientation, TMemoryStream& out);
 };
 
-TStep TOrientationCorrector::TImpl::DecodeDirect(const TBytes& file)
+TStep TOrientationCorrector::TImpl::DecodeDirect(const uint8_t* file, size_t size)
 {
     TDecoder d;
     InstallErrors(d.Err);
-    if (!DecodeHeader(d, file.data(), static_cast<unsigned long>(file.size())))
+    if (!DecodeHeader(d, file, static_cast<unsigned long>(size)))
         return TStep::Fail;
     if (d.Info.out_color_space != JCS_RGB || d.Info.num_components != 3)
         return TStep::Unsupported;
@@ -380,22 +409,38 @@ TStep TOrientationCorrector::TImpl::DecodeDirect(const TBytes& file)
     return DecodeRows(d, rows.data(), w, h) ? TStep::Done : TStep::Fail;
 }
 
-bool TOrientationCorrector::TImpl::EncodeDirect(TBytes& out)
+bool TOrientationCorrector::TImpl::EncodeDirect(TPiece& out)
 {
+    // Room for three bytes a pixel: the codec then rarely needs to grow it.
+    const size_t wanted =
+        static_cast<size_t>(Dst.Width()) * static_cast<size_t>(Dst.Height()) * 3 + (1u << 20);
+    if (OutCapacity < wanted) {
+        Out.reset(static_cast<unsigned char*>(std::malloc(wanted)));
+        OutCapacity = Out ? wanted : 0;
+    }
     TEncoder e;
     InstallErrors(e.Err);
+    e.Given = Out.get();
+    e.Out = Out.get();
+    e.OutSize = static_cast<unsigned long>(OutCapacity);
     std::vector<JSAMPROW> rows = RowPointers(Dst);
     if (!EncodeRows(e, rows.data(), static_cast<JDIMENSION>(Dst.Width()),
                     static_cast<JDIMENSION>(Dst.Height())))
         return false;
-    out.assign(e.Out, e.Out + e.OutSize);
+    if (e.Out != e.Given) { // the codec grew the buffer: keep the larger one
+        Out.reset(e.Out);
+        OutCapacity = e.OutSize;
+        e.Given = e.Out;
+    }
+    out = {Out.get(), e.OutSize};
     return true;
 }
 
 // The correction step by step: load through the picture registry, size,
 // clear the ring's alpha, render at angle 0 and then turned, copy into the
 // bridge bitmap and encode it with a JPEG picture of quality 100.
-TStep TOrientationCorrector::TImpl::RunPictures(const std::string& targetFile, int orientation, TBytes& out)
+TStep TOrientationCorrector::TImpl::RunPictures(const std::string& targetFile, int orientation,
+                                                TMemoryStream& out)
 {
     Src.LoadFromFile(targetFile);
     const int w = Src.Width();
@@ -412,9 +457,7 @@ TStep TOrientationCorrector::TImpl::RunPictures(const std::string& targetFile, i
     TJPEGImage jpeg;
     jpeg.SetQuality(100);
     jpeg.Assign(&Dst1);
-    TMemoryStream stream;
-    jpeg.SaveToStream(stream);
-    out.assign(stream.Memory(), stream.Memory() + stream.Size());
+    jpeg.SaveToStream(out);
     return TStep::Done;
 }
 
@@ -436,16 +479,16 @@ TCorrectionOutcome TOrientationCorrector::Correct(const std::string& targetFile,
     if (orientation <= 1)
         return TCorrectionOutcome::Skipped;
     try {
-        struct stat info
-        {
-        };
+        struct stat info = {};
         if (::stat(targetFile.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
             return TCorrectionOutcome::Failed;
-        const TBytes file = ReadAll(targetFile);
-        TBytes encoded;
+        TFileBytes& file = FImpl->In;
+        ReadAll(targetFile, file);
+        TPiece encoded{nullptr, 0};
+        TMemoryStream pictureOut;
         TStep step = TStep::Unsupported;
         if (FImpl->Road == TCorrectionRoad::Direct && DirectOptions()) {
-            step = FImpl->DecodeDirect(file);
+            step = FImpl->DecodeDirect(file.Data.get(), file.Size);
             if (step == TStep::Done) {
                 // A turn overwrites the angle-0 render completely: one render.
                 RenderUpright(FImpl->Src, FImpl->Dst, orientation);
@@ -453,24 +496,26 @@ TCorrectionOutcome TOrientationCorrector::Correct(const std::string& targetFile,
                     step = TStep::Fail;
             }
         }
-        if (step == TStep::Unsupported)
-            step = FImpl->RunPictures(targetFile, orientation, encoded);
+        if (step == TStep::Unsupported) {
+            step = FImpl->RunPictures(targetFile, orientation, pictureOut);
+            encoded = {pictureOut.Memory(), static_cast<size_t>(pictureOut.Size())};
+        }
         if (step == TStep::Skip)
             return TCorrectionOutcome::Skipped;
-        if (step != TStep::Done || encoded.size() < 4)
+        if (step != TStep::Done || encoded.Size < 4)
             return TCorrectionOutcome::Failed;
 
         // The photo's metadata goes along. The turned picture is upright, so
         // its orientation tags must not make viewers turn it again.
-        TBytes exif = FindExifSegment(file);
+        TBytes exif = FindExifSegment(file.Data.get(), file.Size);
         float angle = 0;
-        if (!exif.empty()) {
-            if (OrientationAngle(orientation, angle))
-                TTiffPatcher(exif).SetOrientation(1);
-            encoded = InsertSegment(encoded, exif);
-        }
-        return ReplaceFile(targetFile, encoded, info) ? TCorrectionOutcome::Corrected
-                                                      : TCorrectionOutcome::Failed;
+        if (!exif.empty() && OrientationAngle(orientation, angle))
+            TTiffPatcher(exif).SetOrientation(1);
+        const size_t at = exif.empty() ? encoded.Size : SegmentPlace(encoded.Data, encoded.Size);
+        const std::vector<TPiece> pieces = {
+            {encoded.Data, at}, {exif.data(), exif.size()}, {encoded.Data + at, encoded.Size - at}};
+        return ReplaceFile(targetFile, pieces, info) ? TCorrectionOutcome::Corrected
+                                                     : TCorrectionOutcome::Failed;
     } catch (const std::exception&) {
         return TCorrectionOutcome::Failed;
     }
