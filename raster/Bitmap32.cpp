@@ -110,9 +110,12 @@ void TBitmap32::ChangeSize(int& width, int& height, int newWidth, int newHeight)
 void TBitmap32::SetClipRect(const TRect& value)
 {
     FClipRect = IntersectRects(value, Bounds());
-    FFixedClipRect = {FClipRect.Left * 65536, FClipRect.Top * 65536, FClipRect.Right * 65536,
-                      FClipRect.Bottom * 65536};
-    F8Clip = {FClipRect.Left * 256, FClipRect.Top * 256, FClipRect.Right * 256, FClipRect.Bottom * 256};
+    // 16.16 copies wrap around beyond 32767, as the fixed-point format does.
+    const auto fixed = [](int v) { return static_cast<int>(static_cast<uint32_t>(v) << 16); };
+    FFixedClipRect = {fixed(FClipRect.Left), fixed(FClipRect.Top), fixed(FClipRect.Right),
+                      fixed(FClipRect.Bottom)};
+    const auto eight = [](int v) { return static_cast<int>(static_cast<uint32_t>(v) << 8); };
+    F8Clip = {eight(FClipRect.Left), eight(FClipRect.Top), eight(FClipRect.Right), eight(FClipRect.Bottom)};
     FClipping = !(FClipRect == Bounds());
 }
 
