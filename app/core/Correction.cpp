@@ -335,8 +335,8 @@ bool ReplaceFile(const std::string& target, const std::vector<TPiece>& pieces, c
 {
     const size_t slash = target.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash == 0 ? 1 : slash);
-    const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-    std::string temp = (folder == "/" ? "" : folder) + "/." + name + ".XXXXXX";
+    // Hidden, and named like the transfer's own staged copies.
+    std::string temp = (folder == "/" ? "" : folder) + "/.fotoimport-XXXXXX";
     const int fd = mkstemp(temp.data());
     if (fd < 0)
         return false;
