@@ -34,26 +34,6 @@ void Number(TBitmap32& b, int w, int h)
 
 } // namespace
 
-TEST(TBitmap32, Defaults)
-{
-    TBitmap32 b;
-    EXPECT_EQ(b.Width(), 0);
-    EXPECT_EQ(b.Height(), 0);
-    EXPECT_TRUE(b.IsEmpty());
-    EXPECT_EQ(b.Bits(), nullptr);
-    EXPECT_EQ(b.DrawMode(), TDrawMode::dmOpaque);
-    EXPECT_EQ(b.CombineMode(), TCombineMode::cmBlend);
-    EXPECT_EQ(b.WrapMode(), TWrapMode::wmClamp);
-    EXPECT_EQ(b.MasterAlpha(), 255u);
-    EXPECT_EQ(b.OuterColor(), 0u);
-    EXPECT_EQ(b.PenColor(), 0xFFFFFFFFu);
-    EXPECT_EQ(b.StippleStep(), 1.0f);
-    EXPECT_EQ(b.ResamplerClassName(), "TNearestResampler");
-    const auto& r = dynamic_cast<const TNearestResampler&>(b.Resampler());
-    EXPECT_EQ(&r.Bitmap(), &b);
-    EXPECT_EQ(r.PixelAccessMode(), TPixelAccessMode::pamSafe);
-}
-
 TEST(TBitmap32, SetSizeNotifiesOnlyWhenTheSizeChanges)
 {
     TBitmap32 b;
@@ -232,26 +212,4 @@ TEST(TBitmap32, AssignCopiesPixelsAndSettings)
     EXPECT_EQ(b.OuterColor(), 0x11223344u);
     EXPECT_EQ(dynamic_cast<TBitmap32Resampler&>(b.Resampler()).PixelAccessMode(), TPixelAccessMode::pamWrap);
     EXPECT_EQ(&dynamic_cast<TBitmap32Resampler&>(b.Resampler()).Bitmap(), &b);
-}
-
-TEST(TBitmap32, ResamplerSettings)
-{
-    TBitmap32 b;
-    int changes = 0;
-    b.OnChange = [&](TNotifiablePersistent&) { ++changes; };
-    TCustomResampler* before = &b.Resampler();
-    b.SetResamplerClassName("TNearestResampler");
-    b.SetResamplerClassName("TNoSuchResampler");
-    b.SetResampler(nullptr);
-    EXPECT_EQ(&b.Resampler(), before);
-    EXPECT_EQ(changes, 0);
-
-    dynamic_cast<TBitmap32Resampler&>(b.Resampler()).SetPixelAccessMode(TPixelAccessMode::pamUnsafe);
-    EXPECT_EQ(changes, 1) << "a new access mode notifies the bitmap";
-    dynamic_cast<TBitmap32Resampler&>(b.Resampler()).SetPixelAccessMode(TPixelAccessMode::pamUnsafe);
-    EXPECT_EQ(changes, 1);
-
-    b.SetResampler(std::make_unique<TNearestResampler>(b));
-    EXPECT_NE(&b.Resampler(), before);
-    EXPECT_EQ(changes, 2);
 }

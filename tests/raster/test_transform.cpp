@@ -145,14 +145,6 @@ TEST(Transform, DrawModesAndClipping)
     EXPECT_EQ(dst.Pixel(1, 1), kClear) << "the transparent colour is not stored";
     EXPECT_EQ(dst.Pixel(2, 2), src.Pixel(2, 2));
 
-    src.SetDrawMode(TDrawMode::dmCustom);
-    dst.Clear(kClear);
-    Transform(dst, src, t);
-    EXPECT_EQ(dst.Pixel(1, 1), 0xCAFEBABE) << "custom without a handler stores opaquely";
-    src.OnPixelCombine = [](TColor32 f, TColor32& b, TColor32 m) { b = (f & 0xFF) + m; };
-    Transform(dst, src, t);
-    EXPECT_EQ(dst.Pixel(0, 0), (src.Pixel(0, 0) & 0xFF) + 255);
-
     src.SetDrawMode(TDrawMode::dmOpaque);
     dst.Clear(kClear);
     dst.SetClipRect(Rect(1, 0, 3, 2));
@@ -249,23 +241,6 @@ TEST(Transform, FailuresEndSamplingAndCloseUpdates)
     src.SetResampler(std::make_unique<TOtherResampler>());
     t.SetSrcRect({0, 0, 3, 3});
     EXPECT_THROW(Transform(dst, src, t), EInvalidCast);
-}
-
-TEST(Transform, MeasuringOnlyReportsTheArea)
-{
-    TBitmap32 src, dst;
-    Number(src, 3, 3);
-    dst.SetSize(3, 3);
-    dst.Clear(kClear);
-    TAffineTransformation t;
-    t.SetSrcRect({0, 0, 3, 3});
-    t.Translate(2, 0);
-    std::vector<TRect> areas;
-    dst.BeginMeasuring([&](TBitmap32&, const TRect& r, uint32_t) { areas.push_back(r); });
-    Transform(dst, src, t);
-    dst.EndMeasuring();
-    EXPECT_EQ(Pixels(dst), std::vector<TColor32>(9, kClear));
-    EXPECT_EQ(areas, std::vector<TRect>{Rect(2, 0, 3, 3)});
 }
 
 TEST(ClearBorderAlpha, ClearsTheOuterRingOnly)
