@@ -164,11 +164,13 @@ TEST(TOrientationCorrector, OrientationOneOrBelowDoesNothing)
 {
     TPhotoFile photo(MakePhoto(16, 12, ExifSegment(1, false)));
     const TBytes before = ReadFile(photo.Path);
+    const timespec mtime = photo.MTime();
     TOrientationCorrector corrector;
     for (int orientation : {1, 0, -1, -6})
         EXPECT_EQ(corrector.Correct(photo.Path, orientation), TCorrectionOutcome::Skipped);
     EXPECT_EQ(ReadFile(photo.Path), before);
-    EXPECT_EQ(photo.MTime().tv_sec, photo.MTime().tv_sec);
+    EXPECT_EQ(photo.MTime().tv_sec, mtime.tv_sec);
+    EXPECT_EQ(photo.MTime().tv_nsec, mtime.tv_nsec);
     // Not even opened: a missing file is no failure at these values.
     EXPECT_EQ(corrector.Correct(photo.Dir / "missing.jpg", 1), TCorrectionOutcome::Skipped);
     EXPECT_EQ(corrector.Correct(photo.Dir / "missing.jpg", 6), TCorrectionOutcome::Failed);
