@@ -516,6 +516,8 @@ std::unique_ptr<TLinuxStagedCopy> TLinuxPlatform::Stage(const std::string& src, 
     const timespec times[2] = {st.st_atim, st.st_mtim};
     if (::fchmod(copy->Out.Get(), FFileMode) != 0 || ::futimens(copy->Out.Get(), times) != 0)
         return nullptr;
+    // The disk may start on it now, while the next photos are staged.
+    ::sync_file_range(copy->Out.Get(), 0, 0, SYNC_FILE_RANGE_WRITE);
     return copy;
 }
 
