@@ -146,8 +146,8 @@ bool TWindowsPlatform::DriveIsReady(char letter)
     TQuietErrors quiet;
     ULARGE_INTEGER available;
     ULARGE_INTEGER total;
-    ULARGE_INTEGER free;
-    return ::GetDiskFreeSpaceExA(root.c_str(), &available, &total, &free) != 0;
+    ULARGE_INTEGER totalFree;
+    return ::GetDiskFreeSpaceExA(root.c_str(), &available, &total, &totalFree) != 0;
 }
 
 bool TWindowsPlatform::DirectoryExists(const std::string& path)
