@@ -1,7 +1,11 @@
 #include "platform/Platform.h"
 
+#ifndef NOMINMAX
 #define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
+#endif
 #include <cstring>
 #include <shlobj.h>
 #include <string>
