@@ -90,6 +90,7 @@ public:
     TLinuxStagedCopy& operator=(const TLinuxStagedCopy&) = delete;
 
     bool GroupFlushed = false;
+    dev_t Device = 0;
     TFd In;
     TFd Out;
     TTempFile Temp;
@@ -511,6 +512,10 @@ std::unique_ptr<TLinuxStagedCopy> TLinuxPlatform::Stage(const std::string& src, 
     if (!copy->Out.Valid())
         return nullptr;
     copy->Temp.Set(pattern);
+    struct stat target;
+    if (::fstat(copy->Out.Get(), &target) != 0)
+        return nullptr;
+    copy->Device = target.st_dev;
     if (!CopyData(copy->In.Get(), copy->Out.Get()))
         return nullptr;
     const timespec times[2] = {st.st_atim, st.st_mtim};
@@ -524,15 +529,16 @@ std::unique_ptr<TLinuxStagedCopy> TLinuxPlatform::Stage(const std::string& src, 
 bool TLinuxPlatform::Finish(TLinuxStagedCopy& copy, bool verify)
 {
     // One flush of the whole file system writes the data of every copy staged
-    // so far and commits it in one go, as a sync would; the flush of each
-    // single file that follows then finds it written and only reports errors.
-    // A move flushes just its own file.
-    if (!verify && !copy.GroupFlushed) {
-        const bool flushed = ::syncfs(copy.Out.Get()) == 0;
-        for (TLinuxStagedCopy* staged : FUnfinished)
-            staged->GroupFlushed = staged->GroupFlushed || flushed;
+    // on it so far and commits it in one go, as a sync would, and reports any
+    // error of writing them. Only when it fails is each file flushed on its
+    // own, to learn which one is bad. A move flushes just its own file.
+    if (!verify && !copy.GroupFlushed && ::syncfs(copy.Out.Get()) == 0) {
+        for (TLinuxStagedCopy* staged : FUnfinished) {
+            if (staged->Device == copy.Device)
+                staged->GroupFlushed = true;
+        }
     }
-    if (::fsync(copy.Out.Get()) != 0)
+    if (!copy.GroupFlushed && ::fsync(copy.Out.Get()) != 0)
         return false;
     if (verify && !SameContent(copy.In.Get(), copy.Out.Get(), copy.Size))
         return false;
@@ -630,9 +636,19 @@ bool TLinuxPlatform::MovePhoto(const std::string& src, const std::string& dst)
 
 bool TLinuxPlatform::FlushFolders()
 {
+    // One flush per file system commits the new entries of all its folders.
     bool ok = !FOptions.FailFolderFlush;
-    for (const std::string& folder : FPendingFolders)
-        ok = SyncFolder(folder) && ok;
+    std::set<dev_t> flushed;
+    for (const std::string& folder : FPendingFolders) {
+        TFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        struct stat st;
+        if (!dir.Valid() || ::fstat(dir.Get(), &st) != 0) {
+            ok = false;
+            continue;
+        }
+        if (flushed.insert(st.st_dev).second && ::syncfs(dir.Get()) != 0)
+            ok = false;
+    }
     FPendingFolders.clear();
     return ok;
 }
