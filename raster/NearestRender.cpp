@@ -220,6 +220,16 @@ void RenderTransposed(const TNearestJob& job, int left, int top, int right, int 
                     continue;
                 }
                 const TColor32* col = job.Src + u;
+                if (j == j0 && i0 + n + n <= inRight) {
+                    // The first row of a tile touches a new source line at
+                    // every pixel: ask early for those of the next tile.
+                    const ptrdiff_t* next = off + n;
+                    for (int i = 0; i < n; ++i) {
+                        __builtin_prefetch(col + next[i]);
+                        d[i] = col[off[i]];
+                    }
+                    continue;
+                }
                 for (int i = 0; i < n; ++i)
                     d[i] = col[off[i]];
             }
