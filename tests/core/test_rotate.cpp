@@ -141,9 +141,11 @@ TEST(RenderUpright, OneRenderEqualsTheLiteralSteps)
 {
     std::mt19937 rng(7);
     std::uniform_int_distribution<int> size(2, 70);
-    for (int run = 0; run < 60; ++run) {
-        const int w = run == 0 ? 2 : size(rng);
-        const int h = run == 1 ? 2 : size(rng);
+    // The last runs are large enough for several tiles of the quarter turns.
+    const TPoint large[] = {{1100, 700}, {700, 1100}, {613, 613}};
+    for (int run = 0; run < 63; ++run) {
+        const int w = run == 0 ? 2 : run >= 60 ? large[run - 60].X : size(rng);
+        const int h = run == 1 ? 2 : run >= 60 ? large[run - 60].Y : size(rng);
         for (int orientation : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}) {
             TBitmap32 a, b, da, db;
             Number(a, w, h);
