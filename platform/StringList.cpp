@@ -35,8 +35,9 @@ int TStringList::Add(const std::string& s)
         Changed();
         return Count() - 1;
     }
-    const auto at = std::lower_bound(FItems.begin(), FItems.end(), s,
-                                     [](const std::string& a, const std::string& b) { return CompareText(a, b) < 0; });
+    const auto at =
+        std::lower_bound(FItems.begin(), FItems.end(), s,
+                         [](const std::string& a, const std::string& b) { return CompareText(a, b) < 0; });
     if (at != FItems.end() && CompareText(*at, s) == 0) {
         if (FDuplicates == TDuplicates::dupIgnore)
             return static_cast<int>(at - FItems.begin());

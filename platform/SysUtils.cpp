@@ -23,9 +23,15 @@ EFCreateError::EFCreateError(const std::string& fileName)
 {
 }
 
-EReadError::EReadError() : EStreamError("Stream-Lesefehler") {}
+EReadError::EReadError()
+    : EStreamError("Stream-Lesefehler")
+{
+}
 
-EWriteError::EWriteError() : EStreamError("Stream-Schreibfehler") {}
+EWriteError::EWriteError()
+    : EStreamError("Stream-Schreibfehler")
+{
+}
 
 std::string FormatS(const std::string& fmt, const std::string& arg)
 {

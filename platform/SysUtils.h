@@ -15,7 +15,10 @@ public:
 class EAbort : public Exception
 {
 public:
-    EAbort() : Exception("Operation aborted") {}
+    EAbort()
+        : Exception("Operation aborted")
+    {
+    }
 };
 
 class EConvertError : public Exception
