@@ -160,11 +160,13 @@ void TForm1::BuildControls()
     StatusBar1.setSizeGripEnabled(false);
     StatusPanel1.setObjectName("StatusPanel1");
     StatusPanel2.setObjectName("StatusPanel2");
+    // The last panel reaches to the window's right edge, as status bars do,
+    // so that "n Fotos gedreht" is not cut off at its design width of 50.
     StatusPanel1.setFixedWidth(150);
-    StatusPanel2.setFixedWidth(50);
+    StatusPanel2.setMinimumWidth(50);
     for (QLabel* panel : {&StatusPanel1, &StatusPanel2}) {
         panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        StatusBar1.addWidget(panel);
+        StatusBar1.addWidget(panel, panel == &StatusPanel2 ? 1 : 0);
     }
 
     PopupMenu1.setObjectName("PopupMenu1");

@@ -176,6 +176,41 @@ done
 if diff -r "$WORK/original" "$CARD/DCIM" >/dev/null; then ok "the card still holds every photo"; else
     bad "the card changed in copy mode"
 fi
+# --- the photo taken turned (orientation 6) is saved upright, on black, with its metadata
+TURNED="$TARGET/20050714/IMG_0002.JPG"
+djpeg -pnm "$TURNED" >"$WORK/turned.ppm" 2>/dev/null
+# pixel X Y: the red, green and blue values of the decoded turned photo
+pixel() { /usr/bin/python3 - "$WORK/turned.ppm" "$1" "$2" <<'PY'
+import sys
+data = open(sys.argv[1], "rb").read()
+fields, pos = [], 0
+while len(fields) < 4:
+    while data[pos:pos + 1].isspace():
+        pos += 1
+    end = pos
+    while not data[end:end + 1].isspace():
+        end += 1
+    fields.append(data[pos:end]); pos = end
+pos += 1
+width = int(fields[1]); x, y = int(sys.argv[2]), int(sys.argv[3])
+print(*data[pos + (y * width + x) * 3:pos + (y * width + x) * 3 + 3])
+PY
+}
+if [ "$(head -c 15 "$WORK/turned.ppm" | sed -n 2p)" = "320 240" ]; then ok "the turned photo keeps its 320x240 size"; else
+    bad "the turned photo has another size"
+fi
+read -r r g b < <(pixel 10 120)
+read -r cr cg cb < <(pixel 160 120)
+if ((r + g + b < 30 && cr + cg + cb > 60)); then ok "picture turned upright between black bands"; else
+    bad "no black bands beside the turned picture (edge $r,$g,$b; centre $cr,$cg,$cb)"
+fi
+meta=$(exiftool -s -s -s -n -Orientation -DateTimeOriginal "$TURNED" 2>&1)
+if [ "$(echo "$meta" | head -n1)" = 1 ] && echo "$meta" | grep -qx "2005:07:14 10:23:00"; then
+    ok "the turned photo reads orientation 1 and keeps its date"
+else
+    bad "metadata of the turned photo: $meta"
+fi
+
 stray=$(find "$TARGET" -name '.fotoimport-*' | wc -l)
 if [ "$stray" -eq 0 ]; then ok "no temporary file left"; else bad "$stray temporary files left"; fi
 echo "# files: $(cd "$TARGET" && find . -type f | sort | tr '\n' ' ')"
