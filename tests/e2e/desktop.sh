@@ -22,30 +22,9 @@ if ! "$PYTHON" -c 'import dbus, gi' 2>/dev/null; then
     exit 0
 fi
 
-WORK=$(mktemp -d /tmp/fotoimport-e2e.XXXXXX)
-mkdir -p "$SHOTS" "$WORK/home" "$WORK/runtime"
-chmod 700 "$WORK/runtime"
-PIDS=()
-cleanup() {
-    local i
-    for ((i = ${#PIDS[@]} - 1; i >= 0; i--)); do
-        kill "${PIDS[i]}" 2>/dev/null
-        wait "${PIDS[i]}" 2>/dev/null
-    done
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
+. "$HERE/lib/common.bash"
+e2e_init "$SHOTS"
 
-PASS=0
-FAIL=0
-ok() { PASS=$((PASS + 1)); echo "ok   - $*"; }
-bad() { FAIL=$((FAIL + 1)); echo "FAIL - $*"; }
-finish() {
-    echo "$PASS passed, $FAIL failed"
-    [ "$FAIL" -eq 0 ] && exit 0
-    echo "# program output:"; cat "$WORK"/app*.err 2>/dev/null | head -n 40
-    exit 1
-}
 # wait_until SECONDS COMMAND...: polls the command until it succeeds
 wait_until() {
     local deadline=$(($(date +%s%3N) + $1 * 1000))
@@ -62,16 +41,8 @@ stop_app() {
     wait "$1" 2>/dev/null
 }
 
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$WORK/xvfb.log" 2>&1 3>"$WORK/display" &
-PIDS+=($!)
-wait_until 10 test -s "$WORK/display" || { bad "Xvfb did not start"; finish; }
-export DISPLAY=":$(head -n1 "$WORK/display")"
-export QT_QPA_PLATFORM=xcb HOME="$WORK/home" XDG_RUNTIME_DIR="$WORK/runtime"
-unset DBUS_SESSION_BUS_ADDRESS
-trayer --edge top --align right --widthtype request --height 24 --SetDockType true >"$WORK/trayer.log" 2>&1 &
-PIDS+=($!)
-timeout 10 xdotool search --sync --name '^panel$' >/dev/null || bad "trayer did not start"
-sleep 0.5
+start_xvfb
+start_trayer
 
 # --- one instance per session
 "$APP" >"$WORK/app1.out" 2>"$WORK/app1.err" &
@@ -114,6 +85,6 @@ if window_visible; then bad "window visible at start on the D-Bus tray"; fi
 sleep 1
 dbus-send --session --print-reply --dest="$service" "$path" org.kde.StatusNotifierItem.Activate int32:900 int32:10 >/dev/null || bad "Activate failed"
 if wait_until 5 window_visible; then ok "activating the item shows the window"; else bad "activation did not show the window"; fi
-xwd -root -silent | /usr/bin/convert xwd:- "$SHOTS/dbus_tray_window.png" 2>/dev/null
+shot dbus_tray
 stop_app "$THIRD"
 finish

@@ -40,36 +40,9 @@ if [ -z "${FI_E2E_PRIVATE_MOUNTS:-}" ]; then
     exit $rc
 fi
 
-CONVERT=/usr/bin/convert          # ImageMagick itself; a stand-in may come first in PATH
-command -v xwd >/dev/null && [ -x "$CONVERT" ] || CONVERT=""
-WORK=$(mktemp -d /tmp/fotoimport-e2e.XXXXXX)
-mkdir -p "$SHOTS" "$WORK/home" "$WORK/runtime"
-chmod 700 "$WORK/runtime"
-
-PIDS=()
-cleanup() {
-    local i
-    for ((i = ${#PIDS[@]} - 1; i >= 0; i--)); do
-        kill "${PIDS[i]}" 2>/dev/null
-        wait "${PIDS[i]}" 2>/dev/null
-    done
-    mountpoint -q "$CARD" && umount "$CARD"
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
-
-PASS=0
-FAIL=0
-ok() { PASS=$((PASS + 1)); echo "ok   - $*"; }
-bad() { FAIL=$((FAIL + 1)); echo "FAIL - $*"; }
-now_ms() { date +%s%3N; }
-finish() {
-    echo "# screenshots in $SHOTS"
-    echo "$PASS passed, $FAIL failed"
-    [ "$FAIL" -eq 0 ] && exit 0
-    echo "# program output:"; head -n 40 "$WORK/app.err" 2>/dev/null
-    exit 1
-}
+. "$(dirname "$0")/lib/common.bash"
+e2e_init "$SHOTS"
+e2e_extra_cleanup() { mountpoint -q "$CARD" && umount "$CARD"; }
 
 # --- the card: three photos, one of them taken turned
 if ! mount -t tmpfs -o size=32m fotoimport-card "$CARD"; then
@@ -97,30 +70,9 @@ if [ "$(ls "$CARD/DCIM/100TEST" | wc -l)" -eq 3 ]; then ok "card with 3 photos m
 fi
 
 # --- the X server and the tray host
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$WORK/xvfb.log" 2>&1 3>"$WORK/display" &
-PIDS+=($!)
-for _ in $(seq 100); do [ -s "$WORK/display" ] && break; sleep 0.1; done
-if [ ! -s "$WORK/display" ]; then
-    bad "Xvfb did not start"
-    finish
-fi
-export DISPLAY=":$(head -n1 "$WORK/display")"
-unset DBUS_SESSION_BUS_ADDRESS XDG_CONFIG_HOME
-export QT_QPA_PLATFORM=xcb HOME="$WORK/home" XDG_RUNTIME_DIR="$WORK/runtime"
-trayer --edge top --align right --widthtype request --height 24 \
-    --transparent false --tint 0x808080 --SetDockType true >"$WORK/trayer.log" 2>&1 &
-PIDS+=($!)
-timeout 10 xdotool search --sync --name '^panel$' >/dev/null || bad "trayer panel did not appear"
-sleep 0.5
+start_xvfb
+start_trayer
 
-shot() {                           # shot NAME [WINDOW]: the screen, and the window cut out of it
-    [ -n "$CONVERT" ] || return 0
-    xwd -root -silent | "$CONVERT" xwd:- "$SHOTS/$1.png"
-    if [ -n "${2:-}" ]; then
-        eval "$(xdotool getwindowgeometry --shell "$2")"
-        "$CONVERT" "$SHOTS/$1.png" -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$SHOTS/$1_window.png"
-    fi
-}
 # wait_window TITLE MS: the visible window with this title, within MS milliseconds
 wait_window() {
     local t0 w
