@@ -2,6 +2,7 @@
 // tick repeats it while a card waits: FindFiles alone, and the whole tick
 // (drive table, readiness of 22 letters, listing).
 #include "app/core/CameraWatcher.h"
+#include "bench/core/SilentView.h"
 #include "platform/Platform.h"
 
 #include <benchmark/benchmark.h>
@@ -58,28 +59,6 @@ TCardTree& Card()
     static TCardTree card;
     return card;
 }
-
-/// A main window that shows nothing.
-class TSilentView : public TWatcherView
-{
-public:
-    void ShowMainWindow() override {}
-    void HideMainWindow() override {}
-    void SetCaption(const std::string&) override {}
-    void SetTrayHint(const std::string&) override {}
-    void SetLabel1(const std::string&) override {}
-    void SetStatusPanel(int, const std::string&) override {}
-    void SetButton2Enabled(bool) override {}
-    void SetProgressMax(int) override {}
-    void SetProgressPosition(int) override {}
-    void SetCheckBox1(const std::string&, bool) override {}
-    void SetBeendenEnabled(bool) override {}
-    void SetTimer1Enabled(bool) override {}
-    bool CheckBox1Checked() const override { return false; }
-    bool RadioButton1Checked() const override { return true; }
-    bool RadioButton2Checked() const override { return false; }
-    void Repaint() override {}
-};
 
 void BM_FindFiles10000Photos(benchmark::State& state)
 {

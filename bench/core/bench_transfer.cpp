@@ -3,6 +3,7 @@
 // naming, folder flush), against `cp -r` of the same card followed by `sync`
 // in the same process. The counter "ratio" is run time / (cp + sync) time.
 #include "app/core/CameraWatcher.h"
+#include "bench/core/SilentView.h"
 #include "platform/Platform.h"
 
 #include <benchmark/benchmark.h>
@@ -63,27 +64,6 @@ std::string CameraPhoto(int index)
     file += "\xFF\xD9";
     return file;
 }
-
-class TSilentView : public TWatcherView
-{
-public:
-    void ShowMainWindow() override {}
-    void HideMainWindow() override {}
-    void SetCaption(const std::string&) override {}
-    void SetTrayHint(const std::string&) override {}
-    void SetLabel1(const std::string&) override {}
-    void SetStatusPanel(int, const std::string&) override {}
-    void SetButton2Enabled(bool) override {}
-    void SetProgressMax(int) override {}
-    void SetProgressPosition(int) override {}
-    void SetCheckBox1(const std::string&, bool) override {}
-    void SetBeendenEnabled(bool) override {}
-    void SetTimer1Enabled(bool) override {}
-    bool CheckBox1Checked() const override { return false; }
-    bool RadioButton1Checked() const override { return true; }
-    bool RadioButton2Checked() const override { return false; }
-    void Repaint() override {}
-};
 
 class TScratch
 {
