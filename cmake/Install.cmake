@@ -4,10 +4,11 @@ include(GNUInstallDirs)
 
 install(TARGETS fotoimport RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
-file(GLOB FI_ICON_SIZES LIST_DIRECTORIES true ${PROJECT_SOURCE_DIR}/packaging/icons/hicolor/*)
-foreach(size_dir ${FI_ICON_SIZES})
-    get_filename_component(size ${size_dir} NAME)
-    install(DIRECTORY ${size_dir}/apps DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size})
+set(FI_ICON_SIZES 16x16 22x22 32x32 48x48 64x64 128x128 256x256 scalable)
+foreach(size ${FI_ICON_SIZES})
+    fi_require_files(${PROJECT_SOURCE_DIR}/packaging/icons/hicolor ${size}/apps)
+    install(DIRECTORY ${PROJECT_SOURCE_DIR}/packaging/icons/hicolor/${size}/apps
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size})
 endforeach()
 
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/fotoimport.desktop

@@ -1,5 +1,6 @@
 // Replays every file below the folders given on the command line through the
-// fuzz target, so that the corpus runs as an ordinary test.
+// fuzz target, so that the corpus runs as an ordinary test. A folder that is
+// missing, or a replay of no input at all, fails: an empty run proves nothing.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -16,8 +17,10 @@ int main(int argc, char** argv)
     int replayed = 0;
     for (int i = 1; i < argc; ++i) {
         std::error_code ec;
-        if (!fs::is_directory(argv[i], ec))
-            continue;
+        if (!fs::is_directory(argv[i], ec)) {
+            std::fprintf(stderr, "%s is not a folder\n", argv[i]);
+            return 1;
+        }
         for (const auto& entry : fs::recursive_directory_iterator(argv[i])) {
             if (!entry.is_regular_file())
                 continue;
@@ -29,5 +32,5 @@ int main(int argc, char** argv)
         }
     }
     std::printf("replayed %d inputs\n", replayed);
-    return 0;
+    return replayed > 0 ? 0 : 1;
 }

@@ -14,12 +14,12 @@ PYTHON=/usr/bin/python3
 for tool in Xvfb trayer xdotool dbus-daemon dbus-send; do
     if ! command -v "$tool" >/dev/null; then
         echo "skipped: $tool is not installed"
-        exit 0
+        exit 77
     fi
 done
 if ! "$PYTHON" -c 'import dbus, gi' 2>/dev/null; then
     echo "skipped: python3-dbus or python3-gi is not installed"
-    exit 0
+    exit 77
 fi
 
 . "$HERE/lib/common.bash"

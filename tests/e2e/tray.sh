@@ -14,7 +14,7 @@ TITLE="Warte auf Kamera"
 for tool in Xvfb trayer xdotool xwininfo; do
     if ! command -v "$tool" >/dev/null; then
         echo "skipped: $tool is not installed"
-        exit 0
+        exit 77
     fi
 done
 . "$(dirname "$0")/lib/common.bash"
