@@ -19,15 +19,19 @@ public:
 
 } // namespace
 
-std::unique_ptr<TStagedCopy> TPlatform::StageCopy(const std::string& src, const std::string& dst)
+TResult TPlatform::StageCopy(const std::string& src, const std::string& dst,
+                             std::unique_ptr<TStagedCopy>& copy)
 {
-    return std::make_unique<TDeferredCopy>(src, dst);
+    copy = std::make_unique<TDeferredCopy>(src, dst);
+    return {};
 }
 
-bool TPlatform::FinishCopy(TStagedCopy& copy)
+TResult TPlatform::FinishCopy(TStagedCopy& copy)
 {
     auto* deferred = dynamic_cast<TDeferredCopy*>(&copy);
-    return deferred != nullptr && CopyNoOverwrite(deferred->Src, deferred->Dst);
+    if (deferred == nullptr)
+        return TResult::Fail(TFailure::Other, {}, "not a copy staged by this platform");
+    return CopyNoOverwrite(deferred->Src, deferred->Dst);
 }
 
 std::string TPlatform::ExtractFileName(const std::string& path) const

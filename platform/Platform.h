@@ -1,9 +1,11 @@
 #pragma once
 
+#include "platform/Result.h"
 #include "platform/StringList.h"
 
-#include <cstdint>
+#include <cstddef>
 #include <memory>
+#include <span>
 #include <string>
 
 /// A calendar day in local time.
@@ -22,9 +24,19 @@ public:
     virtual ~TStagedCopy() = default;
 };
 
-/// Everything the camera watcher asks of the operating system. Paths are byte
+/// A run of bytes owned by the caller; a file's new contents may be given as
+/// several of them, written one after the other.
+struct TDataPiece
+{
+    const void* Data = nullptr;
+    size_t Size = 0;
+};
+
+/// Everything the program asks of the operating system. Paths are byte
 /// strings exactly as the file system gives them, joined with PathDelim().
-/// No function throws; failures come back as false or an empty result.
+/// No function throws. Operations that can fail return a TResult carrying the
+/// kind of failure, the OS error number and text, and the path concerned;
+/// questions (does it exist, is it ready) answer with a bool.
 class TPlatform
 {
 public:
@@ -43,11 +55,11 @@ public:
     virtual bool DirectoryExists(const std::string& path) = 0;
     /// True when path names something that is not a folder.
     virtual bool FileExists(const std::string& path) = 0;
-    /// Creates one folder level; false when it could not be created (also
-    /// when it exists already).
-    virtual bool CreateDir(const std::string& path) = 0;
-    /// Creates the folder with all missing parents; true when it is a folder afterwards.
-    virtual bool ForceDirectories(const std::string& path) = 0;
+    /// Creates one folder level; fails when it cannot be created, also when
+    /// it exists already (kind Exists).
+    virtual TResult CreateDir(const std::string& path) = 0;
+    /// Creates the folder with all missing parents; succeeds when it is a folder afterwards.
+    virtual TResult ForceDirectories(const std::string& path) = 0;
 
     /// Appends the full path of every file below folder whose name matches
     /// mask ("*" and "?", letters compared without regard to case) to list.
@@ -61,31 +73,41 @@ public:
     /// Copies src to dst. Never replaces an existing dst and never leaves a
     /// partial file under the name dst: the data goes to a temporary file in
     /// dst's folder, is flushed to the disk and only then gets its name. The
-    /// modification time is kept. False on any failure.
-    virtual bool CopyNoOverwrite(const std::string& src, const std::string& dst) = 0;
+    /// modification time is kept.
+    virtual TResult CopyNoOverwrite(const std::string& src, const std::string& dst) = 0;
     /// The first half of CopyNoOverwrite: copies the data to a temporary file
     /// in dst's folder, so that several copies can be on their way at once and
-    /// reach the disk together. Null when that fails.
-    virtual std::unique_ptr<TStagedCopy> StageCopy(const std::string& src, const std::string& dst);
+    /// reach the disk together. On success copy holds the staged copy; on
+    /// failure it is null.
+    virtual TResult StageCopy(const std::string& src, const std::string& dst,
+                              std::unique_ptr<TStagedCopy>& copy);
     /// The second half: flushes the staged data and gives it the name dst
-    /// without replacing anything. False on any failure; the copy is used up.
-    virtual bool FinishCopy(TStagedCopy& copy);
+    /// without replacing anything. The copy is used up either way.
+    virtual TResult FinishCopy(TStagedCopy& copy);
     /// Makes the names that copies gave since the last call survive a power
     /// cut (the data of each copy is on the disk before it gets its name).
-    /// False when a folder could not be flushed.
-    virtual bool FlushFolders() { return true; }
+    /// Fails when a folder could not be flushed.
+    virtual TResult FlushFolders() { return {}; }
     /// Moves src to dst without replacing an existing dst. Across file systems
     /// the photo is copied as by CopyNoOverwrite, read back and compared, and
     /// only then removed from src. On failure src is left where it was and no
     /// file dst was made by the call.
-    virtual bool MovePhoto(const std::string& src, const std::string& dst) = 0;
+    virtual TResult MovePhoto(const std::string& src, const std::string& dst) = 0;
+    /// Replaces the contents of the existing file target with the pieces, one
+    /// after the other, so that target holds either all of its old or all of
+    /// its new bytes, even after a power cut. The new file is written beside
+    /// it under a temporary name (the one staged copies use), flushed, given
+    /// target's permissions and access and modification times, and then put
+    /// in target's place. On failure target is unchanged and no temporary
+    /// file remains.
+    virtual TResult ReplaceFileContents(const std::string& target, std::span<const TDataPiece> pieces) = 0;
 
     /// The user's documents folder without a trailing delimiter; empty when it
     /// cannot be determined.
     virtual std::string DocumentsFolder() = 0;
 
     /// The local calendar day of the file's last modification.
-    virtual bool FileModifiedDate(const std::string& path, TLocalDate& date) = 0;
+    virtual TResult FileModifiedDate(const std::string& path, TLocalDate& date) = 0;
 
     /// The folder separator: '\\' on Windows, '/' elsewhere.
     virtual char PathDelim() const = 0;
@@ -97,8 +119,7 @@ public:
 };
 
 /// Settings of the operating system's implementation. The defaults describe
-/// the running system; tests point them at temporary folders and switch on
-/// faults to see the safety steps work.
+/// the running system; tests point them at temporary folders.
 struct TPlatformOptions
 {
     /// Linux: the mount table read for the drive letters.
@@ -107,18 +128,12 @@ struct TPlatformOptions
     /// holding user-dirs.dirs ($XDG_CONFIG_HOME, else home + "/.config").
     std::string HomeFolder;
     std::string ConfigFolder;
-
-    /// Fault: a copy's writing fails once this many bytes were written (-1: never).
-    int64_t FailCopyAfterBytes = -1;
-    /// Fault: a move treats source and target as on different file systems.
-    bool ForceCrossDeviceMove = false;
-    /// Fault: the read-back of a moved photo finds a difference.
-    bool CorruptReadBack = false;
-    /// Fault: the no-replace rename is unsupported, so the fallback is used.
-    bool NoRenameNoReplace = false;
-    /// Fault: the folders of the copies cannot be flushed.
-    bool FailFolderFlush = false;
 };
 
 /// The implementation for the operating system the program was built for.
 std::unique_ptr<TPlatform> CreatePlatform(const TPlatformOptions& options = {});
+
+/// A short text that tells the users of this computer apart, for names that
+/// must differ from user to user (the numeric user id on Linux, the user name
+/// on Windows). Empty when it cannot be determined.
+std::string UserKey();

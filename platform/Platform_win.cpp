@@ -7,6 +7,7 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <cstring>
+#include <memory>
 #include <shlobj.h>
 #include <string>
 #include <utility>
@@ -16,6 +17,8 @@
 namespace {
 
 constexpr DWORD kCompareChunk = 1u << 20;
+/// ERROR_DISK_QUOTA_EXCEEDED, which not every SDK's headers name.
+constexpr DWORD kDiskQuotaExceeded = 1295;
 
 /// A file handle closed when it goes out of scope.
 class THandle
@@ -87,6 +90,78 @@ std::string ParentFolder(const std::string& path)
     return path.substr(0, at);
 }
 
+TFailure FailureOfError(DWORD error)
+{
+    switch (error) {
+    case ERROR_SUCCESS:
+        return TFailure::None;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+    case kDiskQuotaExceeded:
+    case ERROR_FILE_TOO_LARGE:
+        return TFailure::NoSpace;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_WRITE_PROTECT:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+        return TFailure::Access;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+        return TFailure::NotFound;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+        return TFailure::Exists;
+    case ERROR_CRC:
+    case ERROR_READ_FAULT:
+    case ERROR_WRITE_FAULT:
+    case ERROR_GEN_FAILURE:
+    case ERROR_IO_DEVICE:
+    case ERROR_SECTOR_NOT_FOUND:
+        return TFailure::Io;
+    case ERROR_NOT_READY:
+    case ERROR_DEV_NOT_EXIST:
+    case ERROR_INVALID_DRIVE:
+        return TFailure::Unavailable;
+    case ERROR_NOT_SAME_DEVICE:
+    case ERROR_NOT_SUPPORTED:
+        return TFailure::Unsupported;
+    default:
+        return TFailure::Other;
+    }
+}
+
+/// The failure of a system call on path that left error: its kind, the number and the system's text.
+TResult OsFailure(const std::string& path, DWORD error)
+{
+    char buffer[512] = {};
+    DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                               buffer, sizeof buffer, nullptr);
+    while (n > 0 &&
+           (buffer[n - 1] == '\r' || buffer[n - 1] == '\n' || buffer[n - 1] == ' ' || buffer[n - 1] == '.'))
+        --n;
+    std::string text = n > 0 ? std::string(buffer, n) : "error " + std::to_string(error);
+    return TResult::Fail(FailureOfError(error), path, std::move(text), static_cast<int>(error));
+}
+
+/// The failure of the last system call on path.
+TResult LastFailure(const std::string& path)
+{
+    return OsFailure(path, ::GetLastError());
+}
+
+/// A fresh temporary file in folder, created empty by the system ("fi" and a
+/// number, ".tmp"). Copies and replaced files both take their temporary names
+/// from here. The returned guard removes the file unless it is kept.
+TResult MakeTempBeside(const std::string& folder, std::unique_ptr<TTempFile>& temp)
+{
+    char tempName[MAX_PATH + 1] = {};
+    if (::GetTempFileNameA(folder.c_str(), "fi", 0, tempName) == 0)
+        return LastFailure(folder);
+    temp = std::make_unique<TTempFile>(tempName);
+    return {};
+}
+
 bool ReadChunk(HANDLE h, char* data, DWORD count, DWORD& got)
 {
     got = 0;
@@ -104,33 +179,28 @@ bool ReadChunk(HANDLE h, char* data, DWORD count, DWORD& got)
 class TWindowsPlatform : public TPlatform
 {
 public:
-    explicit TWindowsPlatform(const TPlatformOptions& options)
-        : FOptions(options)
-    {
-    }
+    TWindowsPlatform() = default;
 
     bool DriveIsReady(char letter) override;
     std::string DriveRoot(char letter) override;
     bool DirectoryExists(const std::string& path) override;
     bool FileExists(const std::string& path) override;
-    bool CreateDir(const std::string& path) override;
-    bool ForceDirectories(const std::string& path) override;
+    TResult CreateDir(const std::string& path) override;
+    TResult ForceDirectories(const std::string& path) override;
     std::string ExtractFileName(const std::string& path) const override;
     void FindFiles(const std::string& folder, const std::string& mask, TStringList& list, bool recursive,
                    bool clear) override;
-    bool CopyNoOverwrite(const std::string& src, const std::string& dst) override;
-    bool MovePhoto(const std::string& src, const std::string& dst) override;
+    TResult CopyNoOverwrite(const std::string& src, const std::string& dst) override;
+    TResult MovePhoto(const std::string& src, const std::string& dst) override;
+    TResult ReplaceFileContents(const std::string& target, std::span<const TDataPiece> pieces) override;
     std::string DocumentsFolder() override;
-    bool FileModifiedDate(const std::string& path, TLocalDate& date) override;
+    TResult FileModifiedDate(const std::string& path, TLocalDate& date) override;
     char PathDelim() const override { return '\\'; }
 
 private:
     void SearchFolder(const std::string& p, const std::string& mask, TStringList& list, bool recursive,
                       int depth);
-    bool SafeCopy(const std::string& src, const std::string& dst, bool verify);
-    bool SameContent(const std::string& a, const std::string& b);
-
-    TPlatformOptions FOptions;
+    TResult SafeCopy(const std::string& src, const std::string& dst, bool verify);
 };
 
 std::string TWindowsPlatform::DriveRoot(char letter)
@@ -166,24 +236,34 @@ bool TWindowsPlatform::FileExists(const std::string& path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-bool TWindowsPlatform::CreateDir(const std::string& path)
-{
-    return !path.empty() && ::CreateDirectoryA(path.c_str(), nullptr) != 0;
-}
-
-bool TWindowsPlatform::ForceDirectories(const std::string& path)
+TResult TWindowsPlatform::CreateDir(const std::string& path)
 {
     if (path.empty())
-        return false;
+        return OsFailure(path, ERROR_PATH_NOT_FOUND);
+    if (!::CreateDirectoryA(path.c_str(), nullptr))
+        return LastFailure(path);
+    return {};
+}
+
+TResult TWindowsPlatform::ForceDirectories(const std::string& path)
+{
+    if (path.empty())
+        return OsFailure(path, ERROR_PATH_NOT_FOUND);
     std::string trimmed = path;
     while (trimmed.size() > 3 && (trimmed.back() == '\\' || trimmed.back() == '/'))
         trimmed.pop_back();
     if (DirectoryExists(trimmed))
-        return true;
+        return {};
     const std::string parent = ParentFolder(trimmed);
-    if (parent != trimmed && parent != "." && !ForceDirectories(parent))
-        return false;
-    return ::CreateDirectoryA(trimmed.c_str(), nullptr) != 0 || DirectoryExists(trimmed);
+    if (parent != trimmed && parent != ".") {
+        if (TResult made = ForceDirectories(parent); !made)
+            return made;
+    }
+    if (::CreateDirectoryA(trimmed.c_str(), nullptr) || DirectoryExists(trimmed))
+        return {};
+    const DWORD error = ::GetLastError();
+    // A file in the way is not a folder: say so rather than "exists".
+    return OsFailure(trimmed, error == ERROR_ALREADY_EXISTS ? ERROR_DIRECTORY : error);
 }
 
 std::string TWindowsPlatform::ExtractFileName(const std::string& path) const
@@ -242,77 +322,141 @@ void TWindowsPlatform::SearchFolder(const std::string& p, const std::string& mas
         SearchFolder(sub, mask, list, recursive, depth + 1);
 }
 
-bool TWindowsPlatform::SameContent(const std::string& a, const std::string& b)
+/// Compares the copy b with the original a, both opened afresh.
+TResult SameContent(const std::string& a, const std::string& b)
 {
-    if (FOptions.CorruptReadBack)
-        return false;
-    THandle left(::CreateFileA(a.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    THandle left(::CreateFileA(a.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!left.Valid())
+        return LastFailure(a);
     THandle right(::CreateFileA(b.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!left.Valid() || !right.Valid())
-        return false;
+    if (!right.Valid())
+        return LastFailure(b);
     std::vector<char> x(kCompareChunk);
     std::vector<char> y(kCompareChunk);
     for (;;) {
         DWORD nx = 0;
         DWORD ny = 0;
-        if (!ReadChunk(left.Get(), x.data(), kCompareChunk, nx) ||
-            !ReadChunk(right.Get(), y.data(), kCompareChunk, ny))
-            return false;
+        if (!ReadChunk(left.Get(), x.data(), kCompareChunk, nx))
+            return LastFailure(a);
+        if (!ReadChunk(right.Get(), y.data(), kCompareChunk, ny))
+            return LastFailure(b);
         if (nx != ny || std::memcmp(x.data(), y.data(), nx) != 0)
-            return false;
+            return TResult::Fail(TFailure::Mismatch, a, "the copy read back differs from the original");
         if (nx == 0)
-            return true;
+            return {};
     }
 }
 
-bool TWindowsPlatform::SafeCopy(const std::string& src, const std::string& dst, bool verify)
+TResult TWindowsPlatform::SafeCopy(const std::string& src, const std::string& dst, bool verify)
 {
-    const std::string folder = ParentFolder(dst);
-    char tempName[MAX_PATH + 1] = {};
-    if (::GetTempFileNameA(folder.c_str(), "fi", 0, tempName) == 0)
-        return false;
-    TTempFile temp(tempName);
+    std::unique_ptr<TTempFile> temp;
+    if (TResult made = MakeTempBeside(ParentFolder(dst), temp); !made)
+        return made;
     // The temporary name is ours, so it may be replaced; the final name never is.
-    if (!::CopyFileA(src.c_str(), temp.Name().c_str(), FALSE))
-        return false;
+    if (!::CopyFileA(src.c_str(), temp->Name().c_str(), FALSE)) {
+        const DWORD error = ::GetLastError();
+        const bool targetSide = error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL ||
+                                error == kDiskQuotaExceeded || error == ERROR_WRITE_PROTECT;
+        return OsFailure(targetSide ? dst : src, error);
+    }
     {
-        THandle h(::CreateFileA(temp.Name().c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        THandle h(::CreateFileA(temp->Name().c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
         if (!h.Valid() || !::FlushFileBuffers(h.Get()))
-            return false;
+            return LastFailure(dst);
     }
-    if (verify && !SameContent(src, temp.Name()))
-        return false;
+    if (verify) {
+        if (TResult same = SameContent(src, temp->Name()); !same)
+            return same;
+    }
     // Without MOVEFILE_REPLACE_EXISTING the rename fails when dst exists.
-    if (!::MoveFileExA(temp.Name().c_str(), dst.c_str(), MOVEFILE_WRITE_THROUGH))
-        return false;
-    temp.Keep();
-    return true;
+    if (!::MoveFileExA(temp->Name().c_str(), dst.c_str(), MOVEFILE_WRITE_THROUGH))
+        return LastFailure(dst);
+    temp->Keep();
+    return {};
 }
 
-bool TWindowsPlatform::CopyNoOverwrite(const std::string& src, const std::string& dst)
+TResult TWindowsPlatform::CopyNoOverwrite(const std::string& src, const std::string& dst)
 {
-    return !src.empty() && !dst.empty() && FOptions.FailCopyAfterBytes < 0 && SafeCopy(src, dst, false);
+    if (src.empty() || dst.empty())
+        return OsFailure(src.empty() ? src : dst, ERROR_FILE_NOT_FOUND);
+    return SafeCopy(src, dst, false);
 }
 
-bool TWindowsPlatform::MovePhoto(const std::string& src, const std::string& dst)
+TResult TWindowsPlatform::MovePhoto(const std::string& src, const std::string& dst)
 {
-    if (src.empty() || dst.empty() || FOptions.FailCopyAfterBytes >= 0)
-        return false;
-    if (!FOptions.ForceCrossDeviceMove) {
-        // Without MOVEFILE_COPY_ALLOWED a move to another drive fails instead of copying unchecked.
-        if (::MoveFileExA(src.c_str(), dst.c_str(), MOVEFILE_WRITE_THROUGH))
-            return true;
-        if (::GetLastError() != ERROR_NOT_SAME_DEVICE)
-            return false;
-    }
-    if (!SafeCopy(src, dst, true))
-        return false;
+    if (src.empty() || dst.empty())
+        return OsFailure(src.empty() ? src : dst, ERROR_FILE_NOT_FOUND);
+    // Without MOVEFILE_COPY_ALLOWED a move to another drive fails instead of copying unchecked.
+    if (::MoveFileExA(src.c_str(), dst.c_str(), MOVEFILE_WRITE_THROUGH))
+        return {};
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_NOT_SAME_DEVICE)
+        return OsFailure(error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ? dst : src, error);
+    if (TResult copied = SafeCopy(src, dst, true); !copied)
+        return copied;
     if (!::DeleteFileA(src.c_str())) {
+        const DWORD deleteError = ::GetLastError();
         ::DeleteFileA(dst.c_str());
-        return false;
+        return OsFailure(src, deleteError);
     }
-    return true;
+    return {};
+}
+
+TResult TWindowsPlatform::ReplaceFileContents(const std::string& target, std::span<const TDataPiece> pieces)
+{
+    if (target.empty())
+        return OsFailure(target, ERROR_FILE_NOT_FOUND);
+    const DWORD attributes = ::GetFileAttributesA(target.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return LastFailure(target);
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return TResult::Fail(TFailure::NotSafe, target, "not a regular file");
+    FILETIME created;
+    FILETIME accessed;
+    FILETIME written;
+    {
+        THandle old(::CreateFileA(target.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr));
+        if (!old.Valid() || !::GetFileTime(old.Get(), &created, &accessed, &written))
+            return LastFailure(target);
+    }
+    std::unique_ptr<TTempFile> temp;
+    if (TResult made = MakeTempBeside(ParentFolder(target), temp); !made)
+        return made;
+    {
+        THandle out(::CreateFileA(temp->Name().c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!out.Valid())
+            return LastFailure(target);
+        for (const TDataPiece& piece : pieces) {
+            const char* data = static_cast<const char*>(piece.Data);
+            size_t left = piece.Size;
+            while (left > 0) {
+                const DWORD chunk = left > (DWORD{1} << 30) ? (DWORD{1} << 30) : static_cast<DWORD>(left);
+                DWORD done = 0;
+                if (!::WriteFile(out.Get(), data, chunk, &done, nullptr) || done == 0)
+                    return LastFailure(target);
+                data += done;
+                left -= done;
+            }
+        }
+        // Times set after the last write stay as set when the handle closes.
+        if (!::SetFileTime(out.Get(), &created, &accessed, &written) || !::FlushFileBuffers(out.Get()))
+            return LastFailure(target);
+    }
+    // The attributes stand for the permissions: a read-only photo stays read-only.
+    if (!::SetFileAttributesA(temp->Name().c_str(), attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes))
+        return LastFailure(target);
+    if (!::MoveFileExA(temp->Name().c_str(), target.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        const DWORD error = ::GetLastError();
+        ::SetFileAttributesA(temp->Name().c_str(), FILE_ATTRIBUTE_NORMAL);
+        return OsFailure(target, error);
+    }
+    temp->Keep();
+    return {};
 }
 
 std::string TWindowsPlatform::DocumentsFolder()
@@ -335,24 +479,34 @@ std::string TWindowsPlatform::DocumentsFolder()
     return result;
 }
 
-bool TWindowsPlatform::FileModifiedDate(const std::string& path, TLocalDate& date)
+TResult TWindowsPlatform::FileModifiedDate(const std::string& path, TLocalDate& date)
 {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
-        return false;
+        return LastFailure(path);
     FILETIME local;
     SYSTEMTIME parts;
     if (!::FileTimeToLocalFileTime(&data.ftLastWriteTime, &local) || !::FileTimeToSystemTime(&local, &parts))
-        return false;
+        return LastFailure(path);
     date.Year = parts.wYear;
     date.Month = parts.wMonth;
     date.Day = parts.wDay;
-    return true;
+    return {};
 }
 
 } // namespace
 
-std::unique_ptr<TPlatform> CreatePlatform(const TPlatformOptions& options)
+std::unique_ptr<TPlatform> CreatePlatform(const TPlatformOptions&)
 {
-    return std::make_unique<TWindowsPlatform>(options);
+    // The settings describe Linux's sources of drives and folders; Windows asks the system.
+    return std::make_unique<TWindowsPlatform>();
+}
+
+std::string UserKey()
+{
+    char name[256] = {};
+    DWORD size = sizeof name;
+    if (!::GetUserNameA(name, &size) || size == 0)
+        return {};
+    return std::string(name, ::strnlen(name, sizeof name));
 }

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <exception>
+#include <utility>
 
 namespace {
 
@@ -161,13 +162,16 @@ void TCameraWatcher::Button2Click()
     FRotatedCount = 0;
     FTransferredCount = 0;
     FFailedCount = 0;
+    FRecords.clear();
 
     const int n = FPhotoList.Count();
     if (n > 0 && !FCameraHandled) {
         FView.ShowMainWindow();
         // Without a documents folder there is no place of the user's to write
         // to; a missing "Eigene Bilder" is made here, with its parents.
-        const bool targetBaseReady = !documents.empty() && FPlatform.ForceDirectories(FTargetBase);
+        const TResult targetBase =
+            documents.empty() ? TResult::Fail(TFailure::Unavailable, FTargetBase, "no documents folder")
+                              : FPlatform.ForceDirectories(FTargetBase);
         // Copies are staged a few at a time before they are flushed and named:
         // one flush of the file system's journal then serves several photos.
         // Moves go one by one.
@@ -179,7 +183,7 @@ void TCameraWatcher::Button2Click()
         for (int i = 0; i < n; ++i) {
             if (inFlight.empty())
                 groupStart = std::chrono::steady_clock::now();
-            inFlight.push_back(PreparePhoto(FPhotoList[i], metaList, targetBaseReady, inFlight));
+            inFlight.push_back(PreparePhoto(FPhotoList[i], metaList, targetBase, inFlight));
             if (move || inFlight.size() >= kCopiesInFlight || i == n - 1 ||
                 std::chrono::steady_clock::now() - groupStart >= kGroupTime) {
                 for (TPhotoPass& pass : inFlight)
@@ -189,8 +193,15 @@ void TCameraWatcher::Button2Click()
         }
         // Until their folders are flushed, the new names could still vanish
         // in a power cut: copies whose names cannot be made safe count as failed.
-        if (!FPlatform.FlushFolders())
+        if (const TResult flushed = FPlatform.FlushFolders(); !flushed) {
             FFailedCount += FTransferredCount;
+            for (TPhotoRecord& record : FRecords) {
+                if (record.Outcome != TPhotoOutcome::Skipped && record.Outcome != TPhotoOutcome::Failed) {
+                    record.Outcome = TPhotoOutcome::Failed;
+                    record.Reason = flushed;
+                }
+            }
+        }
     }
     EndRun();
 }
@@ -207,7 +218,7 @@ bool TCameraWatcher::ReadMetadata(const std::string& photo, TStringList& metaLis
 }
 
 TCameraWatcher::TPhotoPass TCameraWatcher::PreparePhoto(const std::string& photo, TStringList& metaList,
-                                                        bool targetBaseReady,
+                                                        const TResult& targetBase,
                                                         const std::vector<TPhotoPass>& inFlight)
 {
     metaList.Clear();
@@ -233,39 +244,47 @@ TCameraWatcher::TPhotoPass TCameraWatcher::PreparePhoto(const std::string& photo
             }
         }
     }
+    TPhotoPass pass;
+    pass.Record.Source = photo;
     if (!dated) {
         // Cameras stamp the file with the time they wrote the photo: the next
         // best date for a photo without a usable one.
         TLocalDate date;
-        if (FPlatform.FileModifiedDate(photo, date)) {
+        pass.Record.Reason = FPlatform.FileModifiedDate(photo, date);
+        if (pass.Record.Reason) {
             const std::string day = DayFolderFromDate(date);
             if (!day.empty()) {
                 FDayFolder = FPlatform.JoinPath(FTargetBase, day);
                 dated = true;
+            } else {
+                pass.Record.Reason = TResult::Fail(TFailure::Damaged, photo, "no usable shooting date");
             }
         }
     }
 
-    TPhotoPass pass;
-    pass.Result = PlacePhoto(photo, dated, targetBaseReady, inFlight, pass);
+    pass.Result = PlacePhoto(photo, dated, targetBase, inFlight, pass);
     pass.TargetFile = FTargetFile;
     pass.Orientation = FPhotoOrientation;
     return pass;
 }
 
 TCameraWatcher::TPhotoResult TCameraWatcher::PlacePhoto(const std::string& photo, bool dated,
-                                                        bool targetBaseReady,
+                                                        const TResult& targetBase,
                                                         const std::vector<TPhotoPass>& inFlight,
                                                         TPhotoPass& pass)
 {
+    TResult& reason = pass.Record.Reason;
     if (!dated)
         return TPhotoResult::Failed;
-    if (targetBaseReady)
-        FPlatform.CreateDir(FDayFolder);
+    if (targetBase)
+        FPlatform.CreateDir(FDayFolder); // usually there already
     const std::string name = FPlatform.ExtractFileName(photo);
     FTargetFile = FPlatform.JoinPath(FDayFolder, name);
-    if (name.empty() || name == "." || name == "..")
+    pass.Record.Target = FTargetFile;
+    if (name.empty() || name == "." || name == "..") {
+        reason = TResult::Fail(TFailure::NotSafe, photo, "no file name");
         return TPhotoResult::Failed;
+    }
 
     const bool move = FView.RadioButton2Checked();
     const bool copy = FView.RadioButton1Checked();
@@ -273,30 +292,45 @@ TCameraWatcher::TPhotoResult TCameraWatcher::PlacePhoto(const std::string& photo
         return TPhotoResult::Skipped;
     // A photo already at its place is left alone, on the card as well; so is
     // one whose place an earlier photo of this pass is about to take.
-    if (FPlatform.FileExists(FTargetFile))
+    if (FPlatform.FileExists(FTargetFile)) {
+        reason = TResult::Fail(TFailure::Exists, FTargetFile);
         return TPhotoResult::Skipped;
-    for (const TPhotoPass& earlier : inFlight) {
-        if (earlier.Result == TPhotoResult::Pending && earlier.TargetFile == FTargetFile)
-            return TPhotoResult::Skipped;
     }
-    if (!targetBaseReady)
+    for (const TPhotoPass& earlier : inFlight) {
+        if (earlier.Result == TPhotoResult::Pending && earlier.TargetFile == FTargetFile) {
+            reason = TResult::Fail(TFailure::Exists, FTargetFile);
+            return TPhotoResult::Skipped;
+        }
+    }
+    if (!targetBase) {
+        reason = targetBase;
         return TPhotoResult::Failed;
-    if (move)
-        return FPlatform.MovePhoto(photo, FTargetFile) ? TPhotoResult::Transferred : TPhotoResult::Failed;
-    pass.Copy = FPlatform.StageCopy(photo, FTargetFile);
-    return pass.Copy ? TPhotoResult::Pending : TPhotoResult::Failed;
+    }
+    if (move) {
+        reason = FPlatform.MovePhoto(photo, FTargetFile);
+        return reason ? TPhotoResult::Transferred : TPhotoResult::Failed;
+    }
+    reason = FPlatform.StageCopy(photo, FTargetFile, pass.Copy);
+    return reason && pass.Copy ? TPhotoResult::Pending : TPhotoResult::Failed;
 }
 
 void TCameraWatcher::CompletePhoto(TPhotoPass& pass)
 {
+    TPhotoRecord& record = pass.Record;
     if (pass.Result == TPhotoResult::Pending) {
-        pass.Result = FPlatform.FinishCopy(*pass.Copy) ? TPhotoResult::Transferred : TPhotoResult::Failed;
+        record.Reason = FPlatform.FinishCopy(*pass.Copy);
+        pass.Result = record.Reason ? TPhotoResult::Transferred : TPhotoResult::Failed;
         pass.Copy.reset();
     }
-    if (pass.Result == TPhotoResult::Transferred)
+    if (pass.Result == TPhotoResult::Transferred) {
         ++FTransferredCount;
-    else if (pass.Result == TPhotoResult::Failed)
+        record.Outcome = TPhotoOutcome::Transferred;
+    } else if (pass.Result == TPhotoResult::Failed) {
         ++FFailedCount;
+        record.Outcome = TPhotoOutcome::Failed;
+    } else {
+        record.Outcome = TPhotoOutcome::Skipped;
+    }
 
     const std::string copied = Count(FTransferredCount, " Fotos kopiert");
     FView.SetLabel1(copied);
@@ -308,15 +342,19 @@ void TCameraWatcher::CompletePhoto(TPhotoPass& pass)
         switch (CorrectPhoto(pass.TargetFile, pass.Orientation)) {
         case TCorrectionOutcome::Corrected:
             ++FRotatedCount;
+            record.Outcome = TPhotoOutcome::Turned;
             FView.SetStatusPanel(1, Count(FRotatedCount, " Fotos gedreht"));
             break;
         case TCorrectionOutcome::Failed:
             ++FFailedCount;
+            record.Outcome = TPhotoOutcome::TurnFailed;
+            record.Reason = TResult::Fail(TFailure::Other, pass.TargetFile, "could not be turned upright");
             break;
         case TCorrectionOutcome::Skipped:
             break;
         }
     }
+    FRecords.push_back(std::move(record));
 }
 
 bool TCameraWatcher::ReadPhotoInfo(const std::string& photo, TStringList& metaList)

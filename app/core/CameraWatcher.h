@@ -20,6 +20,28 @@ std::string DayFolderFromDate(const TLocalDate& date);
 /// exactly one digit, else 0 (no orientation).
 int OrientationFromValue(const std::string& value);
 
+/// What became of one photo of a transfer run.
+enum class TPhotoOutcome
+{
+    Transferred, ///< copied or moved into its day folder
+    Turned,      ///< transferred and turned upright
+    TurnFailed,  ///< transferred, but it could not be turned upright
+    Skipped,     ///< left alone: its place is taken, or no transfer mode is chosen
+    Failed       ///< not transferred, or its new name could not be made safe
+};
+
+/// One photo of a transfer run: where it came from, where it was to go, what
+/// became of it and why.
+struct TPhotoRecord
+{
+    std::string Source;
+    /// Its place in the day folder; empty when it had none.
+    std::string Target;
+    TPhotoOutcome Outcome = TPhotoOutcome::Failed;
+    /// Why it failed (or, when skipped, why it was left alone); success otherwise.
+    TResult Reason;
+};
+
 /// The camera watcher: the state of the main window (flags, paths, the photo
 /// list) and the handlers that drive it. Everything it shows goes through the
 /// view, everything it asks of the system through the platform; both must
@@ -58,6 +80,8 @@ public:
     int TransferredCount() const { return FTransferredCount; }
     int RotatedCount() const { return FRotatedCount; }
     int FailedCount() const { return FFailedCount; }
+    /// Every photo of the last transfer run, in the order they were handled.
+    const std::vector<TPhotoRecord>& PhotoRecords() const { return FRecords; }
 
 protected:
     /// Reads the photo's EXIF entries into metaList as Name=Value lines; may throw.
@@ -80,12 +104,13 @@ private:
         int Orientation = 0;
         TPhotoResult Result = TPhotoResult::Skipped;
         std::unique_ptr<TStagedCopy> Copy;
+        TPhotoRecord Record;
     };
 
-    TPhotoPass PreparePhoto(const std::string& photo, TStringList& metaList, bool targetBaseReady,
+    TPhotoPass PreparePhoto(const std::string& photo, TStringList& metaList, const TResult& targetBase,
                             const std::vector<TPhotoPass>& inFlight);
     bool ReadMetadata(const std::string& photo, TStringList& metaList);
-    TPhotoResult PlacePhoto(const std::string& photo, bool dated, bool targetBaseReady,
+    TPhotoResult PlacePhoto(const std::string& photo, bool dated, const TResult& targetBase,
                             const std::vector<TPhotoPass>& inFlight, TPhotoPass& pass);
     void CompletePhoto(TPhotoPass& pass);
     void EndRun();
@@ -106,4 +131,5 @@ private:
     int FTransferredCount = 0;
     int FRotatedCount = 0;
     int FFailedCount = 0;
+    std::vector<TPhotoRecord> FRecords;
 };

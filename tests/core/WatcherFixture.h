@@ -4,6 +4,7 @@
 #include "tests/support/ExifJpeg.h"
 #include "tests/support/FakePlatform.h"
 #include "tests/support/RecordingView.h"
+#include "tests/support/ResultPrint.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>

@@ -1,9 +1,11 @@
 #include "meta/phJpegInfo.h"
 #include "platform/SysUtils.h"
 #include "tests/core/WatcherFixture.h"
+#include "tests/support/PrivateMounts.h"
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 
 namespace {
 
@@ -87,71 +89,57 @@ TEST_F(WatcherTest, MissingTargetFoldersAreCreatedAndUncreatableOnesFailVisibly)
     EXPECT_TRUE(PathExists(dcim + "/a.jpg"));
 }
 
-TEST_F(WatcherTest, MoveWhoseCopyBreaksOffLeavesThePhotoOnTheCardAndNoPartialFile)
+TEST_F(WatcherTest, FailedTransfersKeepTheirReasonAndTheWindowCountsThem)
 {
     const std::string dcim = AddCard('E');
-    TExifPhoto big = Dated("2005:07:14 10:22:33", 1);
-    big.BodySize = 300000;
-    const std::string bytes = AddPhoto(dcim, "a.jpg", big);
-    View.MoveMode = true;
+    const std::string a = AddPhoto(dcim, "a.jpg", Dated("2005:07:14 10:22:33", 1));
+    AddPhoto(dcim, "b/b.jpg", Dated("2005:07:14 10:22:34", 2));
+    const TResult full =
+        TResult::Fail(TFailure::NoSpace, Base() + "/20050714/a.jpg", "No space left on device", 28);
+    const TResult bad = TResult::Fail(TFailure::Mismatch, dcim + "/a.jpg", "the copy read back differs");
 
     struct TCase
     {
         const char* Name;
-        TPlatformOptions Options;
+        bool Move;
+        std::function<void()> Arrange;
+        TResult Expected;
     };
-    TPlatformOptions halfWay;
-    halfWay.ForceCrossDeviceMove = true;
-    halfWay.FailCopyAfterBytes = 100000;
-    TPlatformOptions badReadBack;
-    badReadBack.ForceCrossDeviceMove = true;
-    badReadBack.CorruptReadBack = true;
-    for (const TCase& c : {TCase{"copy breaks off", halfWay}, TCase{"read-back differs", badReadBack}}) {
-        Platform.SetOptions(c.Options);
+    const TCase cases[] = {
+        {"copy cannot be staged", false, [&] { Platform.FailTransferOf(dcim + "/a.jpg", full); }, full},
+        {"copy cannot be named", false, [&] { Platform.FailFinishOf(Base() + "/20050714/a.jpg", full); },
+         full},
+        {"move is refused", true, [&] { Platform.FailTransferOf(dcim + "/a.jpg", bad); }, bad},
+    };
+    for (const TCase& c : cases) {
+        std::filesystem::remove_all(Base());
+        Platform.Heal();
+        c.Arrange();
+        View.MoveMode = c.Move;
         Watcher.Button1Click();
         Platform.SetReady('E', false);
         Watcher.Timer1Timer();
         Platform.SetReady('E', true);
         Transfer();
-        EXPECT_EQ(ReadFile(dcim + "/a.jpg"), bytes) << c.Name;
-        EXPECT_TRUE(ListTree(Base()).empty()) << c.Name;
+        EXPECT_EQ(ReadFile(dcim + "/a.jpg"), a) << c.Name;
+        EXPECT_EQ(ListTree(Base()), std::vector<std::string>{"20050714/b.jpg"}) << c.Name;
+        EXPECT_EQ(Watcher.TransferredCount(), 1) << c.Name;
         EXPECT_EQ(Watcher.FailedCount(), 1) << c.Name;
         EXPECT_EQ(View.Label1, "Übertragung mit Fehlern beendet") << c.Name;
+        EXPECT_EQ(View.Panels[0], "1 Fotos nicht übertragen") << c.Name;
+
+        const auto& records = Watcher.PhotoRecords();
+        ASSERT_EQ(records.size(), 2u) << c.Name;
+        EXPECT_EQ(records[0].Source, dcim + "/a.jpg");
+        EXPECT_EQ(records[0].Target, Base() + "/20050714/a.jpg");
+        EXPECT_EQ(records[0].Outcome, TPhotoOutcome::Failed) << c.Name;
+        EXPECT_EQ(records[0].Reason.Kind(), c.Expected.Kind()) << c.Name;
+        EXPECT_EQ(records[0].Reason.Text(), c.Expected.Text()) << c.Name;
+        EXPECT_EQ(records[1].Outcome, TPhotoOutcome::Transferred) << c.Name;
+        EXPECT_TRUE(records[1].Reason) << c.Name;
+        if (c.Move)
+            WriteFile(dcim + "/b/b.jpg", ReadFile(Base() + "/20050714/b.jpg"));
     }
-
-    // The same move across file systems without a fault goes through.
-    TPlatformOptions crossDevice;
-    crossDevice.ForceCrossDeviceMove = true;
-    Platform.SetOptions(crossDevice);
-    Watcher.Button1Click();
-    Platform.SetReady('E', false);
-    Watcher.Timer1Timer();
-    Platform.SetReady('E', true);
-    Transfer();
-    EXPECT_FALSE(PathExists(dcim + "/a.jpg"));
-    EXPECT_EQ(ReadFile(Base() + "/20050714/a.jpg"), bytes);
-    EXPECT_EQ(View.Label1, "Übertragung beendet");
-}
-
-TEST_F(WatcherTest, CopyThatBreaksOffLeavesNoFileAndIsCountedAsFailed)
-{
-    const std::string dcim = AddCard('E');
-    TExifPhoto big = Dated("2005:07:14 10:22:33", 1);
-    big.BodySize = 200000;
-    AddPhoto(dcim, "a.jpg", big);
-    const std::string small = AddPhoto(dcim, "b/b.jpg", Dated("2005:07:14 10:22:34", 2));
-    TPlatformOptions options;
-    options.FailCopyAfterBytes = 65536;
-    Platform.SetOptions(options);
-
-    Transfer();
-    EXPECT_EQ(ListTree(Base()), std::vector<std::string>{"20050714/b.jpg"})
-        << "the small photo fits below the fault, the large one leaves nothing";
-    EXPECT_EQ(ReadFile(Base() + "/20050714/b.jpg"), small);
-    EXPECT_EQ(Watcher.TransferredCount(), 1);
-    EXPECT_EQ(Watcher.FailedCount(), 1);
-    EXPECT_EQ(View.Panels[0], "1 Fotos nicht übertragen");
-    EXPECT_EQ(View.TrayHint, "Fehler bei der Übertragung");
 }
 
 TEST_F(WatcherTest, CopiesWhoseNamesCannotBeMadeDurableAreReportedAsFailed)
@@ -159,14 +147,70 @@ TEST_F(WatcherTest, CopiesWhoseNamesCannotBeMadeDurableAreReportedAsFailed)
     const std::string dcim = AddCard('E');
     AddPhoto(dcim, "a.jpg", Dated("2005:07:14 10:22:33", 1));
     AddPhoto(dcim, "b/b.jpg", Dated("2005:07:14 10:22:34", 2));
-    TPlatformOptions options;
-    options.FailFolderFlush = true;
-    Platform.SetOptions(options);
+    AddPhoto(dcim, "b/c/c.jpg", Dated("2005:07:14 10:22:35", 3));
+    WriteFile(Base() + "/20050714/c.jpg", "already there");
+    const TResult io = TResult::Fail(TFailure::Io, Base() + "/20050714", "Input/output error", 5);
+    Platform.FailFlushFolders(io);
 
     Transfer();
     EXPECT_EQ(Watcher.FailedCount(), 2);
     EXPECT_EQ(View.Label1, "Übertragung mit Fehlern beendet");
     EXPECT_EQ(View.Panels[0], "2 Fotos nicht übertragen");
+    const auto& records = Watcher.PhotoRecords();
+    ASSERT_EQ(records.size(), 3u);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(records[i].Outcome, TPhotoOutcome::Failed) << i;
+        EXPECT_EQ(records[i].Reason.Kind(), TFailure::Io) << i;
+    }
+    EXPECT_EQ(records[2].Outcome, TPhotoOutcome::Skipped) << "a photo left alone is not touched by the flush";
+    EXPECT_EQ(records[2].Reason.Kind(), TFailure::Exists);
+    EXPECT_EQ(records[2].Reason.Path(), Base() + "/20050714/c.jpg");
+}
+
+TEST_F(WatcherTest, MovesIntoAVolumeThatFillsUpFailWithNoSpaceAndLeaveThePhotosOnTheCard)
+{
+    std::string why;
+    if (!TPrivateMounts::Enter(why))
+        GTEST_SKIP() << why;
+    TPrivateMounts mounts;
+    // A card of its own and a documents folder with room for two photos.
+    ASSERT_TRUE(mounts.Tmpfs(Tmp / "vol_E", 4 << 20, why)) << why;
+    ASSERT_TRUE(mounts.Tmpfs(Tmp / "home/Documents", 700 << 10, why)) << why;
+    const std::string dcim = AddCard('E');
+    std::vector<std::string> bytes;
+    for (const char* name : {"1.jpg", "a/2.jpg", "a/b/3.jpg", "a/b/c/4.jpg"}) {
+        TExifPhoto photo = Dated("2005:07:14 10:22:33", static_cast<unsigned>(bytes.size() + 1));
+        photo.BodySize = 300000;
+        bytes.push_back(AddPhoto(dcim, name, photo));
+    }
+
+    for (const bool move : {true, false}) {
+        std::filesystem::remove_all(Base());
+        View.MoveMode = move;
+        Watcher.Button1Click();
+        Platform.SetReady('E', false);
+        Watcher.Timer1Timer();
+        Platform.SetReady('E', true);
+        Transfer();
+        EXPECT_EQ(Watcher.TransferredCount(), 2) << move;
+        EXPECT_EQ(Watcher.FailedCount(), 2) << move;
+        EXPECT_EQ(View.Panels[0], "2 Fotos nicht übertragen") << move;
+        EXPECT_EQ(ListTree(Base()), (std::vector<std::string>{"20050714/1.jpg", "20050714/2.jpg"})) << move;
+        EXPECT_EQ(ReadFile(dcim + "/a/b/3.jpg"), bytes[2]) << move;
+        EXPECT_EQ(ReadFile(dcim + "/a/b/c/4.jpg"), bytes[3]) << move;
+        const auto& records = Watcher.PhotoRecords();
+        ASSERT_EQ(records.size(), 4u);
+        for (size_t i = 2; i < 4; ++i) {
+            EXPECT_EQ(records[i].Outcome, TPhotoOutcome::Failed) << move << i;
+            EXPECT_EQ(records[i].Reason.Kind(), TFailure::NoSpace) << move << i << records[i].Reason.Text();
+            EXPECT_EQ(records[i].Reason.Path(), records[i].Target) << move << i;
+        }
+        if (move) {
+            // Put the moved photos back for the copy round.
+            WriteFile(dcim + "/1.jpg", bytes[0]);
+            WriteFile(dcim + "/a/2.jpg", bytes[1]);
+        }
+    }
 }
 
 TEST_F(WatcherTest, OneBadPhotoDoesNotStopTheRun)
@@ -177,7 +221,8 @@ TEST_F(WatcherTest, OneBadPhotoDoesNotStopTheRun)
     AddPhoto(dcim, "a/b/3.jpg", Dated("2005:07:16 10:22:33", 3));
     AddPhoto(dcim, "a/b/c/4.jpg", Dated("2005:07:17 10:22:33", 4));
     SetModifiedTime(dcim + "/a/2.jpg", 2011, 1, 2);
-    Platform.FailTransferOf(dcim + "/a/b/3.jpg");
+    const TResult refused = TResult::Fail(TFailure::Access, dcim + "/a/b/3.jpg", "Permission denied", 13);
+    Platform.FailTransferOf(dcim + "/a/b/3.jpg", refused);
     Watcher.Timer1Timer();
     // The last photo disappears between listing and transfer.
     ASSERT_EQ(::unlink((dcim + "/a/b/c/4.jpg").c_str()), 0);
@@ -196,6 +241,19 @@ TEST_F(WatcherTest, OneBadPhotoDoesNotStopTheRun)
     EXPECT_EQ(View.Panels[0], "2 Fotos nicht übertragen");
     EXPECT_TRUE(Watcher.CameraHandled());
     EXPECT_FALSE(View.Timer1Enabled);
+
+    // Each photo keeps what became of it and why.
+    const auto& records = Watcher.PhotoRecords();
+    ASSERT_EQ(records.size(), 4u);
+    const TPhotoOutcome outcomes[] = {TPhotoOutcome::Transferred, TPhotoOutcome::Transferred,
+                                      TPhotoOutcome::Failed, TPhotoOutcome::Failed};
+    for (size_t i = 0; i < 4; ++i)
+        EXPECT_EQ(records[i].Outcome, outcomes[i]) << i;
+    EXPECT_EQ(records[1].Target, Base() + "/20110102/2.jpg") << "undated photos go by their file's day";
+    EXPECT_EQ(records[2].Reason.Text(), refused.Text());
+    EXPECT_EQ(records[3].Source, dcim + "/a/b/c/4.jpg");
+    EXPECT_EQ(records[3].Reason.Kind(), TFailure::NotFound) << records[3].Reason.Text();
+    EXPECT_EQ(records[3].Reason.Path(), dcim + "/a/b/c/4.jpg");
 }
 
 TEST_F(WatcherTest, MalformedOrientationValuesTurnNothing)

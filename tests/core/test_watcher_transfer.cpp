@@ -140,6 +140,20 @@ TEST_F(WatcherTest, CorrectionIsAskedOnlyForTurnedPhotosTransferredNowWithTheOpt
     EXPECT_EQ(Watcher.Corrections[0].first, Base() + "/20050714/a.jpg");
     EXPECT_EQ(Watcher.RotatedCount(), 1);
     EXPECT_EQ(View.Panels[1], "1 Fotos gedreht");
+    const auto record = [&](const std::string& name) {
+        for (const TPhotoRecord& r : Watcher.PhotoRecords()) {
+            if (r.Source == dcim + "/" + name)
+                return r;
+        }
+        ADD_FAILURE() << "no record of " << name;
+        return TPhotoRecord{};
+    };
+    ASSERT_EQ(Watcher.PhotoRecords().size(), 3u);
+    EXPECT_EQ(record("a.jpg").Outcome, TPhotoOutcome::Turned);
+    EXPECT_EQ(record("b.jpg").Outcome, TPhotoOutcome::Skipped);
+    EXPECT_EQ(record("b.jpg").Reason.Kind(), TFailure::Exists);
+    EXPECT_EQ(record("c.jpg").Outcome, TPhotoOutcome::Transferred);
+    EXPECT_TRUE(record("c.jpg").Reason);
 
     // The option off: nothing is handed over.
     Watcher.Button1Click();
@@ -164,6 +178,9 @@ TEST_F(WatcherTest, CorrectionIsAskedOnlyForTurnedPhotosTransferredNowWithTheOpt
     Transfer();
     EXPECT_EQ(Watcher.FailedCount(), 1);
     EXPECT_EQ(View.Label1, "Übertragung mit Fehlern beendet");
+    EXPECT_EQ(record("e.jpg").Outcome, TPhotoOutcome::TurnFailed);
+    EXPECT_EQ(record("e.jpg").Reason.Path(), Base() + "/20050714/e.jpg");
+    EXPECT_EQ(Watcher.PhotoRecords().size(), 5u) << "a new run starts a new list";
 }
 
 TEST_F(WatcherTest, MetadataListIsSortedSoTheFirstOrientationLineInSortedOrderCounts)

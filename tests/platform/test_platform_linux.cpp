@@ -1,10 +1,12 @@
 #include "platform/Platform.h"
+#include "tests/support/ResultPrint.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <fcntl.h>
 #include <filesystem>
-#include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +17,15 @@ namespace {
 std::unique_ptr<TPlatform> PlatformWith(const TPlatformOptions& options)
 {
     return CreatePlatform(options);
+}
+
+time_t ModifiedTime(const std::string& path)
+{
+    struct stat st
+    {
+    };
+    ::stat(path.c_str(), &st);
+    return st.st_mtime;
 }
 
 std::string MountLine(int id, const std::string& mountPoint)
@@ -155,15 +166,6 @@ TEST(LinuxPlatform, FindFilesListsOwnFilesBeforeSubFoldersAndNeverFollowsFolderL
     EXPECT_EQ(list.Count(), 0);
 }
 
-time_t ModifiedTime(const std::string& path)
-{
-    struct stat st
-    {
-    };
-    ::stat(path.c_str(), &st);
-    return st.st_mtime;
-}
-
 TEST(LinuxPlatform, CopyNeverReplacesAndNeverLeavesAPartialFile)
 {
     TTempDir tmp;
@@ -173,7 +175,8 @@ TEST(LinuxPlatform, CopyNeverReplacesAndNeverLeavesAPartialFile)
     fs::create_directories(tmp / "out");
 
     auto platform = CreatePlatform();
-    ASSERT_TRUE(platform->CopyNoOverwrite(tmp / "card/a.jpg", tmp / "out/a.jpg"));
+    const TResult copied = platform->CopyNoOverwrite(tmp / "card/a.jpg", tmp / "out/a.jpg");
+    ASSERT_TRUE(copied) << copied.Text();
     EXPECT_EQ(ReadFile(tmp / "out/a.jpg"), photo);
     EXPECT_EQ(ModifiedTime(tmp / "out/a.jpg"), ModifiedTime(tmp / "card/a.jpg"));
     struct stat st
@@ -184,27 +187,32 @@ TEST(LinuxPlatform, CopyNeverReplacesAndNeverLeavesAPartialFile)
     ::umask(mask);
     EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
 
+    // Each refusal says what was wrong and with which path.
     WriteFile(tmp / "out/b.jpg", "mine");
-    EXPECT_FALSE(platform->CopyNoOverwrite(tmp / "card/a.jpg", tmp / "out/b.jpg"));
-    EXPECT_EQ(ReadFile(tmp / "out/b.jpg"), "mine");
-    EXPECT_FALSE(platform->CopyNoOverwrite(tmp / "card/none.jpg", tmp / "out/c.jpg"));
-    EXPECT_FALSE(platform->CopyNoOverwrite(tmp / "card/a.jpg", tmp / "nofolder/c.jpg"));
-    EXPECT_FALSE(platform->CopyNoOverwrite(tmp / "card", tmp / "out/d.jpg")) << "a folder is no photo";
-
-    TPlatformOptions fallback;
-    fallback.NoRenameNoReplace = true;
-    auto linking = PlatformWith(fallback);
-    EXPECT_TRUE(linking->CopyNoOverwrite(tmp / "card/a.jpg", tmp / "out/e.jpg"));
-    EXPECT_EQ(ReadFile(tmp / "out/e.jpg"), photo);
-    EXPECT_FALSE(linking->CopyNoOverwrite(tmp / "card/a.jpg", tmp / "out/b.jpg"));
-    EXPECT_EQ(ReadFile(tmp / "out/b.jpg"), "mine");
-
-    for (const int64_t after : {int64_t{0}, int64_t{1}, int64_t{4096}, int64_t{9} << 20}) {
-        TPlatformOptions faulty;
-        faulty.FailCopyAfterBytes = after;
-        EXPECT_FALSE(PlatformWith(faulty)->CopyNoOverwrite(tmp / "card/a.jpg", tmp / "out/f.jpg")) << after;
+    struct TCase
+    {
+        std::string Src;
+        std::string Dst;
+        TFailure Kind;
+        std::string Path;
+        int OsError;
+    };
+    const TCase cases[] = {
+        {tmp / "card/a.jpg", tmp / "out/b.jpg", TFailure::Exists, tmp / "out/b.jpg", EEXIST},
+        {tmp / "card/none.jpg", tmp / "out/c.jpg", TFailure::NotFound, tmp / "card/none.jpg", ENOENT},
+        {tmp / "card/a.jpg", tmp / "nofolder/c.jpg", TFailure::NotFound, tmp / "nofolder", ENOENT},
+        {tmp / "card", tmp / "out/d.jpg", TFailure::NotSafe, tmp / "card", 0},
+        {"", tmp / "out/e.jpg", TFailure::NotFound, "", ENOENT},
+    };
+    for (const TCase& c : cases) {
+        const TResult r = platform->CopyNoOverwrite(c.Src, c.Dst);
+        EXPECT_EQ(r.Kind(), c.Kind) << c.Src << " -> " << c.Dst << ": " << r.Text();
+        EXPECT_EQ(r.Path(), c.Path) << c.Src;
+        EXPECT_EQ(r.OsError(), c.OsError) << c.Src;
+        EXPECT_FALSE(r.Message().empty()) << c.Src;
     }
-    EXPECT_EQ(ListTree(tmp / "out"), (std::vector<std::string>{"a.jpg", "b.jpg", "e.jpg"}))
+    EXPECT_EQ(ReadFile(tmp / "out/b.jpg"), "mine");
+    EXPECT_EQ(ListTree(tmp / "out"), (std::vector<std::string>{"a.jpg", "b.jpg"}))
         << "no partial or temporary file remains";
 }
 
@@ -216,24 +224,44 @@ TEST(LinuxPlatform, StagedCopiesGetTheirNameOnlyWhenFinished)
     fs::create_directories(tmp / "out");
     auto platform = CreatePlatform();
 
-    auto first = platform->StageCopy(tmp / "card/a.jpg", tmp / "out/a.jpg");
-    auto second = platform->StageCopy(tmp / "card/a.jpg", tmp / "out/a.jpg");
-    auto dropped = platform->StageCopy(tmp / "card/a.jpg", tmp / "out/d.jpg");
+    std::unique_ptr<TStagedCopy> first;
+    std::unique_ptr<TStagedCopy> second;
+    std::unique_ptr<TStagedCopy> dropped;
+    ASSERT_TRUE(platform->StageCopy(tmp / "card/a.jpg", tmp / "out/a.jpg", first));
+    ASSERT_TRUE(platform->StageCopy(tmp / "card/a.jpg", tmp / "out/a.jpg", second));
+    ASSERT_TRUE(platform->StageCopy(tmp / "card/a.jpg", tmp / "out/d.jpg", dropped));
     ASSERT_TRUE(first && second && dropped);
     EXPECT_FALSE(PathExists(tmp / "out/a.jpg")) << "no name before the copy is finished";
-    EXPECT_EQ(platform->StageCopy(tmp / "card/none.jpg", tmp / "out/n.jpg"), nullptr);
+    std::unique_ptr<TStagedCopy> none;
+    EXPECT_EQ(platform->StageCopy(tmp / "card/none.jpg", tmp / "out/n.jpg", none).Kind(), TFailure::NotFound);
+    EXPECT_EQ(none, nullptr);
 
     EXPECT_TRUE(platform->FinishCopy(*first));
-    EXPECT_FALSE(platform->FinishCopy(*second)) << "the name was taken meanwhile";
+    const TResult taken = platform->FinishCopy(*second);
+    EXPECT_EQ(taken.Kind(), TFailure::Exists) << "the name was taken meanwhile";
+    EXPECT_EQ(taken.Path(), tmp / "out/a.jpg");
     first.reset();
     second.reset();
     dropped.reset();
     EXPECT_EQ(ReadFile(tmp / "out/a.jpg"), photo);
     EXPECT_EQ(ListTree(tmp / "out"), std::vector<std::string>{"a.jpg"});
     EXPECT_TRUE(platform->FlushFolders());
+
+    // A folder that vanished before its flush is reported.
+    EXPECT_EQ(platform->StageCopy(tmp / "card/a.jpg", tmp / "out/sub/x.jpg", first).Kind(),
+              TFailure::NotFound);
+    fs::create_directories(tmp / "gone");
+    ASSERT_TRUE(platform->StageCopy(tmp / "card/a.jpg", tmp / "gone/x.jpg", first));
+    ASSERT_TRUE(platform->FinishCopy(*first));
+    first.reset();
+    fs::remove_all(tmp / "gone");
+    const TResult flushed = platform->FlushFolders();
+    EXPECT_EQ(flushed.Kind(), TFailure::NotFound);
+    EXPECT_EQ(flushed.Path(), tmp / "gone");
+    EXPECT_TRUE(platform->FlushFolders()) << "the list of folders starts afresh";
 }
 
-TEST(LinuxPlatform, MoveNeverReplacesAndKeepsTheSourceUntilTheCopyIsVerified)
+TEST(LinuxPlatform, MoveNeverReplacesAndSaysWhy)
 {
     TTempDir tmp;
     const std::string photo = PatternBytes(300000, 3);
@@ -246,82 +274,58 @@ TEST(LinuxPlatform, MoveNeverReplacesAndKeepsTheSourceUntilTheCopyIsVerified)
     EXPECT_EQ(ReadFile(tmp / "out/a.jpg"), photo);
 
     WriteFile(tmp / "card/a.jpg", "second");
-    EXPECT_FALSE(platform->MovePhoto(tmp / "card/a.jpg", tmp / "out/a.jpg"));
+    const TResult taken = platform->MovePhoto(tmp / "card/a.jpg", tmp / "out/a.jpg");
+    EXPECT_EQ(taken.Kind(), TFailure::Exists);
+    EXPECT_EQ(taken.Path(), tmp / "out/a.jpg");
     EXPECT_EQ(ReadFile(tmp / "card/a.jpg"), "second");
     EXPECT_EQ(ReadFile(tmp / "out/a.jpg"), photo);
 
-    struct TCase
-    {
-        const char* Name;
-        std::function<void(TPlatformOptions&)> Set;
-        bool Moves;
-    };
-    const TCase cases[] = {
-        {"link fallback", [](TPlatformOptions& o) { o.NoRenameNoReplace = true; }, true},
-        {"across file systems", [](TPlatformOptions& o) { o.ForceCrossDeviceMove = true; }, true},
-        {"copy breaks off",
-         [](TPlatformOptions& o) {
-             o.ForceCrossDeviceMove = true;
-             o.FailCopyAfterBytes = 150000;
-         },
-         false},
-        {"read-back differs",
-         [](TPlatformOptions& o) {
-             o.ForceCrossDeviceMove = true;
-             o.CorruptReadBack = true;
-         },
-         false},
-    };
-    int n = 0;
-    for (const TCase& c : cases) {
-        TPlatformOptions options;
-        c.Set(options);
-        const std::string src = tmp / ("card/m" + std::to_string(n) + ".jpg");
-        const std::string dst = tmp / ("out/m" + std::to_string(n++) + ".jpg");
-        WriteFile(src, photo);
-        auto faulty = PlatformWith(options);
-        EXPECT_EQ(faulty->MovePhoto(src, dst), c.Moves) << c.Name;
-        EXPECT_EQ(PathExists(src), !c.Moves) << c.Name;
-        EXPECT_EQ(ReadFile(c.Moves ? dst : src), photo) << c.Name;
-        EXPECT_EQ(PathExists(dst), c.Moves) << c.Name;
-        // Neither way replaces an existing file.
-        WriteFile(src, "again");
-        EXPECT_FALSE(faulty->MovePhoto(src, tmp / "out/a.jpg")) << c.Name;
-        EXPECT_EQ(ReadFile(tmp / "out/a.jpg"), photo) << c.Name;
-        EXPECT_EQ(ReadFile(src), "again") << c.Name;
-    }
-    for (const std::string& f : ListTree(tmp / "out"))
-        EXPECT_NE(f.rfind(".fotoimport-", 0), 0u) << "temporary file left: " << f;
+    const TResult gone = platform->MovePhoto(tmp / "card/none.jpg", tmp / "out/n.jpg");
+    EXPECT_EQ(gone.Kind(), TFailure::NotFound);
+    EXPECT_EQ(gone.Path(), tmp / "card/none.jpg");
+    const TResult noFolder = platform->MovePhoto(tmp / "card/a.jpg", tmp / "nofolder/a.jpg");
+    EXPECT_EQ(noFolder.Kind(), TFailure::NotFound);
+    EXPECT_EQ(noFolder.Path(), tmp / "nofolder/a.jpg");
+    EXPECT_EQ(ReadFile(tmp / "card/a.jpg"), "second");
 }
 
-TEST(LinuxPlatform, MoveBetweenRealFileSystemsCopiesVerifiesAndRemoves)
+TEST(LinuxPlatform, ReplaceKeepsModeAndTimesAndLeavesNoTemporaryFile)
 {
-    struct stat shm
-    {
-    };
-    struct stat t
-    {
-    };
-    if (::stat("/dev/shm", &shm) != 0 || ::stat(fs::temp_directory_path().c_str(), &t) != 0 ||
-        shm.st_dev == t.st_dev)
-        GTEST_SKIP() << "no second file system at hand";
     TTempDir tmp;
-    char pattern[] = "/dev/shm/fotoimport-card-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    const std::string card = pattern;
-    const std::string photo = PatternBytes(500000, 9);
-    WriteFile(card + "/a.jpg", photo);
-    SetModifiedTime(card + "/a.jpg", 2005, 7, 14);
-    const time_t mtime = ModifiedTime(card + "/a.jpg");
-
+    const std::string target = tmp / "day/a.jpg";
+    WriteFile(target, "old contents");
+    ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+    const timespec times[2] = {{1000000000, 123456789}, {1120000000, 987654321}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, target.c_str(), times, 0), 0);
     auto platform = CreatePlatform();
-    const bool moved = platform->MovePhoto(card + "/a.jpg", tmp / "a.jpg");
-    const bool sourceLeft = PathExists(card + "/a.jpg");
-    fs::remove_all(card);
-    EXPECT_TRUE(moved);
-    EXPECT_FALSE(sourceLeft);
-    EXPECT_EQ(ReadFile(tmp / "a.jpg"), photo);
-    EXPECT_EQ(ModifiedTime(tmp / "a.jpg"), mtime);
+
+    // Several pieces, an empty one among them, written one after the other.
+    const std::string head = "\xFF\xD8 new";
+    const std::string middle = PatternBytes(100000, 4);
+    const TDataPiece pieces[] = {
+        {head.data(), head.size()}, {nullptr, 0}, {middle.data(), middle.size()}, {head.data() + 2, 1}};
+    const TResult replaced = platform->ReplaceFileContents(target, pieces);
+    ASSERT_TRUE(replaced) << replaced.Text();
+    struct stat st
+    {
+    };
+    ASSERT_EQ(::stat(target.c_str(), &st), 0); // before reading it sets the access time
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(st.st_mtim.tv_sec, times[1].tv_sec);
+    EXPECT_EQ(st.st_mtim.tv_nsec, times[1].tv_nsec);
+    EXPECT_EQ(st.st_atim.tv_sec, times[0].tv_sec);
+    EXPECT_EQ(st.st_atim.tv_nsec, times[0].tv_nsec);
+    EXPECT_EQ(ReadFile(target), head + middle + head.substr(2, 1));
+    EXPECT_EQ(ListTree(tmp / "day"), std::vector<std::string>{"a.jpg"});
+
+    // Nothing to replace: no file, a folder, no folder.
+    const TResult missing = platform->ReplaceFileContents(tmp / "day/none.jpg", pieces);
+    EXPECT_EQ(missing.Kind(), TFailure::NotFound);
+    EXPECT_EQ(missing.Path(), tmp / "day/none.jpg");
+    EXPECT_EQ(platform->ReplaceFileContents(tmp / "day", pieces).Kind(), TFailure::NotSafe);
+    EXPECT_EQ(platform->ReplaceFileContents(tmp / "no/a.jpg", pieces).Kind(), TFailure::NotFound);
+    EXPECT_FALSE(PathExists(tmp / "day/none.jpg"));
+    EXPECT_EQ(ListTree(tmp / "day"), std::vector<std::string>{"a.jpg"});
 }
 
 TEST(LinuxPlatform, FolderAndFileTestsAndNames)
@@ -339,12 +343,14 @@ TEST(LinuxPlatform, FolderAndFileTestsAndNames)
     EXPECT_FALSE(platform->FileExists(tmp / "none"));
 
     EXPECT_TRUE(platform->CreateDir(tmp / "one"));
-    EXPECT_FALSE(platform->CreateDir(tmp / "one")) << "one level, and only once";
-    EXPECT_FALSE(platform->CreateDir(tmp / "a/b"));
+    EXPECT_EQ(platform->CreateDir(tmp / "one").Kind(), TFailure::Exists) << "one level, and only once";
+    EXPECT_EQ(platform->CreateDir(tmp / "a/b").Kind(), TFailure::NotFound);
     EXPECT_TRUE(platform->ForceDirectories(tmp / "a/b/c/"));
     EXPECT_TRUE(platform->DirectoryExists(tmp / "a/b/c"));
     EXPECT_TRUE(platform->ForceDirectories(tmp / "a/b/c"));
-    EXPECT_FALSE(platform->ForceDirectories(tmp / "f.jpg/sub"));
+    const TResult blocked = platform->ForceDirectories(tmp / "f.jpg/sub");
+    EXPECT_EQ(blocked.Kind(), TFailure::NotFound) << blocked.Text();
+    EXPECT_EQ(blocked.Path(), tmp / "f.jpg") << "the file in the way is named";
 
     EXPECT_EQ(platform->ExtractFileName("/media/card/DCIM/100/IMG_1.JPG"), "IMG_1.JPG");
     EXPECT_EQ(platform->ExtractFileName("IMG_1.JPG"), "IMG_1.JPG");
@@ -358,7 +364,8 @@ TEST(LinuxPlatform, FolderAndFileTestsAndNames)
     EXPECT_EQ(date.Year, 2012);
     EXPECT_EQ(date.Month, 2);
     EXPECT_EQ(date.Day, 29);
-    EXPECT_FALSE(platform->FileModifiedDate(tmp / "none", date));
+    EXPECT_EQ(platform->FileModifiedDate(tmp / "none", date).Kind(), TFailure::NotFound);
+    EXPECT_EQ(UserKey(), std::to_string(::getuid()));
 }
 
 } // namespace

@@ -3,7 +3,7 @@
 #include <utility>
 
 TFakePlatform::TFakePlatform(std::string documentsFolder)
-    : FReal(CreatePlatform())
+    : TFaultyPlatform(CreatePlatform())
     , FDocuments(std::move(documentsFolder))
 {
 }
@@ -23,16 +23,11 @@ void TFakePlatform::RemoveDrive(char letter)
     FDrives.erase(letter);
 }
 
-void TFakePlatform::SetOptions(const TPlatformOptions& options)
-{
-    FReal = CreatePlatform(options);
-}
-
 bool TFakePlatform::DriveIsReady(char letter)
 {
     FQueried.insert(letter);
     const auto it = FDrives.find(letter);
-    return it != FDrives.end() && it->second.Ready && FReal->DirectoryExists(it->second.Root);
+    return it != FDrives.end() && it->second.Ready && DirectoryExists(it->second.Root);
 }
 
 std::string TFakePlatform::DriveRoot(char letter)
@@ -45,20 +40,5 @@ void TFakePlatform::FindFiles(const std::string& folder, const std::string& mask
                               bool recursive, bool clear)
 {
     ++FFindFilesCalls;
-    FReal->FindFiles(folder, mask, list, recursive, clear);
-}
-
-bool TFakePlatform::CopyNoOverwrite(const std::string& src, const std::string& dst)
-{
-    return FFailingSources.count(src) == 0 && FReal->CopyNoOverwrite(src, dst);
-}
-
-bool TFakePlatform::MovePhoto(const std::string& src, const std::string& dst)
-{
-    return FFailingSources.count(src) == 0 && FReal->MovePhoto(src, dst);
-}
-
-std::unique_ptr<TStagedCopy> TFakePlatform::StageCopy(const std::string& src, const std::string& dst)
-{
-    return FFailingSources.count(src) == 0 ? FReal->StageCopy(src, dst) : nullptr;
+    TFaultyPlatform::FindFiles(folder, mask, list, recursive, clear);
 }

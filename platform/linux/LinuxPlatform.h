@@ -1,0 +1,118 @@
+#pragma once
+
+// The Linux implementation of TPlatform, split by concern over the files of
+// this folder. Private to them: nothing outside platform/ includes it.
+
+#include "platform/Platform.h"
+
+#include <set>
+#include <string>
+#include <sys/types.h>
+#include <utility>
+#include <vector>
+
+/// A file descriptor closed when it goes out of scope.
+class TFd
+{
+public:
+    explicit TFd(int fd = -1)
+        : FFd(fd)
+    {
+    }
+    ~TFd() { Close(); }
+    TFd(const TFd&) = delete;
+    TFd& operator=(const TFd&) = delete;
+    int Get() const { return FFd; }
+    bool Valid() const { return FFd >= 0; }
+    void Reset(int fd)
+    {
+        Close();
+        FFd = fd;
+    }
+    /// Closes the descriptor now; the error number of close, or 0.
+    int Close();
+
+private:
+    int FFd;
+};
+
+/// Removes a temporary file unless the caller keeps it.
+class TTempFile
+{
+public:
+    TTempFile() = default;
+    ~TTempFile();
+    TTempFile(const TTempFile&) = delete;
+    TTempFile& operator=(const TTempFile&) = delete;
+    const std::string& Name() const { return FName; }
+    void Set(std::string name) { FName = std::move(name); }
+    void Keep() { FName.clear(); }
+
+private:
+    std::string FName;
+};
+
+/// The kind of failure an error number of the C library stands for.
+TFailure FailureOfError(int error);
+/// The failure of an OS call on path that set error: its kind, the number and the system's text.
+TResult OsFailure(const std::string& path, int error);
+/// The folder that holds path ("." for a bare name, "/" for an entry of the root).
+std::string ParentFolder(const std::string& path);
+/// Flushes a folder's entries to the disk.
+TResult SyncFolder(const std::string& folder);
+/// Creates an empty file for writing under a fresh hidden name in folder
+/// (".fotoimport-" and six random characters, mode 0600). Staged copies and
+/// replaced files both take their temporary names from here, so a left-over
+/// one is recognised by its name. temp removes the file unless it is kept.
+TResult MakeTempBeside(const std::string& folder, TFd& fd, TTempFile& temp);
+
+class TLinuxStagedCopy;
+
+class TLinuxPlatform : public TPlatform
+{
+public:
+    explicit TLinuxPlatform(const TPlatformOptions& options);
+
+    // Drives.cpp: the mount table and the drive letters.
+    void RefreshDrives() override;
+    bool DriveIsReady(char letter) override;
+    std::string DriveRoot(char letter) override;
+
+    // LinuxPlatform.cpp: questions about names, folders, dates.
+    bool DirectoryExists(const std::string& path) override;
+    bool FileExists(const std::string& path) override;
+    TResult CreateDir(const std::string& path) override;
+    TResult ForceDirectories(const std::string& path) override;
+    TResult FileModifiedDate(const std::string& path, TLocalDate& date) override;
+    char PathDelim() const override { return '/'; }
+
+    // Search.cpp
+    void FindFiles(const std::string& folder, const std::string& mask, TStringList& list, bool recursive,
+                   bool clear) override;
+
+    // SafeFiles.cpp: copies, moves and replacements that never leave a torn file.
+    TResult CopyNoOverwrite(const std::string& src, const std::string& dst) override;
+    TResult StageCopy(const std::string& src, const std::string& dst,
+                      std::unique_ptr<TStagedCopy>& copy) override;
+    TResult FinishCopy(TStagedCopy& copy) override;
+    TResult MovePhoto(const std::string& src, const std::string& dst) override;
+    TResult FlushFolders() override;
+    TResult ReplaceFileContents(const std::string& target, std::span<const TDataPiece> pieces) override;
+
+    // UserFolders.cpp
+    std::string DocumentsFolder() override;
+
+private:
+    void SearchTree(const std::string& root, const std::string& mask, TStringList& list, bool recursive);
+    TResult Stage(const std::string& src, const std::string& dst, std::unique_ptr<TLinuxStagedCopy>& copy);
+    TResult Finish(TLinuxStagedCopy& copy, bool verify);
+    TResult SafeCopy(const std::string& src, const std::string& dst, bool verify);
+    std::string HomeFolder() const;
+
+    TPlatformOptions FOptions;
+    mode_t FFileMode = 0644;
+    bool FDrivesRead = false;
+    std::vector<std::string> FDrives; // mount points for E, F, G, ...
+    std::set<std::string> FPendingFolders;
+    std::set<TLinuxStagedCopy*> FUnfinished;
+};

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "platform/Platform.h"
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+/// A platform that hands every call on to another one, except the calls a
+/// test told it to fail: those fail here, at the seam, with the reason given,
+/// and touch nothing. What the real platform does inside (temporary names,
+/// read-back, no-replace naming) is tested on real file systems instead.
+class TFaultyPlatform : public TPlatform
+{
+public:
+    explicit TFaultyPlatform(std::unique_ptr<TPlatform> inner);
+
+    /// Copying (staging) or moving src fails with reason.
+    void FailTransferOf(const std::string& src, TResult reason);
+    /// Finishing a copy staged for dst fails with reason; the staged data is dropped.
+    void FailFinishOf(const std::string& dst, TResult reason);
+    /// Every FlushFolders fails with reason (after flushing, as a real failure would).
+    void FailFlushFolders(TResult reason) { FFlushFailure = std::move(reason); }
+    /// Replacing the contents of target fails with reason.
+    void FailReplaceOf(const std::string& target, TResult reason);
+    /// Removes every fault.
+    void Heal();
+
+    TPlatform& Inner() { return *FInner; }
+
+    void RefreshDrives() override { FInner->RefreshDrives(); }
+    bool DriveIsReady(char letter) override { return FInner->DriveIsReady(letter); }
+    std::string DriveRoot(char letter) override { return FInner->DriveRoot(letter); }
+    bool DirectoryExists(const std::string& path) override { return FInner->DirectoryExists(path); }
+    bool FileExists(const std::string& path) override { return FInner->FileExists(path); }
+    TResult CreateDir(const std::string& path) override { return FInner->CreateDir(path); }
+    TResult ForceDirectories(const std::string& path) override { return FInner->ForceDirectories(path); }
+    void FindFiles(const std::string& folder, const std::string& mask, TStringList& list, bool recursive,
+                   bool clear) override
+    {
+        FInner->FindFiles(folder, mask, list, recursive, clear);
+    }
+    TResult CopyNoOverwrite(const std::string& src, const std::string& dst) override;
+    TResult StageCopy(const std::string& src, const std::string& dst,
+                      std::unique_ptr<TStagedCopy>& copy) override;
+    TResult FinishCopy(TStagedCopy& copy) override;
+    TResult FlushFolders() override;
+    TResult MovePhoto(const std::string& src, const std::string& dst) override;
+    TResult ReplaceFileContents(const std::string& target, std::span<const TDataPiece> pieces) override;
+    std::string DocumentsFolder() override { return FInner->DocumentsFolder(); }
+    TResult FileModifiedDate(const std::string& path, TLocalDate& date) override
+    {
+        return FInner->FileModifiedDate(path, date);
+    }
+    char PathDelim() const override { return FInner->PathDelim(); }
+    std::string ExtractFileName(const std::string& path) const override
+    {
+        return FInner->ExtractFileName(path);
+    }
+
+private:
+    std::unique_ptr<TPlatform> FInner;
+    std::map<std::string, TResult> FTransferFailures;
+    std::map<std::string, TResult> FFinishFailures;
+    std::map<std::string, TResult> FReplaceFailures;
+    std::optional<TResult> FFlushFailure;
+};

@@ -1,0 +1,151 @@
+#include "tests/support/PrivateMounts.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Debian's python3-fusepy is installed for Debian's own interpreter.
+const char* const kPython = "/usr/bin/python3";
+
+std::string Errno(const std::string& what)
+{
+    return what + ": " + std::strerror(errno);
+}
+
+/// Waits up to timeout for the process to end; true when it has.
+bool Reap(pid_t pid, std::chrono::milliseconds timeout)
+{
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        int status = 0;
+        const pid_t done = ::waitpid(pid, &status, WNOHANG);
+        if (done == pid || (done < 0 && errno == ECHILD))
+            return true;
+        if (std::chrono::steady_clock::now() >= end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+} // namespace
+
+bool TPrivateMounts::Enter(std::string& why)
+{
+    static bool entered = false;
+    static std::string failure;
+    if (!entered && failure.empty()) {
+        if (::unshare(CLONE_NEWNS) != 0)
+            failure = Errno("cannot enter a private mount namespace (needs root)");
+        else if (::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+            failure = Errno("cannot make the mounts private");
+        else
+            entered = true;
+    }
+    why = failure;
+    return entered;
+}
+
+bool TPrivateMounts::FuseAvailable(std::string& why)
+{
+    if (::access("/dev/fuse", R_OK | W_OK) != 0) {
+        why = Errno("no /dev/fuse");
+        return false;
+    }
+    const std::string probe = std::string(kPython) + " -c 'import fusepy' >/dev/null 2>&1";
+    if (std::system(probe.c_str()) != 0) {
+        why = std::string(kPython) + " cannot import fusepy (Debian package python3-fusepy)";
+        return false;
+    }
+    return true;
+}
+
+TPrivateMounts::~TPrivateMounts()
+{
+    for (auto it = FMounts.rbegin(); it != FMounts.rend(); ++it) {
+        ::umount2(it->Folder.c_str(), MNT_DETACH);
+        if (it->Server > 0 && !Reap(it->Server, std::chrono::seconds(5))) {
+            ::kill(it->Server, SIGKILL);
+            Reap(it->Server, std::chrono::seconds(5));
+        }
+    }
+}
+
+bool TPrivateMounts::Tmpfs(const std::string& folder, size_t bytes, std::string& why)
+{
+    std::error_code ignored;
+    fs::create_directories(folder, ignored);
+    const std::string options = "size=" + std::to_string(bytes) + ",mode=0755";
+    if (::mount("tmpfs", folder.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) != 0) {
+        why = Errno("cannot mount a tmpfs at " + folder);
+        return false;
+    }
+    FMounts.push_back({folder, -1});
+    return true;
+}
+
+bool TPrivateMounts::SetReadOnly(const std::string& folder, bool readOnly, std::string& why)
+{
+    const unsigned long flags = MS_REMOUNT | MS_BIND | (readOnly ? MS_RDONLY : 0);
+    if (::mount(nullptr, folder.c_str(), nullptr, flags, nullptr) != 0) {
+        why = Errno("cannot remount " + folder);
+        return false;
+    }
+    return true;
+}
+
+bool TPrivateMounts::Fuse(const std::string& source, const std::string& folder,
+                          const std::vector<std::string>& options, std::string& why)
+{
+    std::error_code ignored;
+    fs::create_directories(folder, ignored);
+    const std::string ready = folder + ".ready";
+    fs::remove(ready, ignored);
+    std::vector<std::string> args = {
+        kPython, std::string(FI_SOURCE_DIR) + "/tests/support/faultfs.py", source, folder, "--ready", ready};
+    args.insert(args.end(), options.begin(), options.end());
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        why = Errno("fork");
+        return false;
+    }
+    if (pid == 0) {
+        // The server goes (and unmounts) when the test process dies.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        ::execv(kPython, argv.data());
+        ::_exit(127);
+    }
+    FMounts.push_back({folder, pid});
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!fs::exists(ready)) {
+        int status = 0;
+        if (::waitpid(pid, &status, WNOHANG) == pid) {
+            FMounts.back().Server = -1;
+            why = "faultfs.py ended before mounting " + folder;
+            return false;
+        }
+        if (std::chrono::steady_clock::now() >= end) {
+            why = "faultfs.py did not mount " + folder + " in time";
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}

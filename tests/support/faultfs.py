@@ -1,0 +1,152 @@
+#!/usr/bin/python3
+"""A FUSE file system for the platform tests: it serves a folder as it is and
+can misbehave the way a worn card or a flaky reader does.
+
+    faultfs.py FOLDER MOUNTPOINT [--ready FILE] [--direct-io]
+               [--corrupt-first-read] [--fail-reads-after N]
+
+--corrupt-first-read  the first read of every file returns one wrong byte;
+                      later reads are right again
+--fail-reads-after N  reading a file beyond its first N bytes fails (EIO)
+--direct-io           no page cache: every read reaches this process
+--ready FILE          FILE is created once the file system is mounted
+
+Runs in the foreground until the file system is unmounted. Like every file
+system served through the high-level FUSE 2 library, it has no no-replace
+rename: renameat2 with RENAME_NOREPLACE fails with EINVAL on it.
+"""
+
+import argparse
+import errno
+import os
+import sys
+
+import fusepy
+
+
+class FaultFs(fusepy.Operations):
+    def __init__(self, root, args):
+        self.root = os.path.realpath(root)
+        self.args = args
+        self.read_once = set()
+
+    def _full(self, path):
+        return os.path.join(self.root, path.lstrip("/"))
+
+    def init(self, path):
+        if self.args.ready:
+            with open(self.args.ready, "w") as f:
+                f.write("mounted\n")
+
+    def getattr(self, path, fh=None):
+        st = os.lstat(self._full(path))
+        keys = ("st_mode", "st_nlink", "st_uid", "st_gid", "st_size", "st_atime", "st_mtime", "st_ctime")
+        attrs = {k: getattr(st, k) for k in keys}
+        for k in ("st_atime", "st_mtime", "st_ctime"):
+            attrs[k] = getattr(st, k + "_ns") / 1e9
+        return attrs
+
+    def readdir(self, path, fh):
+        return [".", ".."] + os.listdir(self._full(path))
+
+    def readlink(self, path):
+        return os.readlink(self._full(path))
+
+    def statfs(self, path):
+        st = os.statvfs(self._full(path))
+        keys = ("f_bavail", "f_bfree", "f_blocks", "f_bsize", "f_favail", "f_ffree", "f_files", "f_flag",
+                "f_frsize", "f_namemax")
+        return {k: getattr(st, k) for k in keys}
+
+    def access(self, path, mode):
+        if not os.access(self._full(path), mode):
+            raise fusepy.FuseOSError(errno.EACCES)
+
+    def chmod(self, path, mode):
+        os.chmod(self._full(path), mode)
+
+    def chown(self, path, uid, gid):
+        os.lchown(self._full(path), uid, gid)
+
+    def utimens(self, path, times=None):
+        if times is None:
+            os.utime(self._full(path))
+        else:
+            os.utime(self._full(path), ns=tuple(int(t * 1e9) for t in times))
+
+    def mkdir(self, path, mode):
+        os.mkdir(self._full(path), mode)
+
+    def rmdir(self, path):
+        os.rmdir(self._full(path))
+
+    def unlink(self, path):
+        os.unlink(self._full(path))
+
+    def rename(self, old, new):
+        os.rename(self._full(old), self._full(new))
+
+    def link(self, target, source):
+        os.link(self._full(source), self._full(target))
+
+    def symlink(self, target, source):
+        os.symlink(source, self._full(target))
+
+    def open(self, path, flags):
+        return os.open(self._full(path), flags)
+
+    def create(self, path, mode, fi=None):
+        return os.open(self._full(path), os.O_WRONLY | os.O_CREAT | os.O_EXCL, mode)
+
+    def read(self, path, size, offset, fh):
+        limit = self.args.fail_reads_after
+        if limit is not None:
+            if offset >= limit:
+                raise fusepy.FuseOSError(errno.EIO)
+            size = min(size, limit - offset)
+        data = os.pread(fh, size, offset)
+        if self.args.corrupt_first_read and data:
+            first = path not in self.read_once
+            self.read_once.add(path)
+            if first:
+                at = len(data) // 2
+                data = data[:at] + bytes([data[at] ^ 0x5A]) + data[at + 1:]
+        return data
+
+    def write(self, path, data, offset, fh):
+        return os.pwrite(fh, data, offset)
+
+    def truncate(self, path, length, fh=None):
+        with open(self._full(path), "r+b") as f:
+            f.truncate(length)
+
+    def flush(self, path, fh):
+        return 0
+
+    def fsync(self, path, datasync, fh):
+        os.fsync(fh)
+        return 0
+
+    def release(self, path, fh):
+        os.close(fh)
+        return 0
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("folder")
+    parser.add_argument("mountpoint")
+    parser.add_argument("--ready")
+    parser.add_argument("--direct-io", action="store_true")
+    parser.add_argument("--corrupt-first-read", action="store_true")
+    parser.add_argument("--fail-reads-after", type=int)
+    args = parser.parse_args()
+    options = {"foreground": True, "nothreads": True}
+    if args.direct_io:
+        options["direct_io"] = True
+    fusepy.FUSE(FaultFs(args.folder, args), args.mountpoint, **options)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
