@@ -1,0 +1,55 @@
+# Fails when a source file below one of the named folders includes a header
+# that belongs to another area.
+#   cmake -DCHECK=<os_headers|libjpeg> -DFOLDERS=a,b -DEXCEPT=a/x.cpp,b/y.cpp -P CheckIncludes.cmake
+# (run from the repository root). Files named in EXCEPT may include them for
+# now; an exception that is no longer needed is an error too, so the list
+# only ever shrinks.
+cmake_minimum_required(VERSION 3.25)
+
+if(CHECK STREQUAL "os_headers")
+    set(pattern "^[ \t]*#[ \t]*include[ \t]*[<\"]((sys|linux|asm)/[^>\"]*|(unistd|fcntl|pwd|grp|dirent|utime|sched|dlfcn|termios|poll|spawn|windows|winbase|shlobj|io|direct|share)\\.h)[>\"]")
+    set(what "an operating system header (only platform/ talks to the OS)")
+elseif(CHECK STREQUAL "libjpeg")
+    set(pattern "^[ \t]*#[ \t]*include[ \t]*[<\"](jpeglib|jerror|jconfig|jmorecfg|turbojpeg)\\.h[>\"]")
+    set(what "a libjpeg header (only jpeg/ calls libjpeg)")
+else()
+    message(FATAL_ERROR "unknown CHECK '${CHECK}'")
+endif()
+string(REPLACE "," ";" folders "${FOLDERS}")
+string(REPLACE "," ";" exceptions "${EXCEPT}")
+
+set(offences "")
+set(used_exceptions "")
+foreach(folder ${folders})
+    if(NOT IS_DIRECTORY "${CMAKE_CURRENT_SOURCE_DIR}/${folder}")
+        message(FATAL_ERROR "${folder} is not a folder")
+    endif()
+    file(GLOB_RECURSE files RELATIVE "${CMAKE_CURRENT_SOURCE_DIR}"
+        "${folder}/*.cpp" "${folder}/*.h" "${folder}/*.c" "${folder}/*.hpp")
+    foreach(file ${files})
+        file(STRINGS "${file}" hits REGEX "${pattern}")
+        if(hits)
+            if(file IN_LIST exceptions)
+                list(APPEND used_exceptions "${file}")
+            else()
+                foreach(hit ${hits})
+                    string(APPEND offences "  ${file}: ${hit}\n")
+                endforeach()
+            endif()
+        endif()
+    endforeach()
+endforeach()
+
+set(stale "")
+foreach(exception ${exceptions})
+    if(NOT exception IN_LIST used_exceptions)
+        string(APPEND stale "  ${exception}\n")
+    endif()
+endforeach()
+if(offences)
+    message(FATAL_ERROR "These files include ${what}:\n${offences}")
+endif()
+if(stale)
+    message(FATAL_ERROR "These files are listed as exceptions but no longer need to be; remove them:\n${stale}")
+endif()
+message(STATUS "no file below ${FOLDERS} includes ${what}")
