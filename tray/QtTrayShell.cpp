@@ -1,7 +1,5 @@
 #include "tray/QtTrayShell.h"
 
-#include "tray/abfComponents.h"
-
 #include <QCoreApplication>
 #include <QCursor>
 #include <QEvent>
@@ -16,7 +14,7 @@ TQtTrayShell::TQtTrayShell()
 {
     connect(&FTray, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) { Activated(reason); });
-    connect(&FTray, &QSystemTrayIcon::messageClicked, this, [this] { Send(NIN_BALLOONUSERCLICK); });
+    connect(&FTray, &QSystemTrayIcon::messageClicked, this, [this] { Send(TTrayEvent::BalloonUserClick); });
 }
 
 bool TQtTrayShell::NotifyIcon(TNotifyIconMessage message, const TNotifyIconData& data)
@@ -26,24 +24,22 @@ bool TQtTrayShell::NotifyIcon(TNotifyIconMessage message, const TNotifyIconData&
         if (FAdded)
             return false;
         FAdded = true;
-        FWindow = data.hWnd;
         FID = data.uID;
-        FCallbackMessage = (data.uFlags & NIF_MESSAGE) != 0 ? data.uCallbackMessage : 0;
-        FTray.setIcon((data.uFlags & NIF_ICON) != 0 ? data.hIcon : QIcon());
-        FTray.setToolTip((data.uFlags & NIF_TIP) != 0 ? FieldText(data.szTip) : QString());
+        FCallbackMessage = (data.uFlags & nifMessage) != 0 ? data.uCallbackMessage : 0;
+        FTray.setIcon((data.uFlags & nifIcon) != 0 ? data.hIcon : QIcon());
+        FTray.setToolTip((data.uFlags & nifTip) != 0 ? FieldText(data.szTip) : QString());
         FTray.show();
         return true;
     case TNotifyIconMessage::nimModify:
-        if (!FAdded || data.uID != FID || data.hWnd != FWindow)
+        if (!FAdded || data.uID != FID)
             return false;
         Apply(data);
         return true;
     case TNotifyIconMessage::nimDelete:
-        if (!FAdded || data.uID != FID || data.hWnd != FWindow)
+        if (!FAdded || data.uID != FID)
             return false;
         FTray.hide();
         FAdded = false;
-        FWindow = nullptr;
         return true;
     }
     return false;
@@ -51,13 +47,13 @@ bool TQtTrayShell::NotifyIcon(TNotifyIconMessage message, const TNotifyIconData&
 
 void TQtTrayShell::Apply(const TNotifyIconData& data)
 {
-    if ((data.uFlags & NIF_MESSAGE) != 0)
+    if ((data.uFlags & nifMessage) != 0)
         FCallbackMessage = data.uCallbackMessage;
-    if ((data.uFlags & NIF_ICON) != 0)
+    if ((data.uFlags & nifIcon) != 0)
         FTray.setIcon(data.hIcon);
-    if ((data.uFlags & NIF_TIP) != 0)
+    if ((data.uFlags & nifTip) != 0)
         FTray.setToolTip(FieldText(data.szTip));
-    if ((data.uFlags & NIF_INFO) != 0) {
+    if ((data.uFlags & nifInfo) != 0) {
         const auto icon = data.dwInfoFlags <= 3 ? static_cast<QSystemTrayIcon::MessageIcon>(data.dwInfoFlags)
                                                 : QSystemTrayIcon::NoIcon;
         FTray.showMessage(FieldText(data.szInfoTitle), FieldText(data.szInfo), icon,
@@ -112,27 +108,30 @@ void TQtTrayShell::Activated(QSystemTrayIcon::ActivationReason reason)
 {
     switch (reason) {
     case QSystemTrayIcon::Trigger:
-        Send(WM_LBUTTONDOWN);
-        Send(WM_LBUTTONUP);
+        Send(TTrayEvent::LButtonDown);
+        Send(TTrayEvent::LButtonUp);
         break;
     case QSystemTrayIcon::DoubleClick:
-        Send(WM_LBUTTONDBLCLK);
+        Send(TTrayEvent::LButtonDblClk);
         break;
     case QSystemTrayIcon::Context:
-        Send(WM_RBUTTONDOWN);
-        Send(WM_RBUTTONUP);
+        Send(TTrayEvent::RButtonDown);
+        Send(TTrayEvent::RButtonUp);
         break;
     case QSystemTrayIcon::MiddleClick:
-        Send(WM_MBUTTONDOWN);
-        Send(WM_MBUTTONUP);
+        Send(TTrayEvent::MButtonDown);
+        Send(TTrayEvent::MButtonUp);
         break;
     case QSystemTrayIcon::Unknown:
         break;
     }
 }
 
-void TQtTrayShell::Send(std::uint32_t mouseMessage)
+void TQtTrayShell::Send(TTrayEvent event)
 {
-    if (FAdded && FWindow != nullptr && FCallbackMessage != 0)
-        FWindow->Perform(FCallbackMessage, FID, static_cast<std::intptr_t>(mouseMessage));
+    if (!FAdded || !FCallback || FCallbackMessage == 0)
+        return;
+    // Called through a copy: the receiver may replace or clear the registration while it runs.
+    const TTrayCallback callback = FCallback;
+    callback(FCallbackMessage, FID, static_cast<std::intptr_t>(event));
 }

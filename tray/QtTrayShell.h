@@ -3,17 +3,20 @@
 #include "tray/TrayShell.h"
 
 #include <QObject>
-#include <QPointer>
 #include <QSystemTrayIcon>
 
-/// The tray shell of the program: one QSystemTrayIcon. Qt's activations are handed to the hidden window
-/// named in the last add request as the callback messages of a real click: a left click as press and
-/// release, a double-click as the double-click message, a right or middle click as press and release.
+#include <cstdint>
+#include <utility>
+
+/// The tray shell of the program: one QSystemTrayIcon. Qt's activations are handed to the registered
+/// callback as the callback messages of a real click: a left click as press and release, a double-click as
+/// the double-click message, a right or middle click as press and release.
 class TQtTrayShell : public QObject, public TTrayShell
 {
 public:
     TQtTrayShell();
 
+    void SetCallback(TTrayCallback callback) override { FCallback = std::move(callback); }
     bool NotifyIcon(TNotifyIconMessage message, const TNotifyIconData& data) override;
     bool ExtendedNotifyData() const override { return true; }
     QPoint CursorPos() const override;
@@ -29,12 +32,12 @@ public:
 
 private:
     void Activated(QSystemTrayIcon::ActivationReason reason);
-    void Send(std::uint32_t mouseMessage);
+    void Send(TTrayEvent event);
     void Apply(const TNotifyIconData& data);
 
     QSystemTrayIcon FTray;
     bool FAdded = false;
-    QPointer<TabfHiddenWindow> FWindow;
+    TTrayCallback FCallback;
     std::uint32_t FID = 0;
     std::uint32_t FCallbackMessage = 0;
 };

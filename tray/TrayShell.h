@@ -7,48 +7,55 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <functional>
 
 class QMenu;
 class QObject;
 class QWidget;
-class TabfHiddenWindow;
 
-/// A window message as the tray icon's hidden window receives it.
-struct TMessage
+// The names below are the program's own: the Windows headers define the shell's names (WM_TIMER,
+// NIF_ICON, ...) as macros, which would rewrite any identifier spelt like them.
+
+/// Window messages of the tray icon's hidden window; the numbers are the shell's own. Other message
+/// numbers travel unchanged in a value of this type.
+enum class TWindowMessage : std::uint32_t
 {
-    std::uint32_t Msg = 0;
-    std::uintptr_t WParam = 0;
-    std::intptr_t LParam = 0;
-    std::intptr_t Result = 0;
+    Null = 0x0000,
+    QueryEndSession = 0x0011,
+    Timer = 0x0113,
+    /// The message the shell sends for mouse actions on the icon (WM_USER + 211).
+    TrayCallback = 0x04D3,
+    /// The "TaskbarCreated" broadcast (TaskbarCreatedMsg): a new tray host asks every icon to add itself
+    /// again. Registered messages live above 0xC000; this one number stands for it in the whole program.
+    TaskbarCreated = 0xC0DE
 };
 
-// Message numbers the tray icon reacts to; the values are the shell's own.
-constexpr std::uint32_t WM_NULL = 0x0000;
-constexpr std::uint32_t WM_QUERYENDSESSION = 0x0011;
-constexpr std::uint32_t WM_TIMER = 0x0113;
-constexpr std::uint32_t WM_MOUSEMOVE = 0x0200;
-constexpr std::uint32_t WM_LBUTTONDOWN = 0x0201;
-constexpr std::uint32_t WM_LBUTTONUP = 0x0202;
-constexpr std::uint32_t WM_LBUTTONDBLCLK = 0x0203;
-constexpr std::uint32_t WM_RBUTTONDOWN = 0x0204;
-constexpr std::uint32_t WM_RBUTTONUP = 0x0205;
-constexpr std::uint32_t WM_RBUTTONDBLCLK = 0x0206;
-constexpr std::uint32_t WM_MBUTTONDOWN = 0x0207;
-constexpr std::uint32_t WM_MBUTTONUP = 0x0208;
-constexpr std::uint32_t NIN_BALLOONSHOW = 0x0402;
-constexpr std::uint32_t NIN_BALLOONTIMEOUT = 0x0404;
-constexpr std::uint32_t NIN_BALLOONUSERCLICK = 0x0405;
-/// The message the shell sends to the hidden window for mouse actions on the icon (WM_USER + 211).
-constexpr std::uint32_t kTrayCallbackMessage = 0x04D3;
-/// The "TaskbarCreated" broadcast: a new tray host asks every icon to add itself again. Registered
-/// messages live above 0xC000; this one number stands for it in the whole program.
-constexpr std::uint32_t TaskbarCreatedMsg = 0xC0DE;
+/// What the tray callback message reports in its lParam: a mouse action on the icon or a balloon's fate.
+/// The numbers are the shell's own.
+enum class TTrayEvent : std::uint32_t
+{
+    MouseMove = 0x0200,
+    LButtonDown = 0x0201,
+    LButtonUp = 0x0202,
+    LButtonDblClk = 0x0203,
+    RButtonDown = 0x0204,
+    RButtonUp = 0x0205,
+    RButtonDblClk = 0x0206,
+    MButtonDown = 0x0207,
+    MButtonUp = 0x0208,
+    BalloonShow = 0x0402,
+    BalloonTimeout = 0x0404,
+    BalloonUserClick = 0x0405
+};
 
-// uFlags of the notify record.
-constexpr std::uint32_t NIF_MESSAGE = 0x01;
-constexpr std::uint32_t NIF_ICON = 0x02;
-constexpr std::uint32_t NIF_TIP = 0x04;
-constexpr std::uint32_t NIF_INFO = 0x10;
+/// Bits of the notify record's uFlags.
+enum TNotifyIconFlag : std::uint32_t
+{
+    nifMessage = 0x01,
+    nifIcon = 0x02,
+    nifTip = 0x04,
+    nifInfo = 0x10
+};
 
 /// The three requests that the shell understands (their numbers are the shell's).
 enum class TNotifyIconMessage
@@ -59,11 +66,11 @@ enum class TNotifyIconMessage
 };
 
 /// The shell's notify record, in its wide-character layout: the same fields and character limits as the
-/// ANSI record (tip 128, balloon text 256, balloon title 64, each with its terminating zero).
+/// ANSI record (tip 128, balloon text 256, balloon title 64, each with its terminating zero). It names no
+/// window: the shell hands the icon's callback messages to the receiver registered with SetCallback.
 struct TNotifyIconData
 {
     std::uint32_t cbSize = 0;
-    TabfHiddenWindow* hWnd = nullptr;
     std::uint32_t uID = 0;
     std::uint32_t uFlags = 0;
     std::uint32_t uCallbackMessage = 0;
@@ -124,12 +131,20 @@ enum class TMouseButton
     mbMiddle
 };
 
+/// Receives the callback messages of the icon in the tray: the record's uCallbackMessage, the icon's uID as
+/// wParam and what happened (a TTrayEvent) as lParam.
+using TTrayCallback = std::function<void(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam)>;
+
 /// Everything the tray icon asks of the desktop: the notification area itself and the few window calls
 /// around it. The program's shell sits on QSystemTrayIcon; tests use a recording fake.
 class TTrayShell
 {
 public:
     virtual ~TTrayShell() = default;
+
+    /// Registers the one receiver of callback messages, replacing the previous one; an empty function stops
+    /// them. Messages come only for an icon added with nifMessage, on the thread that runs the event loop.
+    virtual void SetCallback(TTrayCallback callback) = 0;
 
     /// Sends an add, modify or delete request. False when the shell refuses it; callers never look.
     virtual bool NotifyIcon(TNotifyIconMessage message, const TNotifyIconData& data) = 0;

@@ -92,7 +92,7 @@ TabfHiddenWindow::~TabfHiddenWindow()
     KillTimer();
 }
 
-std::intptr_t TabfHiddenWindow::Perform(std::uint32_t msg, std::uintptr_t wParam, std::intptr_t lParam)
+std::intptr_t TabfHiddenWindow::Perform(TWindowMessage msg, std::uintptr_t wParam, std::intptr_t lParam)
 {
     TMessage message{msg, wParam, lParam, 0};
     RunGuarded(FApplication, [&] { FWndProc(message); });
@@ -116,7 +116,7 @@ void TabfHiddenWindow::KillTimer()
 void TabfHiddenWindow::timerEvent(QTimerEvent* event)
 {
     if (event->timerId() == FTimerId)
-        Perform(WM_TIMER, 1, 0);
+        Perform(TWindowMessage::Timer, 1, 0);
 }
 
 TabfCustomTimer::TabfCustomTimer(QObject* owner, const TApplicationHost& application)
@@ -159,7 +159,7 @@ void TabfCustomTimer::UpdateTimer()
 
 void TabfCustomTimer::WndProc(TMessage& message)
 {
-    if (message.Msg == WM_TIMER)
+    if (message.Msg == TWindowMessage::Timer)
         Timer();
     else
         message.Result = 0;
@@ -181,6 +181,10 @@ TabfTrayIcon::TabfTrayIcon(QObject* owner, TTrayShell& shell, TApplicationHost& 
     SetCycleIcons(false);
     SetCycleInterval(200);
     HookApplication();
+    // The shell knows no window of ours: its callback messages come through this receiver.
+    FShell.SetCallback([this](std::uint32_t msg, std::uintptr_t wParam, std::intptr_t lParam) {
+        Handle()->Perform(static_cast<TWindowMessage>(msg), wParam, lParam);
+    });
 }
 
 TabfTrayIcon::~TabfTrayIcon()
@@ -190,6 +194,7 @@ TabfTrayIcon::~TabfTrayIcon()
     RunGuarded(FApplication, [this] { SetVisible(false); });
     UnhookApplication();
     QObject::disconnect(FChangeLink);
+    FShell.SetCallback({});
 }
 
 void TabfTrayIcon::Loaded()
@@ -266,7 +271,7 @@ void TabfTrayIcon::ShowBalloon()
     if (!FShell.ExtendedNotifyData())
         return;
     FillIconData();
-    FIconData.uFlags = NIF_INFO;
+    FIconData.uFlags = nifInfo;
     FIconData.dwInfoFlags = static_cast<std::uint32_t>(FInfoType);
     FIconData.uTimeout = static_cast<std::uint32_t>(FInfoTimeout);
     SetFieldText(FIconData.szInfo, FInfoText, kMaxInfoText);
@@ -303,24 +308,24 @@ bool TabfTrayIcon::eventFilter(QObject* watched, QEvent* event)
 
 void TabfTrayIcon::TrayWndProc(TMessage& message)
 {
-    if (message.Msg == kTrayCallbackMessage) {
+    if (message.Msg == TWindowMessage::TrayCallback) {
         if (!FEnabled)
             return;
         const QPoint cursor = FShell.CursorPos();
         const TShiftState keys = FShell.KeyState();
-        switch (static_cast<std::uint32_t>(message.LParam)) {
-        case WM_MOUSEMOVE: {
+        switch (static_cast<TTrayEvent>(static_cast<std::uint32_t>(message.LParam))) {
+        case TTrayEvent::MouseMove: {
             const QPoint now = FShell.CursorPos();
             if (OnMouseMove)
                 OnMouseMove(this, FShell.KeyState(), now.x(), now.y());
             break;
         }
-        case WM_LBUTTONDOWN:
+        case TTrayEvent::LButtonDown:
             if (OnMouseDown)
                 OnMouseDown(this, TMouseButton::mbLeft, keys | ssLeft, cursor.x(), cursor.y());
             FClickPending = true;
             break;
-        case WM_LBUTTONUP:
+        case TTrayEvent::LButtonUp:
             MouseUp(TMouseButton::mbLeft, keys | ssLeft, cursor);
             if (FClickPending && OnClick)
                 OnClick(this);
@@ -328,33 +333,33 @@ void TabfTrayIcon::TrayWndProc(TMessage& message)
                 PopupAtCursor();
             FClickPending = false;
             break;
-        case WM_LBUTTONDBLCLK:
+        case TTrayEvent::LButtonDblClk:
             DoubleClick();
             break;
-        case WM_RBUTTONDOWN:
+        case TTrayEvent::RButtonDown:
             if (OnMouseDown)
                 OnMouseDown(this, TMouseButton::mbRight, keys | ssRight, cursor.x(), cursor.y());
             break;
-        case WM_RBUTTONUP:
+        case TTrayEvent::RButtonUp:
             MouseUp(TMouseButton::mbRight, keys | ssRight, cursor);
             PopupAtCursor();
             break;
-        case WM_MBUTTONDOWN:
+        case TTrayEvent::MButtonDown:
             if (OnMouseDown)
                 OnMouseDown(this, TMouseButton::mbMiddle, keys | ssMiddle, cursor.x(), cursor.y());
             break;
-        case WM_MBUTTONUP:
+        case TTrayEvent::MButtonUp:
             MouseUp(TMouseButton::mbMiddle, keys | ssMiddle, cursor);
             break;
-        case NIN_BALLOONSHOW:
+        case TTrayEvent::BalloonShow:
             if (OnBalloonShow)
                 OnBalloonShow(this);
             break;
-        case NIN_BALLOONTIMEOUT:
+        case TTrayEvent::BalloonTimeout:
             if (OnBalloonTimeout)
                 OnBalloonTimeout(this);
             break;
-        case NIN_BALLOONUSERCLICK:
+        case TTrayEvent::BalloonUserClick:
             if (OnBalloonClick)
                 OnBalloonClick(this);
             break;
@@ -364,11 +369,11 @@ void TabfTrayIcon::TrayWndProc(TMessage& message)
         }
         return;
     }
-    if (message.Msg == WM_QUERYENDSESSION) {
+    if (message.Msg == TWindowMessage::QueryEndSession) {
         message.Result = 1;
         return;
     }
-    if (message.Msg == TaskbarCreatedMsg && FVisible) {
+    if (message.Msg == TWindowMessage::TaskbarCreated && FVisible) {
         HideIcon();
         ShowIcon();
     }
@@ -379,10 +384,9 @@ void TabfTrayIcon::FillIconData()
 {
     const bool extended = FShell.ExtendedNotifyData();
     FIconData.cbSize = extended ? kExtendedNotifyDataSize : kShortNotifyDataSize;
-    FIconData.hWnd = Handle();
     FIconData.uID = static_cast<std::uint32_t>(FIconID);
     FIconData.uFlags = FIconFlags;
-    FIconData.uCallbackMessage = kTrayCallbackMessage;
+    FIconData.uCallbackMessage = static_cast<std::uint32_t>(TWindowMessage::TrayCallback);
     FIconData.hIcon = FIcon;
     FIconData.szTip.fill(0);
     if (FShowHint)
@@ -417,7 +421,7 @@ void TabfTrayIcon::UpdateTray()
 
 void TabfTrayIcon::ShowIcon()
 {
-    FIconFlags |= NIF_ICON;
+    FIconFlags |= nifIcon;
     InsertToTray();
     FVisible = true;
     if (OnShow)
@@ -426,7 +430,7 @@ void TabfTrayIcon::ShowIcon()
 
 void TabfTrayIcon::HideIcon()
 {
-    FIconFlags &= ~NIF_ICON;
+    FIconFlags &= ~static_cast<std::uint32_t>(nifIcon);
     DeleteFromTray();
     FVisible = false;
     if (OnHide)

@@ -82,6 +82,15 @@ private:
     QList<QIcon> FIcons;
 };
 
+/// A window message as the tray icon's hidden window receives it.
+struct TMessage
+{
+    TWindowMessage Msg = TWindowMessage::Null;
+    std::uintptr_t WParam = 0;
+    std::intptr_t LParam = 0;
+    std::intptr_t Result = 0;
+};
+
 /// The hidden window of a component: it receives the tray's callback messages and the timer. An exception
 /// raised while a message is handled goes to the application's exception handler; the window keeps working.
 class TabfHiddenWindow : public QObject
@@ -93,7 +102,7 @@ public:
     ~TabfHiddenWindow() override;
 
     /// Handles one message at once and returns its result.
-    std::intptr_t Perform(std::uint32_t msg, std::uintptr_t wParam = 0, std::intptr_t lParam = 0);
+    std::intptr_t Perform(TWindowMessage msg, std::uintptr_t wParam = 0, std::intptr_t lParam = 0);
     /// Starts (or restarts) timer 1; false when the system has no timer left.
     bool SetTimer(std::uint32_t interval);
     void KillTimer();
@@ -193,7 +202,7 @@ public:
     QIcon Icon() const { return FIcon; }
     void SetIcon(const QIcon& value);
     /// Takes the icon as stored with a form, without telling the shell.
-    void LoadIcon(const QIcon& value) { FIcon = value; }
+    void LoadFormIcon(const QIcon& value) { FIcon = value; }
     TImageList* ImageList() const { return FImageList; }
     void SetImageList(TImageList* value);
     int ImageIndex() const { return FImageIndex; }
@@ -273,7 +282,7 @@ private:
     QPointer<TImageList> FImageList;
     QMetaObject::Connection FChangeLink;
     int FIconID = 0;
-    std::uint32_t FIconFlags = NIF_MESSAGE | NIF_TIP;
+    std::uint32_t FIconFlags = nifMessage | nifTip;
     bool FEnabled = true;
     bool FShowHint = true;
     bool FVisible = false;

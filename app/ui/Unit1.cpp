@@ -189,7 +189,7 @@ void TForm1::BuildTrayIcon()
     // The same order as a form loads its tray icon: the hint reaches the shell with the first add.
     abfTrayIcon.setObjectName("abfTrayIcon");
     abfTrayIcon.SetHint("Warte auf Camera");
-    abfTrayIcon.LoadIcon(ProgramIcon());
+    abfTrayIcon.LoadFormIcon(ProgramIcon());
     abfTrayIcon.SetMinimizeToTray(true);
     abfTrayIcon.SetMinimizeOnStart(true);
     abfTrayIcon.SetPopupMenu(&PopupMenu1);

@@ -4,9 +4,11 @@
 
 #include <QMenu>
 
+#include <cstdint>
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 /// A notification area that keeps one icon like the real shell does (a second add and a request for an
@@ -31,6 +33,20 @@ public:
     TShiftState Keys = 0;
     /// What the user does while the menu is open.
     std::function<void(QMenu&)> InMenu;
+    /// The receiver registered by the tray icon.
+    TTrayCallback Callback;
+
+    void SetCallback(TTrayCallback callback) override { Callback = std::move(callback); }
+    /// Delivers what happened on the icon as the tray callback message, whether or not the icon is in the
+    /// tray. Throws when nobody is registered.
+    void Send(TTrayEvent event, std::uint32_t iconId = 0)
+    {
+        if (!Callback)
+            throw std::logic_error("no tray callback registered");
+        const TTrayCallback callback = Callback;
+        callback(static_cast<std::uint32_t>(TWindowMessage::TrayCallback), iconId,
+                 static_cast<std::intptr_t>(event));
+    }
 
     bool NotifyIcon(TNotifyIconMessage message, const TNotifyIconData& data) override
     {

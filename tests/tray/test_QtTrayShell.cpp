@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -32,7 +34,7 @@ TEST(TQtTrayShell, QtActivationsArriveAsTheClicksTheyStandFor)
 
     QPixmap pixmap(16, 16);
     pixmap.fill(Qt::darkGray);
-    tray.LoadIcon(QIcon(pixmap));
+    tray.LoadFormIcon(QIcon(pixmap));
     tray.SetHint("Warte auf Camera");
     tray.SetVisible(true);
     EXPECT_TRUE(shell.Added());
@@ -62,6 +64,72 @@ TEST(TQtTrayShell, QtActivationsArriveAsTheClicksTheyStandFor)
     events.clear();
     emit shell.TrayIcon().activated(QSystemTrayIcon::Trigger);
     EXPECT_TRUE(events.empty());
+}
+
+TEST(TQtTrayShell, ReportsToTheRegisteredCallbackWithTheRecordsMessageAndIdentifier)
+{
+    TQtTrayShell shell;
+    using TCall = std::tuple<std::uint32_t, std::uintptr_t, std::intptr_t>;
+    std::vector<TCall> calls;
+    shell.SetCallback([&](std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+        calls.emplace_back(message, wParam, lParam);
+    });
+    TNotifyIconData data;
+    data.uID = 7;
+    data.uFlags = nifMessage | nifTip;
+    data.uCallbackMessage = 0x8001;
+    ASSERT_TRUE(shell.NotifyIcon(TNotifyIconMessage::nimAdd, data));
+
+    emit shell.TrayIcon().activated(QSystemTrayIcon::Trigger);
+    emit shell.TrayIcon().activated(QSystemTrayIcon::DoubleClick);
+    emit shell.TrayIcon().activated(QSystemTrayIcon::Context);
+    emit shell.TrayIcon().activated(QSystemTrayIcon::MiddleClick);
+    emit shell.TrayIcon().activated(QSystemTrayIcon::Unknown);
+    emit shell.TrayIcon().messageClicked();
+    EXPECT_EQ(calls, (std::vector<TCall>{{0x8001, 7, 0x201},
+                                         {0x8001, 7, 0x202},
+                                         {0x8001, 7, 0x203},
+                                         {0x8001, 7, 0x204},
+                                         {0x8001, 7, 0x205},
+                                         {0x8001, 7, 0x207},
+                                         {0x8001, 7, 0x208},
+                                         {0x8001, 7, 0x405}}));
+
+    // Requests for another icon are refused; an icon added without a callback message reports nothing.
+    data.uID = 8;
+    EXPECT_FALSE(shell.NotifyIcon(TNotifyIconMessage::nimModify, data));
+    EXPECT_FALSE(shell.NotifyIcon(TNotifyIconMessage::nimDelete, data));
+    data.uID = 7;
+    ASSERT_TRUE(shell.NotifyIcon(TNotifyIconMessage::nimDelete, data));
+    data.uFlags = nifTip;
+    ASSERT_TRUE(shell.NotifyIcon(TNotifyIconMessage::nimAdd, data));
+    calls.clear();
+    emit shell.TrayIcon().activated(QSystemTrayIcon::Trigger);
+    EXPECT_TRUE(calls.empty());
+}
+
+TEST(TQtTrayShell, AGoneTrayIconReceivesNothing)
+{
+    TQtTrayShell shell;
+    QWidget owner;
+    int clicks = 0;
+    {
+        TApplicationHost app;
+        TabfTrayIcon tray(&owner, shell, app);
+        tray.OnClick = [&](QObject*) { ++clicks; };
+        tray.SetVisible(true);
+        emit shell.TrayIcon().activated(QSystemTrayIcon::Trigger);
+        ASSERT_EQ(clicks, 1);
+        // Leaving the tray this way keeps the shell's icon: only the component goes.
+        tray.SetVisible(false);
+        TNotifyIconData data;
+        data.uFlags = nifMessage;
+        data.uCallbackMessage = 0x04D3;
+        ASSERT_TRUE(shell.NotifyIcon(TNotifyIconMessage::nimAdd, data));
+    }
+    emit shell.TrayIcon().activated(QSystemTrayIcon::Trigger);
+    emit shell.TrayIcon().activated(QSystemTrayIcon::DoubleClick);
+    EXPECT_EQ(clicks, 1);
 }
 
 } // namespace

@@ -45,17 +45,14 @@ struct TTrayFixture
     {
         return b == TMouseButton::mbLeft ? "L" : b == TMouseButton::mbRight ? "R" : "M";
     }
-    void Send(std::uint32_t mouseMessage)
-    {
-        Tray->Handle()->Perform(kTrayCallbackMessage, 0, static_cast<std::intptr_t>(mouseMessage));
-    }
+    void Send(TTrayEvent event) { Shell.Send(event); }
     /// The tray icon as the main window sets it up: hint, icon, flags, menu, visible, then loaded.
     void LoadLikeMainWindow()
     {
         QPixmap pixmap(16, 16);
         pixmap.fill(Qt::blue);
         Tray->SetHint("Warte auf Camera");
-        Tray->LoadIcon(QIcon(pixmap));
+        Tray->LoadFormIcon(QIcon(pixmap));
         Tray->SetMinimizeToTray(true);
         Tray->SetMinimizeOnStart(true);
         Tray->SetPopupMenu(&Menu);
@@ -81,9 +78,8 @@ TEST(TabfTrayIcon, HintKeepsSixtyThreeCharactersAndAnUnchangedHintSendsNothing)
     EXPECT_EQ(f.Shell.Log, (TLog{"modify", "modify", "modify"}));
     const TNotifyIconData& data = f.Shell.Last().Data;
     EXPECT_EQ(data.cbSize, kExtendedNotifyDataSize);
-    EXPECT_EQ(data.uCallbackMessage, kTrayCallbackMessage);
-    EXPECT_EQ(data.hWnd, f.Tray->Handle());
-    EXPECT_EQ(data.uFlags, NIF_MESSAGE | NIF_TIP | NIF_ICON);
+    EXPECT_EQ(data.uCallbackMessage, 0x04D3u);
+    EXPECT_EQ(data.uFlags, 0x07u) << "message, tip and icon";
 
     // Hidden hint: an empty tip. The short record keeps the same limit.
     f.Tray->SetShowHint(false);
@@ -101,9 +97,9 @@ TEST(TabfTrayIcon, LeftClickRaisesDownUpThenClickOnceAndOtherButtonsNeverClick)
 {
     TTrayFixture f;
     f.Shell.Keys = ssCtrl;
-    f.Send(WM_LBUTTONDOWN);
+    f.Send(TTrayEvent::LButtonDown);
     EXPECT_TRUE(f.Tray->ClickPending());
-    f.Send(WM_LBUTTONUP);
+    f.Send(TTrayEvent::LButtonUp);
     EXPECT_FALSE(f.Tray->ClickPending());
     const std::string left = std::to_string(ssCtrl | ssLeft);
     EXPECT_EQ(f.Events, (TLog{"down L " + left + " 300,5", "up L " + left, "click"}));
@@ -111,13 +107,27 @@ TEST(TabfTrayIcon, LeftClickRaisesDownUpThenClickOnceAndOtherButtonsNeverClick)
 
     // A release without its press, and the right and middle buttons, never click.
     f.Events.clear();
-    for (std::uint32_t message : {WM_LBUTTONUP, WM_RBUTTONDOWN, WM_RBUTTONUP, WM_MBUTTONDOWN, WM_MBUTTONUP})
+    for (TTrayEvent message : {TTrayEvent::LButtonUp, TTrayEvent::RButtonDown, TTrayEvent::RButtonUp,
+                               TTrayEvent::MButtonDown, TTrayEvent::MButtonUp})
         f.Send(message);
     EXPECT_EQ(f.Events, (TLog{"up L " + left, "down R " + std::to_string(ssCtrl | ssRight) + " 300,5",
                               "up R " + std::to_string(ssCtrl | ssRight),
                               "down M " + std::to_string(ssCtrl | ssMiddle) + " 300,5",
                               "up M " + std::to_string(ssCtrl | ssMiddle)}));
-    EXPECT_EQ(f.Tray->Handle()->Perform(WM_QUERYENDSESSION), 1);
+    EXPECT_EQ(f.Tray->Handle()->Perform(TWindowMessage::QueryEndSession), 1);
+}
+
+TEST(TabfTrayIcon, TakesTheShellsCallbackMessagesUntilItIsDestroyed)
+{
+    TTrayFixture f;
+    ASSERT_TRUE(f.Shell.Callback) << "registered by the constructor";
+    // Another message number than the one in the record is not a mouse action.
+    f.Shell.Callback(0x04D4, 0, 0x201);
+    EXPECT_TRUE(f.Events.empty());
+    f.Shell.Callback(0x04D3, 0, 0x201);
+    EXPECT_EQ(f.Events.size(), 1u);
+    f.Tray.reset();
+    EXPECT_FALSE(f.Shell.Callback) << "a destroyed icon leaves no receiver behind";
 }
 
 TEST(TabfTrayIcon, DoubleClickAfterTheClickThatShowedTheWindowHidesItAgain)
@@ -125,15 +135,15 @@ TEST(TabfTrayIcon, DoubleClickAfterTheClickThatShowedTheWindowHidesItAgain)
     TTrayFixture f;
     f.LoadLikeMainWindow();
     f.Tray->OnClick = [&](QObject*) { f.Owner.show(); };
-    f.Send(WM_LBUTTONDOWN);
-    f.Send(WM_LBUTTONUP);
+    f.Send(TTrayEvent::LButtonDown);
+    f.Send(TTrayEvent::LButtonUp);
     EXPECT_TRUE(f.Owner.isVisible());
-    f.Send(WM_LBUTTONDBLCLK);
+    f.Send(TTrayEvent::LButtonDblClk);
     EXPECT_FALSE(f.Owner.isVisible());
     EXPECT_EQ(f.Events.back(), "dblclick");
     // Without MinimizeToTray it shows the application instead.
     f.Tray->SetMinimizeToTray(false);
-    f.Send(WM_LBUTTONDBLCLK);
+    f.Send(TTrayEvent::LButtonDblClk);
     EXPECT_TRUE(f.Owner.isVisible());
 
     // A default menu item takes the double-click over, unless the left button pops the menu up.
@@ -142,11 +152,11 @@ TEST(TabfTrayIcon, DoubleClickAfterTheClickThatShowedTheWindowHidesItAgain)
     QObject::connect(open, &QAction::triggered, [&] { ++defaultRuns; });
     f.Menu.setDefaultAction(open);
     f.Tray->SetMinimizeToTray(true);
-    f.Send(WM_LBUTTONDBLCLK);
+    f.Send(TTrayEvent::LButtonDblClk);
     EXPECT_EQ(defaultRuns, 1);
     EXPECT_TRUE(f.Owner.isVisible());
     f.Tray->SetPopupByLeft(true);
-    f.Send(WM_LBUTTONDBLCLK);
+    f.Send(TTrayEvent::LButtonDblClk);
     EXPECT_EQ(defaultRuns, 1);
     EXPECT_FALSE(f.Owner.isVisible());
 }
@@ -163,24 +173,24 @@ TEST(TabfTrayIcon, RightReleasePopsTheMenuAtTheCursorThenPostsNullThenRaisesOnPo
         f.Shell.Log.push_back("item chosen");
     };
     f.Shell.Clear();
-    f.Send(WM_RBUTTONDOWN);
-    f.Send(WM_RBUTTONUP);
+    f.Send(TTrayEvent::RButtonDown);
+    f.Send(TTrayEvent::RButtonUp);
     EXPECT_EQ(f.Shell.Log, (TLog{"foreground", "process messages", "foreground", "popup at 300,5",
                                  "item chosen", "post WM_NULL", "OnPopupMenu"}));
 
     // No popup without AutoPopup, nor on the left button unless PopupByLeft, nor without a menu.
     f.Menu.SetAutoPopup(false);
     f.Shell.Clear();
-    f.Send(WM_RBUTTONUP);
+    f.Send(TTrayEvent::RButtonUp);
     f.Menu.SetAutoPopup(true);
-    f.Send(WM_LBUTTONUP);
+    f.Send(TTrayEvent::LButtonUp);
     EXPECT_EQ(f.Shell.Log, (TLog{"foreground", "foreground"}));
     f.Tray->SetPopupByLeft(true);
-    f.Send(WM_LBUTTONUP);
+    f.Send(TTrayEvent::LButtonUp);
     EXPECT_EQ(f.Shell.Log.back(), "OnPopupMenu");
     f.Tray->SetPopupMenu(nullptr);
     f.Shell.Clear();
-    f.Send(WM_RBUTTONUP);
+    f.Send(TTrayEvent::RButtonUp);
     EXPECT_EQ(f.Shell.Log, TLog{"foreground"});
 }
 
@@ -191,13 +201,14 @@ TEST(TabfTrayIcon, DisabledIconIgnoresEveryMouseMessage)
     f.Tray->OnMouseMove = [&](QObject*, TShiftState, int, int) { f.Events.push_back("move"); };
     f.Tray->SetEnabled(false);
     f.Shell.Clear();
-    for (std::uint32_t message : {WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK,
-                                  WM_RBUTTONDOWN, WM_RBUTTONUP, WM_MBUTTONDOWN, WM_MBUTTONUP})
+    for (TTrayEvent message :
+         {TTrayEvent::MouseMove, TTrayEvent::LButtonDown, TTrayEvent::LButtonUp, TTrayEvent::LButtonDblClk,
+          TTrayEvent::RButtonDown, TTrayEvent::RButtonUp, TTrayEvent::MButtonDown, TTrayEvent::MButtonUp})
         f.Send(message);
     EXPECT_TRUE(f.Events.empty());
     EXPECT_TRUE(f.Shell.Log.empty());
     f.Tray->SetEnabled(true);
-    f.Send(WM_MOUSEMOVE);
+    f.Send(TTrayEvent::MouseMove);
     EXPECT_EQ(f.Events, TLog{"move"});
 }
 
@@ -237,13 +248,13 @@ TEST(TabfTrayIcon, ANewTrayHostGetsTheIconAgainAndShowsTheWindow)
     f.LoadLikeMainWindow();
     f.Shell.Clear();
     f.Shell.InTray = false;
-    f.Tray->Handle()->Perform(TaskbarCreatedMsg);
+    f.Tray->Handle()->Perform(TWindowMessage::TaskbarCreated);
     EXPECT_EQ(f.Shell.Log, (TLog{"delete refused", "add"}));
     EXPECT_TRUE(f.Owner.isVisible());
     // A hidden icon stays out.
     f.Tray->SetVisible(false);
     f.Shell.Clear();
-    f.Tray->Handle()->Perform(TaskbarCreatedMsg);
+    f.Tray->Handle()->Perform(TWindowMessage::TaskbarCreated);
     EXPECT_TRUE(f.Shell.Log.empty());
 }
 
@@ -287,8 +298,8 @@ TEST(TabfTrayIcon, ShellFailuresBecomeEabfTrayIconAndHandlerErrorsReachTheApplic
             throw Exception("Datei x kann nicht geöffnet werden");
     };
     for (int i = 0; i < 2; ++i) {
-        f.Send(WM_LBUTTONDOWN);
-        f.Send(WM_LBUTTONUP);
+        f.Send(TTrayEvent::LButtonDown);
+        f.Send(TTrayEvent::LButtonUp);
     }
     EXPECT_EQ(clicks, 2);
     EXPECT_EQ(f.Errors, TLog{"Datei x kann nicht geöffnet werden"});
@@ -304,7 +315,7 @@ TEST(TabfTrayIcon, BalloonNeedsTheExtendedRecordAndCutsItsTexts)
     f.Tray->SetInfoTimeout(5000);
     f.Tray->ShowBalloon();
     const TNotifyIconData& data = f.Shell.Last().Data;
-    EXPECT_EQ(data.uFlags, NIF_INFO);
+    EXPECT_EQ(data.uFlags, 0x10u) << "the balloon alone";
     EXPECT_EQ(data.dwInfoFlags, 2u);
     EXPECT_EQ(data.uTimeout, 5000u);
     EXPECT_EQ(FieldText(data.szInfo), QString(255, QChar('m')));
@@ -332,7 +343,7 @@ TEST(TabfTrayIcon, CyclingStepsThroughTheImageListAndWraps)
     EXPECT_TRUE(f.Tray->Handle()->TimerRunning());
     std::vector<int> indexes;
     for (int i = 0; i < 4; ++i) {
-        f.Tray->Handle()->Perform(WM_TIMER, 1);
+        f.Tray->Handle()->Perform(TWindowMessage::Timer, 1);
         indexes.push_back(f.Tray->ImageIndex());
     }
     EXPECT_EQ(indexes, (std::vector<int>{1, 2, 0, 1}));

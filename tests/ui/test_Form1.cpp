@@ -65,10 +65,7 @@ struct TFormFixture
                 return FieldText(it->Data.szTip);
         return {};
     }
-    void Tray(std::uint32_t mouseMessage)
-    {
-        Form->TrayIcon().Handle()->Perform(kTrayCallbackMessage, 0, static_cast<std::intptr_t>(mouseMessage));
-    }
+    void Tray(TTrayEvent event) { Shell->Send(event); }
 };
 
 TEST(TForm1, StartsHiddenInTheTrayWithEveryControlInItsInitialState)
@@ -157,26 +154,26 @@ TEST(TForm1, TrayAndMenuShowAndHideTheWindow)
 {
     TFormFixture f;
     TForm1& form = *f.Form;
-    f.Tray(WM_LBUTTONDOWN);
-    f.Tray(WM_LBUTTONUP);
+    f.Tray(TTrayEvent::LButtonDown);
+    f.Tray(TTrayEvent::LButtonUp);
     EXPECT_TRUE(form.isVisible()) << "a click on the icon shows the window";
     EXPECT_FALSE(form.testAttribute(Qt::WA_ShowWithoutActivating))
         << "the user asked: it may take the keyboard";
 
     form.hide();
-    f.Tray(WM_LBUTTONDOWN);
-    f.Tray(WM_LBUTTONUP);
-    f.Tray(WM_LBUTTONDBLCLK);
+    f.Tray(TTrayEvent::LButtonDown);
+    f.Tray(TTrayEvent::LButtonUp);
+    f.Tray(TTrayEvent::LButtonDblClk);
     EXPECT_FALSE(form.isVisible()) << "a double-click shows and hides it again";
 
     // The menu: "Fenster öffnen" and "Fenster schliessen", chosen while the menu is open.
     f.Shell->InMenu = [](QMenu& menu) { menu.actions().at(0)->trigger(); };
-    f.Tray(WM_RBUTTONDOWN);
-    f.Tray(WM_RBUTTONUP);
+    f.Tray(TTrayEvent::RButtonDown);
+    f.Tray(TTrayEvent::RButtonUp);
     EXPECT_TRUE(form.isVisible());
     f.Shell->InMenu = [](QMenu& menu) { menu.actions().at(1)->trigger(); };
-    f.Tray(WM_RBUTTONDOWN);
-    f.Tray(WM_RBUTTONUP);
+    f.Tray(TTrayEvent::RButtonDown);
+    f.Tray(TTrayEvent::RButtonUp);
     EXPECT_FALSE(form.isVisible());
 
     // Minimising goes to the tray; the next click brings the window back in its normal state.
@@ -184,8 +181,8 @@ TEST(TForm1, TrayAndMenuShowAndHideTheWindow)
     form.setWindowState(Qt::WindowMinimized);
     EXPECT_FALSE(form.isVisible());
     EXPECT_TRUE(f.Shell->InTray);
-    f.Tray(WM_LBUTTONDOWN);
-    f.Tray(WM_LBUTTONUP);
+    f.Tray(TTrayEvent::LButtonDown);
+    f.Tray(TTrayEvent::LButtonUp);
     EXPECT_TRUE(form.isVisible());
     EXPECT_FALSE(form.isMinimized());
 }
@@ -212,8 +209,8 @@ TEST(TForm1, BeendenEndsTheProgramAlsoWithTheAboutWindowOpenWhichAloneNeverDoes)
             aboutWindows += w->objectName() == "AboutBox" && w->isVisible() ? 1 : 0;
         aboutOpenAtBeenden = about.isVisible();
         f.Shell->InMenu = [](QMenu& menu) { menu.actions().at(2)->trigger(); };
-        f.Tray(WM_RBUTTONDOWN);
-        f.Tray(WM_RBUTTONUP);
+        f.Tray(TTrayEvent::RButtonDown);
+        f.Tray(TTrayEvent::RButtonUp);
     });
     QTimer watchdog;
     watchdog.setSingleShot(true);
