@@ -1,6 +1,7 @@
 #include "raster/Bitmap32.h"
 
 #include "raster/Resamplers.h"
+#include "raster/ScopeGuard.h"
 
 #include <algorithm>
 #include <cstring>
@@ -9,15 +10,6 @@ namespace {
 
 // 2^38 pixels (1 TiB of pixel memory).
 constexpr uint64_t kMaxPixels = uint64_t{1} << 38;
-
-TRect IntersectRects(const TRect& a, const TRect& b)
-{
-    TRect r{std::max(a.Left, b.Left), std::max(a.Top, b.Top), std::min(a.Right, b.Right),
-            std::min(a.Bottom, b.Bottom)};
-    if (r.Right < r.Left || r.Bottom < r.Top)
-        return {};
-    return r;
-}
 
 // Brings v into lo..hi-1 (hi > lo) by the wrap mode's rule.
 int WrapInto(int v, int lo, int hi, TWrapMode mode)
@@ -40,6 +32,15 @@ int WrapInto(int v, int lo, int hi, TWrapMode mode)
 }
 
 } // namespace
+
+TRect IntersectRect(const TRect& a, const TRect& b)
+{
+    TRect r{std::max(a.Left, b.Left), std::max(a.Top, b.Top), std::min(a.Right, b.Right),
+            std::min(a.Bottom, b.Bottom)};
+    if (r.Right < r.Left || r.Bottom < r.Top)
+        return {};
+    return r;
+}
 
 void TCustomMap::ChangeSize(int& width, int& height, int newWidth, int newHeight)
 {
@@ -109,7 +110,7 @@ void TBitmap32::ChangeSize(int& width, int& height, int newWidth, int newHeight)
 
 void TBitmap32::SetClipRect(const TRect& value)
 {
-    FClipRect = IntersectRects(value, Bounds());
+    FClipRect = IntersectRect(value, Bounds());
     // 16.16 copies wrap around beyond 32767, as the fixed-point format does.
     const auto fixed = [](int v) { return static_cast<int>(static_cast<uint32_t>(v) << 16); };
     FFixedClipRect = {fixed(FClipRect.Left), fixed(FClipRect.Top), fixed(FClipRect.Right),
@@ -170,39 +171,31 @@ void TBitmap32::Assign(const TBitmap32* source)
     if (source == this)
         return;
     BeginUpdate();
-    try {
-        if (!source) {
-            SetSize(0, 0);
-        } else {
-            source->CopyPixelsTo(*this);
-            source->CopySettingsTo(*this);
-        }
-    } catch (...) {
+    const TScopeGuard closeUpdate([this] {
         EndUpdate();
         Changed();
-        throw;
+    });
+    if (!source) {
+        SetSize(0, 0);
+    } else {
+        source->CopyPixelsTo(*this);
+        source->CopySettingsTo(*this);
     }
-    EndUpdate();
-    Changed();
 }
 
 void TBitmap32::Assign(const TGraphic* source)
 {
     BeginUpdate();
-    try {
-        if (!source)
-            SetSize(0, 0);
-        else if (const auto* bitmap = dynamic_cast<const TBitmap*>(source))
-            AssignRuntimeBitmap(*bitmap);
-        else
-            AssignGraphic(*source, source->Width(), source->Height());
-    } catch (...) {
+    const TScopeGuard closeUpdate([this] {
         EndUpdate();
         Changed();
-        throw;
-    }
-    EndUpdate();
-    Changed();
+    });
+    if (!source)
+        SetSize(0, 0);
+    else if (const auto* bitmap = dynamic_cast<const TBitmap*>(source))
+        AssignRuntimeBitmap(*bitmap);
+    else
+        AssignGraphic(*source, source->Width(), source->Height());
 }
 
 void TBitmap32::Assign(const TPicture& source)
@@ -213,15 +206,11 @@ void TBitmap32::Assign(const TPicture& source)
         return;
     }
     BeginUpdate();
-    try {
-        AssignGraphic(*graphic, source.Width(), source.Height());
-    } catch (...) {
+    const TScopeGuard closeUpdate([this] {
         EndUpdate();
         Changed();
-        throw;
-    }
-    EndUpdate();
-    Changed();
+    });
+    AssignGraphic(*graphic, source.Width(), source.Height());
 }
 
 void TBitmap32::AssignRuntimeBitmap(const TBitmap& source)
@@ -345,24 +334,6 @@ void TBitmap32::SetOuterColor(TColor32 value)
         FOuterColor = value;
         Changed();
     }
-}
-
-void TBitmap32::BeginMeasuring(const TAreaChangedEvent& callback)
-{
-    if (FMeasuring)
-        return;
-    FOldOnAreaChanged = OnAreaChanged;
-    OnAreaChanged = callback;
-    FMeasuring = true;
-}
-
-void TBitmap32::EndMeasuring()
-{
-    if (!FMeasuring)
-        return;
-    FMeasuring = false;
-    OnAreaChanged = FOldOnAreaChanged;
-    FOldOnAreaChanged = nullptr;
 }
 
 void TBitmap32::SetResampler(std::unique_ptr<TCustomResampler> resampler)

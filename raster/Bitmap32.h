@@ -15,6 +15,10 @@ using TColor32 = uint32_t;
 constexpr TColor32 clBlack32 = 0xFF000000;
 constexpr TColor32 clWhite32 = 0xFFFFFFFF;
 
+/// The rectangle common to a and b (right and bottom exclusive); (0, 0, 0, 0) when the result would have
+/// Right < Left or Bottom < Top. Rectangles that only touch give an empty one on their common edge.
+TRect IntersectRect(const TRect& a, const TRect& b);
+
 /// Info code of AreaChanged: the area is a rectangle.
 constexpr uint32_t AREAINFO_RECT = 0x80000000u;
 
@@ -146,13 +150,9 @@ public:
     void SetMasterAlpha(uint32_t value);
     TColor32 OuterColor() const { return FOuterColor; }
     void SetOuterColor(TColor32 value);
-    TColor32 PenColor() const { return FPenColor; }
-    float StippleStep() const { return FStippleStep; }
 
     /// While measuring, drawing only reports the areas it would change.
     bool Measuring() const { return FMeasuring; }
-    void BeginMeasuring(const TAreaChangedEvent& callback);
-    void EndMeasuring();
 
     /// The resampler used when this bitmap is a sampling source (owned).
     TCustomResampler& Resampler() const { return *FResampler; }
@@ -187,9 +187,6 @@ private:
     TWrapMode FWrapMode = TWrapMode::wmClamp;
     uint32_t FMasterAlpha = 255;
     TColor32 FOuterColor = 0;
-    TColor32 FPenColor = clWhite32;
-    float FStippleStep = 1.0f;
     bool FMeasuring = false;
-    TAreaChangedEvent FOldOnAreaChanged;
     std::unique_ptr<TCustomResampler> FResampler;
 };

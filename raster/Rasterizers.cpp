@@ -1,6 +1,7 @@
 #include "raster/Rasterizers.h"
 
 #include "raster/NearestRender.h"
+#include "raster/ScopeGuard.h"
 
 #include <algorithm>
 #include <typeinfo>
@@ -10,15 +11,6 @@ namespace {
 std::unique_ptr<TRasterizer> CreateRegularRasterizer()
 {
     return std::make_unique<TRegularRasterizer>();
-}
-
-TRect Intersect(const TRect& a, const TRect& b)
-{
-    TRect r{std::max(a.Left, b.Left), std::max(a.Top, b.Top), std::min(a.Right, b.Right),
-            std::min(a.Bottom, b.Bottom)};
-    if (r.Right < r.Left || r.Bottom < r.Top)
-        return {};
-    return r;
 }
 
 // Recognises the nearest transformer over a nearest resampler with checked
@@ -103,23 +95,18 @@ void TRasterizer::Rasterize(TBitmap32& dst, const TRect& dstRect, const TBitmap3
     if (!FSampler)
         return;
 
+    // Updates of dst that the sampling leaves open are closed with it.
     const int updateCount = dst.UpdateCount();
     FSampler->BeginSampling();
-    const auto finish = [&] {
+    const TScopeGuard endSampling([&] {
         while (dst.UpdateCount() > updateCount)
             dst.EndUpdate();
         FSampler->EndSampling();
-    };
-    try {
-        TRect r = Intersect(dstRect, dst.Bounds());
-        if (FSampler->HasBounds())
-            r = Intersect(r, FSampler->SampleBounds());
-        DoRasterize(dst, r);
-    } catch (...) {
-        finish();
-        throw;
-    }
-    finish();
+    });
+    TRect r = IntersectRect(dstRect, dst.Bounds());
+    if (FSampler->HasBounds())
+        r = IntersectRect(r, FSampler->SampleBounds());
+    DoRasterize(dst, r);
 }
 
 void TRegularRasterizer::DoRasterize(TBitmap32& dst, const TRect& r)

@@ -1,15 +1,6 @@
 #include "raster/Transform.h"
 
-#include <algorithm>
-
-TRect IntersectRect(const TRect& a, const TRect& b)
-{
-    TRect r{std::max(a.Left, b.Left), std::max(a.Top, b.Top), std::min(a.Right, b.Right),
-            std::min(a.Bottom, b.Bottom)};
-    if (r.Right < r.Left || r.Bottom < r.Top)
-        return {};
-    return r;
-}
+#include "raster/ScopeGuard.h"
 
 void Transform(TBitmap32& dst, TBitmap32& src, TTransformation& t)
 {
@@ -34,13 +25,8 @@ void Transform(TBitmap32& dst, TBitmap32& src, TTransformation& t, const TRect& 
             throw EInvalidCast();
         const std::unique_ptr<TTransformer> transformer = resampler->TransformerClass()(resampler, t);
         rasterizer.SetSampler(transformer.get());
-        try {
-            rasterizer.Rasterize(dst, r, src);
-        } catch (...) {
-            rasterizer.SetSampler(nullptr);
-            throw;
-        }
-        rasterizer.SetSampler(nullptr);
+        const TScopeGuard releaseSampler([&] { rasterizer.SetSampler(nullptr); });
+        rasterizer.Rasterize(dst, r, src);
     }
     dst.AreaChanged(r, AREAINFO_RECT);
 }

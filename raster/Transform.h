@@ -4,9 +4,6 @@
 #include "raster/Rasterizers.h"
 #include "raster/Transformation.h"
 
-/// Intersection; (0, 0, 0, 0) when it is empty.
-TRect IntersectRect(const TRect& a, const TRect& b);
-
 /// Renders src into dst through t: every destination pixel inside the
 /// transformed source rectangle (and dst's clip) takes the sample of src at
 /// the point t maps it back to. Uses a rasterizer of DefaultRasterizerClass.

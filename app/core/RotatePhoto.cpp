@@ -1,5 +1,6 @@
 #include "app/core/RotatePhoto.h"
 
+#include "raster/ScopeGuard.h"
 #include "raster/Transform.h"
 
 #include <algorithm>
@@ -63,7 +64,8 @@ bool RotatePhoto(TBitmap32& src, TBitmap32& dst, float angle)
     t.Translate(cx, cy);
 
     dst.BeginUpdate();
-    try {
+    {
+        const TScopeGuard endUpdate([&] { dst.EndUpdate(); });
         // The render writes every pixel of the covered area (opaque store),
         // so only the rest needs the black first; with clipping on either
         // side the whole bitmap is cleared.
@@ -74,11 +76,8 @@ bool RotatePhoto(TBitmap32& src, TBitmap32& dst, float angle)
             dst.Clear(clBlack32);
         }
         Transform(dst, src, t);
-    } catch (...) {
-        dst.EndUpdate();
-        throw;
     }
-    dst.EndUpdate();
+    // Only a finished render is announced.
     dst.Changed();
     return true;
 }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <random>
 #include <vector>
 
@@ -29,6 +30,15 @@ std::vector<TColor32> Pixels(const TBitmap32& b)
 // the per-pixel sampler chain.
 class TPlainAffine : public TAffineTransformation
 {
+};
+
+// A resampler that is not bound to a bitmap: rendering from it is refused.
+class TOtherResampler : public TCustomResampler
+{
+public:
+    TColor32 SampleInt(int, int) override { return 0; }
+    float Width() const override { return 1; }
+    std::string ClassName() const override { return "TOtherResampler"; }
 };
 
 // The turn as written: the transformation built step by step, the whole
@@ -98,6 +108,27 @@ TEST(RotatePhoto, FourByThreePictures)
     EXPECT_FLOAT_EQ(FitScale(4, 3, 180), 4.0f / 3);
     EXPECT_LT(FitScale(4, 3, 180), 4.0f / 3);
     EXPECT_EQ(FitScale(4, 3, -90), 1.0f);
+}
+
+TEST(RotatePhoto, AnnouncesOnlyAFinishedRenderAndClosesItsUpdateOnFailure)
+{
+    TBitmap32 src, dst;
+    Number(src, 6, 4);
+    dst.SetSize(6, 4);
+    int changes = 0;
+    dst.OnChange = [&](TNotifiablePersistent&) { ++changes; };
+    ASSERT_TRUE(RotatePhoto(src, dst, 90));
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(dst.UpdateCount(), 0);
+
+    // A source whose resampler cannot render: the turn fails after the black fill, announcing nothing.
+    src.SetResampler(std::make_unique<TOtherResampler>());
+    changes = 0;
+    EXPECT_THROW(RotatePhoto(src, dst, 90), EInvalidCast);
+    EXPECT_EQ(changes, 0);
+    EXPECT_EQ(dst.UpdateCount(), 0);
+    dst.Clear(0xFF112233);
+    EXPECT_EQ(changes, 1) << "the bitmap notifies again afterwards";
 }
 
 TEST(RotatePhoto, FitScales)

@@ -32,7 +32,71 @@ void Number(TBitmap32& b, int w, int h)
                            0x010203u * static_cast<uint32_t>(y * w + x));
 }
 
+// A picture of a given size whose drawing fails.
+class TFailingGraphic : public TGraphic
+{
+public:
+    int Width() const override { return 3; }
+    int Height() const override { return 2; }
+    void SetWidth(int) override {}
+    void SetHeight(int) override {}
+    bool Empty() const override { return false; }
+    void Draw(TCanvas&, const TRect&) const override { throw EAbort(); }
+    void LoadFromStream(TStream&) override {}
+    void SaveToStream(TStream&) override {}
+    std::string ClassName() const override { return "TFailingGraphic"; }
+};
+
 } // namespace
+
+TEST(IntersectRect, KeepsTheCommonPartAndGivesZeroForDisjointRectangles)
+{
+    struct TCase
+    {
+        TRect a, b, expected;
+    };
+    const TCase cases[] = {
+        {Rect(0, 0, 10, 8), Rect(2, 3, 20, 5), Rect(2, 3, 10, 5)},
+        {Rect(-5, -5, 5, 5), Rect(-10, 0, 0, 10), Rect(-5, 0, 0, 5)},
+        {Rect(0, 0, 4, 4), Rect(0, 0, 4, 4), Rect(0, 0, 4, 4)},
+        // Touching edges: an empty rectangle on the common edge, not (0, 0, 0, 0).
+        {Rect(0, 0, 5, 5), Rect(5, 1, 9, 4), Rect(5, 1, 5, 4)},
+        {Rect(0, 0, 5, 5), Rect(1, 5, 4, 9), Rect(1, 5, 4, 5)},
+        // Apart in either direction, or an inverted input: (0, 0, 0, 0).
+        {Rect(0, 0, 5, 5), Rect(6, 1, 9, 4), Rect(0, 0, 0, 0)},
+        {Rect(3, 3, 5, 5), Rect(0, 7, 9, 9), Rect(0, 0, 0, 0)},
+        {Rect(10, 10, 20, 20), Rect(-20, -20, -10, -10), Rect(0, 0, 0, 0)},
+        {Rect(5, 5, 1, 1), Rect(0, 0, 9, 9), Rect(0, 0, 0, 0)},
+    };
+    for (const TCase& c : cases) {
+        EXPECT_EQ(IntersectRect(c.a, c.b), c.expected) << c.a.Left << "," << c.a.Top << " " << c.b.Left;
+        EXPECT_EQ(IntersectRect(c.b, c.a), c.expected) << "order does not matter";
+    }
+}
+
+TEST(TBitmap32, FailedAssignClosesItsUpdateAndStillNotifies)
+{
+    TBitmap32 b;
+    b.SetSize(2, 2);
+    std::vector<int> counts;
+    b.OnChange = [&](TNotifiablePersistent& sender) {
+        counts.push_back(static_cast<TBitmap32&>(sender).UpdateCount());
+    };
+    const TFailingGraphic failing;
+    EXPECT_THROW(b.Assign(&failing), EAbort);
+    EXPECT_EQ(b.UpdateCount(), 0);
+    EXPECT_EQ(counts, std::vector<int>{0}) << "one notification, after the update is closed";
+
+    // A failing change handler: after a successful assignment its error is the caller's; after a failed
+    // one the assignment's own error is the one that arrives.
+    b.OnChange = [](TNotifiablePersistent&) { throw EConvertError("handler"); };
+    TBitmap32 source;
+    source.SetSize(1, 1);
+    EXPECT_THROW(b.Assign(&source), EConvertError);
+    EXPECT_EQ(b.UpdateCount(), 0);
+    EXPECT_THROW(b.Assign(&failing), EAbort);
+    EXPECT_EQ(b.UpdateCount(), 0);
+}
 
 TEST(TBitmap32, SetSizeNotifiesOnlyWhenTheSizeChanges)
 {
