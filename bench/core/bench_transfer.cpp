@@ -5,6 +5,7 @@
 #include "app/core/CameraWatcher.h"
 #include "bench/core/SilentView.h"
 #include "platform/Platform.h"
+#include "tests/support/ExifBuilder.h"
 
 #include <benchmark/benchmark.h>
 
@@ -25,35 +26,14 @@ constexpr size_t kPhotoSize = size_t{4} << 20;
 /// A JPEG start, an Exif segment carrying only DateTimeOriginal, and data.
 std::string CameraPhoto(int index)
 {
+    using namespace exifbuild;
     const std::string date = "2005:07:" + std::to_string(10 + index % 20) + " 10:22:33";
-    std::string tiff("II\x2A\x00\x08\x00\x00\x00", 8);
-    const auto put16 = [&](unsigned v) {
-        tiff += static_cast<char>(v & 0xFF);
-        tiff += static_cast<char>((v >> 8) & 0xFF);
-    };
-    const auto put32 = [&](unsigned v) {
-        put16(v & 0xFFFF);
-        put16(v >> 16);
-    };
-    put16(1); // IFD0: the Exif pointer
-    put16(0x8769);
-    put16(4);
-    put32(1);
-    put32(26);
-    put32(0);
-    put16(1); // Exif directory at 26: DateTimeOriginal
-    put16(0x9003);
-    put16(2);
-    put32(static_cast<unsigned>(date.size() + 1));
-    put32(44);
-    put32(0);
-    tiff += date;
-    tiff += '\0';
-    const std::string segment = std::string("Exif\0\0", 6) + tiff;
-    std::string file("\xFF\xD8\xFF\xE1", 4);
-    file += static_cast<char>((segment.size() + 2) >> 8);
-    file += static_cast<char>((segment.size() + 2) & 0xFF);
-    file += segment;
+    TIfd ifd0, exif;
+    ifd0.Entries = {Pointer(0x8769, 1)};
+    exif.Entries = {Ascii(0x9003, date)};
+    const TBytes segment = ExifSegment(BuildTiff(false, {ifd0, exif}));
+    std::string file("\xFF\xD8", 2);
+    file.append(segment.begin(), segment.end());
     file += "\xFF\xDB";
     unsigned x = static_cast<unsigned>(index) * 2654435761u + 1u;
     const size_t body = kPhotoSize - file.size() - 2;

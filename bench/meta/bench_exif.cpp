@@ -2,13 +2,14 @@
 // plain open, read of the first 64 KiB and close of the same files.
 #include "meta/phJpegInfo.h"
 #include "platform/StringList.h"
-#include "tests/meta/ExifBuilder.h"
+#include "tests/support/ExifBuilder.h"
 
 #include <benchmark/benchmark.h>
 
 #include <chrono>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <stdlib.h>
 #include <string>
 #include <system_error>
@@ -49,7 +50,12 @@ public:
             layout.App0 = true;
             layout.ScanBytes = 100000;
             const std::string path = (FDir / ("IMG_" + std::to_string(1000 + i) + ".JPG")).string();
-            WriteFile(path, WrapJpeg(tiff, layout));
+            const TBytes photo = WrapJpeg(tiff, layout);
+            std::ofstream out(path, std::ios::binary | std::ios::trunc);
+            out.write(reinterpret_cast<const char*>(photo.data()),
+                      static_cast<std::streamsize>(photo.size()));
+            if (!out)
+                throw std::runtime_error("cannot write " + path);
             Files.push_back(path);
         }
     }

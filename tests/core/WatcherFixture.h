@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/core/CameraWatcher.h"
-#include "tests/support/ExifJpeg.h"
+#include "tests/support/ExifBuilder.h"
 #include "tests/support/FakePlatform.h"
 #include "tests/support/RecordingView.h"
 #include "tests/support/ResultPrint.h"

@@ -4,6 +4,7 @@
 #include "meta/phJpegInfo.h"
 #include "platform/StringList.h"
 #include "raster/Bitmap32.h"
+#include "tests/support/ExifBuilder.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -17,60 +18,39 @@ namespace {
 
 using TBytes = std::string;
 
-void Put16(TBytes& b, size_t at, uint16_t v, bool big)
+// A TIFF block of 200 bytes: IFD0 (Make, Orientation, Exif pointer) at 8,
+// IFD1 (Orientation) at 60, the Exif directory (DateTimeOriginal) at 80, the
+// Make text at 120 and the date at 140.
+exifbuild::TBytes CameraTiff(uint16_t orientation, bool big)
 {
-    b[at + (big ? 0 : 1)] = static_cast<char>(v >> 8);
-    b[at + (big ? 1 : 0)] = static_cast<char>(v & 0xFF);
+    using namespace exifbuild;
+    TEntry make = Ascii(0x010F, "TestCam");
+    make.DataAt = 120;
+    TEntry date = Ascii(0x9003, "2005:07:14 10:22:33");
+    date.DataAt = 140;
+    TIfd ifd0, ifd1, exif;
+    ifd0.Entries = {make, Short(0x0112, {orientation}), Pointer(0x8769, 2)};
+    ifd0.At = 8;
+    ifd0.Next = 1;
+    ifd1.Entries = {Short(0x0112, {orientation})};
+    ifd1.At = 60;
+    exif.Entries = {date};
+    exif.At = 80;
+    exifbuild::TBytes tiff = BuildTiff(big, {ifd0, ifd1, exif});
+    tiff.resize(200);
+    return tiff;
 }
 
-void Put32(TBytes& b, size_t at, uint32_t v, bool big)
+// The Exif segment around a TIFF block.
+TBytes Segment(const exifbuild::TBytes& tiff)
 {
-    for (int i = 0; i < 4; ++i)
-        b[at + static_cast<size_t>(big ? 3 - i : i)] = static_cast<char>(v >> (8 * i));
+    const exifbuild::TBytes segment = exifbuild::ExifSegment(tiff);
+    return TBytes(segment.begin(), segment.end());
 }
 
-struct TEntry
-{
-    uint16_t Tag, Type;
-    uint32_t Count, Value;
-};
-
-// Writes a directory at offset: its entries and the next directory's offset.
-void PutIfd(TBytes& t, size_t at, const std::vector<TEntry>& entries, uint32_t next, bool big)
-{
-    Put16(t, at, static_cast<uint16_t>(entries.size()), big);
-    for (size_t i = 0; i < entries.size(); ++i) {
-        const size_t e = at + 2 + 12 * i;
-        Put16(t, e, entries[i].Tag, big);
-        Put16(t, e + 2, entries[i].Type, big);
-        Put32(t, e + 4, entries[i].Count, big);
-        if (entries[i].Type == 3 && entries[i].Count == 1)
-            Put16(t, e + 8, static_cast<uint16_t>(entries[i].Value), big);
-        else
-            Put32(t, e + 8, entries[i].Value, big);
-    }
-    Put32(t, at + 2 + 12 * entries.size(), next, big);
-}
-
-// An Exif segment: IFD0 (Make, Orientation, Exif pointer), IFD1
-// (Orientation) and the Exif directory (DateTimeOriginal).
 TBytes ExifSegment(uint16_t orientation, bool big)
 {
-    TBytes t(200, '\0');
-    t[0] = t[1] = big ? 'M' : 'I';
-    Put16(t, 2, 42, big);
-    Put32(t, 4, 8, big);
-    PutIfd(t, 8, {{0x010F, 2, 8, 120}, {0x0112, 3, 1, orientation}, {0x8769, 4, 1, 80}}, 60, big);
-    PutIfd(t, 60, {{0x0112, 3, 1, orientation}}, 0, big);
-    PutIfd(t, 80, {{0x9003, 2, 20, 140}}, 0, big);
-    t.replace(120, 8, std::string("TestCam\0", 8));
-    t.replace(140, 20, std::string("2005:07:14 10:22:33\0", 20));
-    TBytes seg = "\xFF\xE1";
-    const size_t length = 2 + 6 + t.size();
-    seg += static_cast<char>(length >> 8);
-    seg += static_cast<char>(length & 0xFF);
-    seg += std::string("Exif\0\0", 6) + t;
-    return seg;
+    return Segment(CameraTiff(orientation, big));
 }
 
 // A photo as the camera writes it: start marker, Exif segment, then the rest
@@ -290,17 +270,17 @@ TEST(TOrientationCorrector, HostileExifIsCarriedWithoutHarm)
     // a directory that names itself as the next one, an Orientation whose
     // value would lie outside.
     std::vector<TBytes> segments;
-    TBytes seg = ExifSegment(6, false);
-    Put32(seg, 10 + 4, 0xFFFFFFF0, false);
-    segments.push_back(seg);
-    seg = ExifSegment(6, true);
-    Put16(seg, 10 + 8, 0xFFFF, true);
-    segments.push_back(seg);
-    seg = ExifSegment(6, false);
-    Put32(seg, 10 + 8 + 2 + 36, 8, false);   // IFD0 -> IFD0
-    Put32(seg, 10 + 60 + 2 + 12, 60, false); // IFD1 -> IFD1
-    segments.push_back(seg);
-    seg = ExifSegment(6, false).substr(0, 10 + 8 + 2 + 12 + 8); // cut inside IFD0
+    exifbuild::TBytes tiff = CameraTiff(6, false);
+    exifbuild::Put32(tiff, 4, 0xFFFFFFF0, false);
+    segments.push_back(Segment(tiff));
+    tiff = CameraTiff(6, true);
+    exifbuild::Put16(tiff, 8, 0xFFFF, true);
+    segments.push_back(Segment(tiff));
+    tiff = CameraTiff(6, false);
+    exifbuild::Put32(tiff, 8 + 2 + 36, 8, false);   // IFD0 -> IFD0
+    exifbuild::Put32(tiff, 60 + 2 + 12, 60, false); // IFD1 -> IFD1
+    segments.push_back(Segment(tiff));
+    TBytes seg = ExifSegment(6, false).substr(0, 10 + 8 + 2 + 12 + 8); // cut inside IFD0
     seg[2] = 0;
     seg[3] = static_cast<char>(seg.size() - 2);
     segments.push_back(seg);

@@ -1,6 +1,8 @@
 #include "meta/phFileStream.h"
 #include "platform/SysUtils.h"
-#include "tests/meta/TempFiles.h"
+#include "tests/meta/CountingStream.h"
+#include "tests/support/ExifBuilder.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -30,7 +32,7 @@ template <typename F> std::string RaisedMessage(F&& f)
 
 TEST(TphFileStream, EmptyFileIsAtEndAndRefusesReads)
 {
-    TTempFolder dir;
+    TTempDir dir;
     TphFileStream s(dir.Write("empty", {}), fmOpenRead | fmShareDenyWrite);
     EXPECT_TRUE(s.Eof());
     EXPECT_EQ(RaisedMessage([&] { s.ReadByte(); }), "Out of bounds");
@@ -42,7 +44,7 @@ TEST(TphFileStream, EmptyFileIsAtEndAndRefusesReads)
 
 TEST(TphFileStream, WindowRefillsAtTheByteAskedFor)
 {
-    TTempFolder dir;
+    TTempDir dir;
     const TBytes bytes = Counting(1500);
     TphFileStream s(dir.Write("f", bytes), fmOpenRead);
     EXPECT_EQ(s.BufStart(), 0);
@@ -77,7 +79,7 @@ TEST(TphFileStream, WindowRefillsAtTheByteAskedFor)
 
 TEST(TphFileStream, WordsAndLongsFollowTheByteOrderOfEachRead)
 {
-    TTempFolder dir;
+    TTempDir dir;
     TphFileStream s(dir.Write("f", {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC}), fmOpenRead);
     EXPECT_TRUE(s.BigEndian());
     EXPECT_EQ(s.ReadWord(), 0x1234);
@@ -101,7 +103,7 @@ TEST(TphFileStream, WordsAndLongsFollowTheByteOrderOfEachRead)
 
 TEST(TphFileStream, PositioningAndByteRuns)
 {
-    TTempFolder dir;
+    TTempDir dir;
     TphFileStream s(dir.Write("f", {'a', 'b', 'c', 'd', 'e'}), fmOpenRead);
     s.SetPosition(1000000000);
     EXPECT_EQ(s.Position(), 1000000000);

@@ -1,12 +1,15 @@
 #include "meta/phJpegInfo.h"
 #include "platform/SysUtils.h"
-#include "tests/meta/TempFiles.h"
+#include "tests/meta/CountingStream.h"
+#include "tests/support/ExifBuilder.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 
 namespace {
@@ -23,7 +26,7 @@ struct TOutcome
 
 TOutcome ReadBytes(const TBytes& bytes, bool sorted = false)
 {
-    TTempFolder dir;
+    TTempDir dir;
     const std::string path = dir.Write("photo.jpg", bytes);
     TStringList list;
     list.SetSorted(sorted);
@@ -183,9 +186,9 @@ TEST(ReadExifInfo, HeadersThatAreNotAnExifJpegGiveFalseOrOutOfBounds)
 
 TEST(ReadExifInfo, MissingFileRaisesTheOpenError)
 {
-    TTempFolder dir;
+    TTempDir dir;
     TStringList list;
-    const std::string path = dir.Path("gone.jpg");
+    const std::string path = dir / "gone.jpg";
     try {
         ReadExifInfo(path, list);
         FAIL() << "no exception";
@@ -489,11 +492,11 @@ TEST(exifinfo, PrintsNameLinesAndOutcomePerFile)
     const std::string tool = std::string(FI_BINARY_DIR) + "/tools/exifinfo";
     if (!std::filesystem::exists(tool))
         GTEST_SKIP() << "exifinfo not built";
-    TTempFolder dir;
+    TTempDir dir;
     const std::string camera = dir.Write("IMG_0042.JPG", WrapJpeg(BuildTiff(true, CameraIfds())));
     const std::string bad = dir.Write("bad.jpg", {0xFF, 0xD8, 0x00});
     const std::string cut = dir.Write("cut.jpg", {0xFF});
-    const std::string missing = dir.Path("missing.jpg");
+    const std::string missing = dir / "missing.jpg";
     const std::string command = tool + " " + camera + " " + bad + " " + cut + " " + missing;
     std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
     ASSERT_TRUE(pipe);

@@ -25,6 +25,13 @@ TTempDir::~TTempDir()
     fs::remove_all(FPath, ignored);
 }
 
+std::string TTempDir::Write(const std::string& relative, const std::vector<uint8_t>& bytes) const
+{
+    const std::string path = *this / relative;
+    WriteFile(path, std::string(bytes.begin(), bytes.end()));
+    return path;
+}
+
 void WriteFile(const std::string& path, const std::string& data)
 {
     fs::create_directories(fs::path(path).parent_path());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -17,6 +18,8 @@ public:
     const std::string& Path() const { return FPath; }
     /// Path() joined with a relative path.
     std::string operator/(const std::string& relative) const { return FPath + "/" + relative; }
+    /// Writes bytes to the file at the relative path and returns its full path.
+    std::string Write(const std::string& relative, const std::vector<uint8_t>& bytes) const;
 
 private:
     std::string FPath;

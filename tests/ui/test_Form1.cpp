@@ -1,6 +1,6 @@
 #include "about/infobox_unit.h"
 #include "app/ui/Unit1.h"
-#include "tests/support/ExifJpeg.h"
+#include "tests/support/ExifBuilder.h"
 #include "tests/support/FakePlatform.h"
 #include "tests/support/TempDir.h"
 #include "tests/tray/FakeTrayShell.h"

@@ -1,13 +1,14 @@
 #pragma once
-// Builds TIFF/EXIF blocks and JPEG files around them in either byte order, for
-// the tests, the benchmark and the fuzz seeds. Header-only so that every user
-// can include it without another library.
+// The one builder of EXIF data for the tests and the benchmarks: TIFF blocks in
+// either byte order with every directory, entry, value and link placed as a
+// test asks (hostile ones included), the Exif segment around them, JPEG files
+// around that, and the camera photo of the watcher tests (BuildExifJpeg).
+// Everything in exifbuild is header-only, so a benchmark can use it without
+// the test library; BuildExifJpeg lives in fi_testsupport.
 
 #include <algorithm>
 #include <cstdint>
-#include <fstream>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,11 +21,12 @@ struct TEntry
 {
     uint16_t Tag = 0;
     uint16_t Type = 0;
-    std::vector<uint32_t> Values;  // components; rationals as numerator, denominator pairs
-    std::string Text;              // bytes of an ASCII value, written as given
-    std::optional<uint32_t> Count; // declared count instead of the natural one
-    std::optional<uint32_t> Field; // raw value field; no data is written then
-    int PointsTo = -1;             // value field := offset of that directory
+    std::vector<uint32_t> Values;   // components; rationals as numerator, denominator pairs
+    std::string Text;               // bytes of an ASCII value, written as given
+    std::optional<uint32_t> Count;  // declared count instead of the natural one
+    std::optional<uint32_t> Field;  // raw value field; no data is written then
+    int PointsTo = -1;              // value field := offset of that directory
+    std::optional<uint32_t> DataAt; // fixed offset of data that does not fit the value field
 };
 
 struct TIfd
@@ -37,78 +39,67 @@ struct TIfd
 
 inline TEntry Byte(uint16_t tag, std::vector<uint32_t> v)
 {
-    return {tag, 1, std::move(v), {}, {}, {}, -1};
+    return {tag, 1, std::move(v), {}, {}, {}, -1, {}};
 }
 inline TEntry Ascii(uint16_t tag, const std::string& s)
 {
-    return {tag, 2, {}, s + std::string(1, '\0'), {}, {}, -1};
+    return {tag, 2, {}, s + std::string(1, '\0'), {}, {}, -1, {}};
 }
 inline TEntry Short(uint16_t tag, std::vector<uint32_t> v)
 {
-    return {tag, 3, std::move(v), {}, {}, {}, -1};
+    return {tag, 3, std::move(v), {}, {}, {}, -1, {}};
 }
 inline TEntry Long(uint16_t tag, std::vector<uint32_t> v)
 {
-    return {tag, 4, std::move(v), {}, {}, {}, -1};
+    return {tag, 4, std::move(v), {}, {}, {}, -1, {}};
 }
 inline TEntry Rational(uint16_t tag, std::vector<uint32_t> v)
 {
-    return {tag, 5, std::move(v), {}, {}, {}, -1};
+    return {tag, 5, std::move(v), {}, {}, {}, -1, {}};
 }
 inline TEntry Undefined(uint16_t tag, std::vector<uint32_t> v)
 {
-    return {tag, 7, std::move(v), {}, {}, {}, -1};
+    return {tag, 7, std::move(v), {}, {}, {}, -1, {}};
 }
 inline TEntry SLong(uint16_t tag, std::vector<int32_t> v)
 {
-    return {tag, 9, std::vector<uint32_t>(v.begin(), v.end()), {}, {}, {}, -1};
+    return {tag, 9, std::vector<uint32_t>(v.begin(), v.end()), {}, {}, {}, -1, {}};
 }
 inline TEntry SRational(uint16_t tag, std::vector<int32_t> v)
 {
-    return {tag, 10, std::vector<uint32_t>(v.begin(), v.end()), {}, {}, {}, -1};
+    return {tag, 10, std::vector<uint32_t>(v.begin(), v.end()), {}, {}, {}, -1, {}};
 }
 inline TEntry Pointer(uint16_t tag, int ifd)
 {
-    return {tag, 4, {}, {}, 1u, {}, ifd};
+    return {tag, 4, {}, {}, 1u, {}, ifd, {}};
 }
 inline TEntry Raw(uint16_t tag, uint16_t type, uint32_t count, uint32_t field)
 {
-    return {tag, type, {}, {}, count, field, -1};
+    return {tag, type, {}, {}, count, field, -1, {}};
 }
 
-class TWriter
+// Writers of one value at an offset, growing the block as needed; also for
+// spoiling a built block in a test.
+inline void Grow(TBytes& bytes, size_t size)
 {
-public:
-    explicit TWriter(bool bigEndian)
-        : FBig(bigEndian)
-    {
-    }
-    TBytes Data;
-
-    void Put8(size_t at, uint32_t v)
-    {
-        Grow(at + 1);
-        Data[at] = static_cast<uint8_t>(v);
-    }
-    void Put16(size_t at, uint32_t v)
-    {
-        Put8(at + (FBig ? 0 : 1), v >> 8);
-        Put8(at + (FBig ? 1 : 0), v);
-    }
-    void Put32(size_t at, uint32_t v)
-    {
-        Put16(at + (FBig ? 0 : 2), v >> 16);
-        Put16(at + (FBig ? 2 : 0), v & 0xFFFF);
-    }
-    void Grow(size_t size)
-    {
-        if (Data.size() < size)
-            Data.resize(size);
-    }
-
-private:
-    bool FBig;
-};
+    if (bytes.size() < size)
+        bytes.resize(size);
+}
+inline void Put8(TBytes& bytes, size_t at, uint32_t v)
+{
+    Grow(bytes, at + 1);
+    bytes[at] = static_cast<uint8_t>(v);
+}
+inline void Put16(TBytes& bytes, size_t at, uint32_t v, bool bigEndian)
+{
+    Put8(bytes, at + (bigEndian ? 0 : 1), v >> 8);
+    Put8(bytes, at + (bigEndian ? 1 : 0), v);
+}
+inline void Put32(TBytes& bytes, size_t at, uint32_t v, bool bigEndian)
+{
+    Put16(bytes, at + (bigEndian ? 0 : 2), v >> 16, bigEndian);
+    Put16(bytes, at + (bigEndian ? 2 : 0), v & 0xFFFF, bigEndian);
+}
 
 inline size_t ComponentSize(uint16_t type)
 {
@@ -125,11 +116,12 @@ inline size_t ComponentSize(uint16_t type)
     }
 }
 
-/// The TIFF block: header, then the directories in order, each followed by
-/// the data of its entries that do not fit into four bytes.
+/// The TIFF block: header, then the directories in order (or at their At),
+/// each followed by the data of its entries that do not fit into four bytes
+/// (unless placed by DataAt), each padded to an even length.
 inline TBytes BuildTiff(bool bigEndian, const std::vector<TIfd>& ifds)
 {
-    TWriter w(bigEndian);
+    TBytes w;
     std::vector<size_t> at(ifds.size());
     // First pass: where each directory goes.
     size_t pos = 8;
@@ -140,19 +132,19 @@ inline TBytes BuildTiff(bool bigEndian, const std::vector<TIfd>& ifds)
         pos += 2 + 12 * ifds[i].Entries.size() + 4;
         for (const auto& e : ifds[i].Entries) {
             const size_t bytes = e.Type == 2 ? e.Text.size() : e.Values.size() * ComponentSize(e.Type);
-            if (!e.Field && e.PointsTo < 0 && bytes > 4)
+            if (!e.Field && e.PointsTo < 0 && !e.DataAt && bytes > 4)
                 pos += bytes + (bytes & 1);
         }
     }
-    w.Put8(0, bigEndian ? 'M' : 'I');
-    w.Put8(1, bigEndian ? 'M' : 'I');
-    w.Put16(2, 42);
-    w.Put32(4, ifds.empty() ? 0 : static_cast<uint32_t>(at[0]));
+    Put8(w, 0, bigEndian ? 'M' : 'I');
+    Put8(w, 1, bigEndian ? 'M' : 'I');
+    Put16(w, 2, 42, bigEndian);
+    Put32(w, 4, ifds.empty() ? 0 : static_cast<uint32_t>(at[0]), bigEndian);
     for (size_t i = 0; i < ifds.size(); ++i) {
         const auto& ifd = ifds[i];
         size_t p = at[i];
         size_t data = p + 2 + 12 * ifd.Entries.size() + 4;
-        w.Put16(p, static_cast<uint32_t>(ifd.Entries.size()));
+        Put16(w, p, static_cast<uint32_t>(ifd.Entries.size()), bigEndian);
         p += 2;
         for (const auto& e : ifd.Entries) {
             const size_t per = ComponentSize(e.Type);
@@ -160,31 +152,34 @@ inline TBytes BuildTiff(bool bigEndian, const std::vector<TIfd>& ifds)
                                         : e.Type == 5 || e.Type == 10 ? e.Values.size() / 2
                                                                       : e.Values.size();
             const size_t bytes = e.Type == 2 ? e.Text.size() : e.Values.size() * per;
-            w.Put16(p, e.Tag);
-            w.Put16(p + 2, e.Type);
-            w.Put32(p + 4, e.Count ? *e.Count : static_cast<uint32_t>(naturalCount));
+            Put16(w, p, e.Tag, bigEndian);
+            Put16(w, p + 2, e.Type, bigEndian);
+            Put32(w, p + 4, e.Count ? *e.Count : static_cast<uint32_t>(naturalCount), bigEndian);
             size_t target = p + 8;
             if (e.PointsTo >= 0) {
-                w.Put32(p + 8, static_cast<uint32_t>(at[static_cast<size_t>(e.PointsTo)]));
+                Put32(w, p + 8, static_cast<uint32_t>(at[static_cast<size_t>(e.PointsTo)]), bigEndian);
             } else if (e.Field) {
-                w.Put32(p + 8, *e.Field);
+                Put32(w, p + 8, *e.Field, bigEndian);
             } else {
-                if (bytes > 4) {
-                    w.Put32(p + 8, static_cast<uint32_t>(data));
+                if (bytes > 4 && e.DataAt) {
+                    target = *e.DataAt;
+                    Put32(w, p + 8, static_cast<uint32_t>(target), bigEndian);
+                } else if (bytes > 4) {
+                    Put32(w, p + 8, static_cast<uint32_t>(data), bigEndian);
                     target = data;
                     data += bytes + (bytes & 1);
                 }
                 if (e.Type == 2) {
                     for (size_t k = 0; k < e.Text.size(); ++k)
-                        w.Put8(target + k, static_cast<uint8_t>(e.Text[k]));
+                        Put8(w, target + k, static_cast<uint8_t>(e.Text[k]));
                 } else {
                     for (size_t k = 0; k < e.Values.size(); ++k) {
                         if (per == 1)
-                            w.Put8(target + k, e.Values[k]);
+                            Put8(w, target + k, e.Values[k]);
                         else if (per == 2)
-                            w.Put16(target + 2 * k, e.Values[k]);
+                            Put16(w, target + 2 * k, e.Values[k], bigEndian);
                         else
-                            w.Put32(target + 4 * k, e.Values[k]);
+                            Put32(w, target + 4 * k, e.Values[k], bigEndian);
                     }
                 }
             }
@@ -195,10 +190,10 @@ inline TBytes BuildTiff(bool bigEndian, const std::vector<TIfd>& ifds)
             link = *ifd.NextRaw;
         else if (ifd.Next >= 0)
             link = static_cast<uint32_t>(at[static_cast<size_t>(ifd.Next)]);
-        w.Put32(p, link);
-        w.Grow(data);
+        Put32(w, p, link, bigEndian);
+        Grow(w, data);
     }
-    return w.Data;
+    return w;
 }
 
 inline void AppendSegment(TBytes& out, uint8_t marker, const TBytes& body)
@@ -209,6 +204,17 @@ inline void AppendSegment(TBytes& out, uint8_t marker, const TBytes& body)
     out.push_back(static_cast<uint8_t>(len >> 8));
     out.push_back(static_cast<uint8_t>(len & 0xFF));
     out.insert(out.end(), body.begin(), body.end());
+}
+
+/// The APP1 segment that carries tiff: marker, length, "Exif", two zero bytes, tiff.
+inline TBytes ExifSegment(const TBytes& tiff)
+{
+    const size_t len = std::min<size_t>(tiff.size() + 8, 0xFFFF);
+    TBytes out = {
+        0xFF, 0xE1, static_cast<uint8_t>(len >> 8), static_cast<uint8_t>(len & 0xFF), 'E', 'x', 'i', 'f',
+        0,    0};
+    out.insert(out.end(), tiff.begin(), tiff.end());
+    return out;
 }
 
 struct TJpegLayout
@@ -233,11 +239,8 @@ inline TBytes WrapJpeg(const TBytes& tiff, const TJpegLayout& layout = {})
         body.insert(body.end(), packet.begin(), packet.end());
         AppendSegment(out, 0xE1, body);
     }
-    TBytes exif(6 + tiff.size(), 0);
-    const std::string id = "Exif";
-    std::copy(id.begin(), id.end(), exif.begin());
-    std::copy(tiff.begin(), tiff.end(), exif.begin() + 6);
-    AppendSegment(out, 0xE1, exif);
+    const TBytes exif = ExifSegment(tiff);
+    out.insert(out.end(), exif.begin(), exif.end());
     AppendSegment(out, 0xDB, TBytes(65, 1));
     AppendSegment(out, 0xDA, {1, 1, 0, 0, 63, 0});
     for (size_t i = 0; i < layout.ScanBytes; ++i)
@@ -285,12 +288,24 @@ inline std::vector<TIfd> CameraIfds()
     return {ifd0, exif, ifd1};
 }
 
-inline void WriteFile(const std::string& path, const TBytes& bytes)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    if (!out)
-        throw std::runtime_error("cannot write " + path);
-}
-
 } // namespace exifbuild
+
+/// What a camera photo built for the watcher tests carries.
+struct TExifPhoto
+{
+    /// The ASCII value of DateTimeOriginal (stored with its terminating NUL);
+    /// none: no such entry.
+    std::optional<std::string> DateTimeOriginal = "2005:07:14 10:22:33";
+    /// The SHORT values of the Orientation entry (one or two); empty: no entry.
+    std::vector<uint16_t> Orientation;
+    /// False: the file has no Exif segment at all.
+    bool WithExif = true;
+    /// Bytes of picture data after the segment (a pattern, not a decodable picture).
+    size_t BodySize = 512;
+    unsigned Seed = 1;
+};
+
+/// A JPEG file as bytes: start marker, Exif segment in Intel byte order (IFD0
+/// with Orientation and the Exif pointer, an Exif directory with
+/// DateTimeOriginal), a quantization table marker, pattern data, end marker.
+std::string BuildExifJpeg(const TExifPhoto& photo);
