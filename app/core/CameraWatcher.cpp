@@ -1,5 +1,6 @@
 #include "app/core/CameraWatcher.h"
 
+#include "app/core/WindowTexts.h"
 #include "meta/phJpegInfo.h"
 
 #include <chrono>
@@ -115,40 +116,89 @@ void TCameraWatcher::Timer1Timer()
             FCameraPath = path;
         }
     }
+    // The volume the user opened the program with is the one meant, as long as it is there.
+    if (!FOfferedRoot.empty()) {
+        const std::string path = FPlatform.JoinPath(FOfferedRoot, kCameraFolder);
+        if (FPlatform.DirectoryExists(path)) {
+            FCameraFound = true;
+            FCameraPath = path;
+        } else {
+            FOfferedRoot.clear();
+        }
+    }
 
     if (!FCameraFound) {
         FCameraHandled = false;
         FView.SetButton2Enabled(false);
-        FView.SetTrayHint("Warte auf Kamera");
-        FView.SetCaption("Warte auf Kamera");
-        FView.SetLabel1("Keine Kamera gefunden");
-        FView.SetStatusPanel(0, "Keine Kamera gefunden");
+        FView.SetTrayHint(kTextWaitForCamera);
+        FView.SetCaption(kTextWaitForCamera);
+        FView.SetLabel1(kTextNoCamera);
+        FView.SetStatusPanel(0, kTextNoCamera);
         FView.SetStatusPanel(1, "");
         FView.SetBeendenEnabled(true);
         return;
     }
     if (FCameraHandled)
         return;
+    ShowCamera();
+}
 
+void TCameraWatcher::ShowCamera()
+{
     FView.ShowMainWindow();
     FPlatform.FindFiles(FCameraPath, kPhotoMask, FPhotoList, true, true);
     FView.SetProgressMax(FPhotoList.Count());
     FView.SetButton2Enabled(true);
-    FView.SetTrayHint("Hole Fotos");
-    FView.SetCaption("Hole Fotos");
-    const std::string found = Count(FPhotoList.Count(), " Fotos gefunden");
+    FView.SetTrayHint(kTextFetchingPhotos);
+    FView.SetCaption(kTextFetchingPhotos);
+    const std::string found = Count(FPhotoList.Count(), kTextPhotosFound);
     FView.SetLabel1(found);
     FView.SetStatusPanel(0, found);
 }
 
+bool TCameraWatcher::OfferVolume(const std::string& root)
+{
+    if (root.empty())
+        return false;
+    const std::string path = FPlatform.JoinPath(root, kCameraFolder);
+    if (!FPlatform.DirectoryExists(path))
+        return false;
+    FOfferedRoot = root;
+    // The user asked for this card: whatever was dismissed or transferred before, it is a new attachment,
+    // and the watcher runs again as after "Fenster Schliessen".
+    FRunFinished = false;
+    FView.SetTimer1Enabled(true);
+    FView.SetProgressPosition(0);
+    FView.SetCheckBox1(kTextTurnIfPossible, true);
+    FCameraFound = true;
+    FCameraPath = path;
+    FCameraHandled = false;
+    ShowCamera();
+    return true;
+}
+
 void TCameraWatcher::Button1Click()
 {
+    Rearm(true);
+}
+
+void TCameraWatcher::WindowHidden()
+{
+    // The window is hidden already; the other steps are those of "Fenster Schliessen".
+    if (FRunFinished)
+        Rearm(false);
+}
+
+void TCameraWatcher::Rearm(bool hideWindow)
+{
+    FRunFinished = false;
     FView.SetTimer1Enabled(true);
     FCameraHandled = true;
-    FView.SetLabel1("Warte auf Fotos...");
+    FView.SetLabel1(kTextWaitForPhotos);
     FView.SetProgressPosition(0);
-    FView.HideMainWindow();
-    FView.SetCheckBox1("Wenn möglich Bilder drehen", true);
+    if (hideWindow)
+        FView.HideMainWindow();
+    FView.SetCheckBox1(kTextTurnIfPossible, true);
 }
 
 void TCameraWatcher::Button2Click()
@@ -164,8 +214,15 @@ void TCameraWatcher::Button2Click()
     FFailedCount = 0;
     FRecords.clear();
 
+    // A card dismissed with "Fenster Schliessen" and still attached keeps the button enabled: pressing it
+    // asks for exactly that card, so its photos are listed afresh and transferred.
+    const bool dismissed = FCameraHandled && FCameraFound;
+    if (dismissed) {
+        FPlatform.FindFiles(FCameraPath, kPhotoMask, FPhotoList, true, true);
+        FView.SetProgressMax(FPhotoList.Count());
+    }
     const int n = FPhotoList.Count();
-    if (n > 0 && !FCameraHandled) {
+    if (n > 0 && (!FCameraHandled || dismissed)) {
         FView.ShowMainWindow();
         // Without a documents folder there is no place of the user's to write
         // to; a missing "Eigene Bilder" is made here, with its parents.
@@ -231,10 +288,10 @@ TCameraWatcher::TPhotoPass TCameraWatcher::PreparePhoto(const std::string& photo
         std::string value;
         if (FindLine(metaList, "Orientation", value)) {
             FPhotoOrientation = OrientationFromValue(value);
-            FView.SetCheckBox1("Bilder werden gedreht", true);
+            FView.SetCheckBox1(kTextTurning, true);
         } else {
             FPhotoOrientation = 0;
-            FView.SetCheckBox1("Auto-Drehen wird nicht unterstützt", false);
+            FView.SetCheckBox1(kTextNoAutoTurn, false);
         }
         if (FindLine(metaList, "DateTimeOriginal", value)) {
             const std::string day = DayFolderFromExifDate(value);
@@ -332,7 +389,7 @@ void TCameraWatcher::CompletePhoto(TPhotoPass& pass)
         record.Outcome = TPhotoOutcome::Skipped;
     }
 
-    const std::string copied = Count(FTransferredCount, " Fotos kopiert");
+    const std::string copied = Count(FTransferredCount, kTextPhotosCopied);
     FView.SetLabel1(copied);
     FView.SetStatusPanel(0, copied);
     FView.SetProgressPosition(FTransferredCount);
@@ -343,7 +400,7 @@ void TCameraWatcher::CompletePhoto(TPhotoPass& pass)
         case TCorrectionOutcome::Corrected:
             ++FRotatedCount;
             record.Outcome = TPhotoOutcome::Turned;
-            FView.SetStatusPanel(1, Count(FRotatedCount, " Fotos gedreht"));
+            FView.SetStatusPanel(1, Count(FRotatedCount, kTextPhotosTurned));
             break;
         case TCorrectionOutcome::Failed:
             ++FFailedCount;
@@ -371,14 +428,15 @@ void TCameraWatcher::EndRun()
 {
     FCameraFound = false;
     FCameraHandled = true;
+    FRunFinished = true;
     const bool failures = FFailedCount > 0;
-    FView.SetTrayHint(failures ? "Fehler bei der Übertragung" : "Fotos übertragen");
-    FView.SetCaption("Übertragung beendet");
+    FView.SetTrayHint(failures ? kTextTransferFaults : kTextPhotosTransferred);
+    FView.SetCaption(kTextTransferEnded);
     if (failures) {
-        FView.SetLabel1("Übertragung mit Fehlern beendet");
-        FView.SetStatusPanel(0, Count(FFailedCount, " Fotos nicht übertragen"));
+        FView.SetLabel1(kTextTransferEndedWithFaults);
+        FView.SetStatusPanel(0, Count(FFailedCount, kTextPhotosNotTransferred));
     } else {
-        FView.SetLabel1(FTransferredCount >= 1 ? "Übertragung beendet" : "Keine neuen Fotos vorhanden");
+        FView.SetLabel1(FTransferredCount >= 1 ? kTextTransferEnded : kTextNoNewPhotos);
     }
     FView.SetBeendenEnabled(true);
     FView.SetButton2Enabled(false);

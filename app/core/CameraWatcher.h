@@ -62,11 +62,23 @@ public:
     void Timer1Timer();
     /// "Fenster Schliessen": hides the window and re-arms the watcher.
     void Button1Click();
+    /// The window was hidden or minimised in any other way (the tray menu, the window manager's close).
+    /// After a finished run this re-arms the watcher as "Fenster Schliessen" does, so the next card is not
+    /// missed; otherwise nothing changes.
+    void WindowHidden();
+    /// A volume the user opened the program with (the desktop offers the program for a card it mounts):
+    /// when root holds DCIM, that card is looked at at once, as a tick finds a card, even when a card was
+    /// dismissed or a run has finished before; later ticks keep looking at it, before every drive, as long
+    /// as its DCIM is there. False, and nothing changes, when root holds no DCIM. Not to be called while a
+    /// transfer run is going on.
+    bool OfferVolume(const std::string& root);
     /// "Fotos kopieren": copies or moves every listed photo into its day
     /// folder, synchronously, then ends in the transfer-finished state.
     void Button2Click();
 
     bool CameraFound() const { return FCameraFound; }
+    /// A run has finished and the watcher waits for the window to be dismissed.
+    bool RunFinished() const { return FRunFinished; }
     bool CameraHandled() const { return FCameraHandled; }
     const std::string& CameraPath() const { return FCameraPath; }
     /// The photos of the card in discovery order (the invisible list box).
@@ -107,6 +119,10 @@ private:
         TPhotoRecord Record;
     };
 
+    /// The tick's steps for a camera whose attachment is not handled: show the window and list the photos.
+    void ShowCamera();
+    /// The steps of "Fenster Schliessen"; hideWindow: the window is still to be hidden.
+    void Rearm(bool hideWindow);
     TPhotoPass PreparePhoto(const std::string& photo, TStringList& metaList, const TResult& targetBase,
                             const std::vector<TPhotoPass>& inFlight);
     bool ReadMetadata(const std::string& photo, TStringList& metaList);
@@ -122,6 +138,9 @@ private:
     bool FCameraFound = false;
     bool FCameraHandled = false;
     std::string FCameraPath;
+    bool FRunFinished = false;
+    /// The volume the user opened the program with; empty when none or once its DCIM has gone.
+    std::string FOfferedRoot;
     TStringList FPhotoList;
     std::string FTargetBase;
     std::string FDayFolder;
