@@ -25,6 +25,7 @@ public:
     void PostNullMessage(QObject* window) override;
     void ProcessMessages() override;
     void Popup(QMenu& menu, QPoint position) override;
+    bool TrayAvailable() const override { return QSystemTrayIcon::isSystemTrayAvailable(); }
 
     /// Whether an icon has been added and not deleted since.
     bool Added() const { return FAdded; }

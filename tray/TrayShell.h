@@ -161,4 +161,7 @@ public:
     virtual void ProcessMessages() = 0;
     /// Pops the menu up at a screen position and returns when it has closed.
     virtual void Popup(QMenu& menu, QPoint position) = 0;
+    /// Whether the desktop has a tray to put the icon in now. Desktops without one exist, and a tray may
+    /// start after the program or go away: callers ask again from time to time.
+    virtual bool TrayAvailable() const = 0;
 };

@@ -4,32 +4,51 @@
 #include <QLocalSocket>
 #include <QPointer>
 #include <QStandardPaths>
+#include <QUrl>
 
-#include <unistd.h>
+#include <memory>
 
 namespace {
 
-const QByteArray kShowRequest = "show\n";
+// One request per line: "open <file URL>" for each volume, then "show".
+const QByteArray kShowRequest = "show";
+const QByteArray kOpenRequest = "open ";
 constexpr int kTimeoutMs = 2000;
+/// A longer line is no request of ours: the connection is dropped.
+constexpr qsizetype kMaxRequest = 64 * 1024;
+
+/// The user's login name as the environment gives it, kept to characters that are safe in a file name.
+QString UserName()
+{
+    QString name = qEnvironmentVariable("USER");
+    if (name.isEmpty())
+        name = qEnvironmentVariable("USERNAME");
+    if (name.isEmpty())
+        name = QDir::home().dirName();
+    QString safe;
+    for (const QChar c : name)
+        safe += c.isLetterOrNumber() || c == '-' || c == '_' || c == '.' ? c : QChar('_');
+    return safe;
+}
 
 } // namespace
 
 QString TSingleInstance::DefaultKey()
 {
-    // The runtime folder is private to the user and session; without one the
-    // user id keeps two users on one machine apart.
-    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (folder.isEmpty())
-        folder = QDir::tempPath();
-    return QDir(folder).filePath(QString("fotoimport-%1.socket").arg(::getuid()));
+    // The runtime folder belongs to the user alone and lives as long as the user's session; Qt makes a
+    // private one when the desktop gives none.
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (!folder.isEmpty())
+        return QDir(folder).filePath("fotoimport.socket");
+    return QDir(QDir::tempPath()).filePath(QString("fotoimport-%1.socket").arg(UserName()));
 }
 
-TSingleInstance::TSingleInstance(const QString& key)
+TSingleInstance::TSingleInstance(const QString& key, const QStringList& volumes)
 {
     // Two tries: a socket left behind by a program that crashed answers no one,
     // and is removed before listening again.
     for (int attempt = 0; attempt < 2; ++attempt) {
-        if (AskRunningInstance(key))
+        if (AskRunningInstance(key, volumes))
             return;
         auto server = std::make_unique<QLocalServer>();
         server->setSocketOptions(QLocalServer::UserAccessOption);
@@ -41,7 +60,7 @@ TSingleInstance::TSingleInstance(const QString& key)
         }
         if (server->serverError() != QAbstractSocket::AddressInUseError)
             break;
-        if (attempt == 0 && !AskRunningInstance(key))
+        if (attempt == 0 && !AskRunningInstance(key, volumes))
             QLocalServer::removeServer(key);
     }
     // Neither answered nor listening: run anyway rather than not at all.
@@ -50,13 +69,18 @@ TSingleInstance::TSingleInstance(const QString& key)
 
 TSingleInstance::~TSingleInstance() = default;
 
-bool TSingleInstance::AskRunningInstance(const QString& key)
+bool TSingleInstance::AskRunningInstance(const QString& key, const QStringList& volumes)
 {
     QLocalSocket socket;
     socket.connectToServer(key);
     if (!socket.waitForConnected(kTimeoutMs))
         return false;
-    socket.write(kShowRequest);
+    QByteArray request;
+    // A file URL is percent-encoded: a folder name with a line break stays on its line.
+    for (const QString& volume : volumes)
+        request += kOpenRequest + QUrl::fromLocalFile(volume).toEncoded() + '\n';
+    request += kShowRequest + '\n';
+    socket.write(request);
     if (!socket.waitForBytesWritten(kTimeoutMs))
         return false;
     socket.disconnectFromServer();
@@ -68,18 +92,37 @@ void TSingleInstance::ReadRequests()
     while (QLocalSocket* socket = FServer->nextPendingConnection()) {
         QPointer<QLocalSocket> guard(socket);
         QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        const auto read = [this, guard] {
+        // Each connection collects its own lines, so two starts at once cannot mix their requests.
+        auto pending = std::make_shared<QByteArray>();
+        const auto read = [this, guard, pending] {
             if (!guard)
                 return;
-            FRequest += guard->readAll();
-            if (FRequest.contains(kShowRequest)) {
-                FRequest.clear();
-                if (OnShowRequest)
-                    OnShowRequest();
+            *pending += guard->readAll();
+            qsizetype end;
+            while ((end = pending->indexOf('\n')) >= 0) {
+                const QByteArray line = pending->left(end);
+                pending->remove(0, end + 1);
+                HandleRequest(line);
+            }
+            if (pending->size() > kMaxRequest) {
+                pending->clear();
+                guard->abort();
             }
         };
         QObject::connect(socket, &QLocalSocket::readyRead, socket, read);
         if (socket->bytesAvailable() > 0)
             read();
+    }
+}
+
+void TSingleInstance::HandleRequest(const QByteArray& line)
+{
+    if (line == kShowRequest) {
+        if (OnShowRequest)
+            OnShowRequest();
+    } else if (line.startsWith(kOpenRequest)) {
+        const QUrl url = QUrl::fromEncoded(line.mid(kOpenRequest.size()), QUrl::StrictMode);
+        if (url.isValid() && url.isLocalFile() && OnOpenRequest)
+            OnOpenRequest(url.toLocalFile());
     }
 }

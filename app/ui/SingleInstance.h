@@ -3,37 +3,42 @@
 #include <QByteArray>
 #include <QLocalServer>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
 
-/// Keeps the program to one running instance per user session. The first
-/// instance listens on a local socket; a later start finds it there, asks it
-/// to show its window, and ends itself.
+/// Keeps the program to one running instance per user session. The first instance listens on a local
+/// socket; a later start finds it there, hands it the volumes it was started with and asks it to show its
+/// window, and ends itself.
 class TSingleInstance
 {
 public:
-    /// key names the socket; the default is one per user.
-    explicit TSingleInstance(const QString& key = DefaultKey());
+    /// key names the socket; the default is one per user session. volumes: the folders this start was
+    /// given, passed on to a running instance.
+    explicit TSingleInstance(const QString& key = DefaultKey(), const QStringList& volumes = {});
     ~TSingleInstance();
     TSingleInstance(const TSingleInstance&) = delete;
     TSingleInstance& operator=(const TSingleInstance&) = delete;
 
-    /// True when this process is the one that runs; false when another
-    /// instance answered and was asked to show its window.
+    /// True when this process is the one that runs; false when another instance answered and was asked
+    /// to show its window.
     bool IsFirst() const { return FRunsAlone; }
 
-    /// Called in the first instance whenever a later start asks it to show.
+    /// Called in the first instance for each volume a later start was given, in their order.
+    std::function<void(const QString& volume)> OnOpenRequest;
+    /// Called in the first instance whenever a later start asks it to show, after its volumes.
     std::function<void()> OnShowRequest;
 
-    /// A socket name of its own for the user, in the user's runtime folder.
+    /// A socket name of its own for the user's session: in the user's private runtime folder, or, where
+    /// there is none, named after the user in the temporary folder.
     static QString DefaultKey();
 
 private:
-    bool AskRunningInstance(const QString& key);
+    bool AskRunningInstance(const QString& key, const QStringList& volumes);
     void ReadRequests();
+    void HandleRequest(const QByteArray& line);
 
     bool FRunsAlone = false;
     std::unique_ptr<QLocalServer> FServer;
-    QByteArray FRequest;
 };

@@ -1,14 +1,17 @@
 #include "app/ui/Unit1.h"
 
 #include "about/infobox_unit.h"
+#include "app/core/WindowTexts.h"
 #include "app/ui/Guarded.h"
 #include "app/ui/Pictures.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QFile>
 #include <QFont>
 #include <QGuiApplication>
+#include <QHideEvent>
 #include <QPalette>
 #include <QScreen>
 
@@ -87,14 +90,32 @@ TForm1::TForm1(std::unique_ptr<TPlatform> platform, std::unique_ptr<TTrayShell> 
     Timer1.start();
     BuildTrayIcon();
     FormCreate();
+
+    // Not every desktop has a tray, and a tray may come (or go) after the program has started: the
+    // question is asked again now and then.
+    FTrayAvailable = FShell->TrayAvailable();
+    abfTrayIcon.SetMinimizeToTray(FTrayAvailable);
+    if (!FTrayAvailable) {
+        // Without a tray the hidden window would leave no trace of the program: it shows at start.
+        ShowForm(true);
+        FShownForMissingTray = true;
+    }
+    FTrayCheck.setInterval(kTrayCheckInterval);
+    connect(&FTrayCheck, &QTimer::timeout, this, [this] { CheckTray(); });
+    FTrayCheck.start();
 }
 
 TForm1::~TForm1() = default;
 
+void TForm1::SetAboutBox(TAboutBox* aboutBox)
+{
+    FAboutBox = aboutBox;
+}
+
 void TForm1::BuildControls()
 {
     setObjectName("Form1");
-    setWindowTitle("Warte auf Kamera");
+    setWindowTitle(kTextWaitForCamera);
     setWindowIcon(ProgramIcon());
     setFixedSize(kClientWidth, kClientHeight);
     setFont(BaseFont());
@@ -122,14 +143,16 @@ void TForm1::BuildControls()
 
     CheckBox1.setObjectName("CheckBox1");
     CheckBox1.setGeometry(112, 40, 241, 17);
-    CheckBox1.setText("Wenn möglich Bilder drehen");
+    CheckBox1.setText(kTextTurnIfPossible);
     CheckBox1.setChecked(true);
     MakeNavy(CheckBox1, true);
 
     Label1.setObjectName("Label1");
-    Label1.setGeometry(112, 64, 182, 16);
+    // As wide as the progress bar below it, over which it stands centred: the longer texts of the end of a
+    // run ("Übertragung mit Fehlern beendet") need more than the 182 pixels the layout first gave it.
+    Label1.setGeometry(112, 64, 233, 16);
     Label1.setAlignment(Qt::AlignCenter);
-    Label1.setText("Kein Gerät angeschlossen");
+    Label1.setText(kTextNoDevice);
     MakeNavy(Label1, true, 13);
 
     ProgressBar1.setObjectName("ProgressBar1");
@@ -188,7 +211,7 @@ void TForm1::BuildTrayIcon()
 {
     // The same order as a form loads its tray icon: the hint reaches the shell with the first add.
     abfTrayIcon.setObjectName("abfTrayIcon");
-    abfTrayIcon.SetHint("Warte auf Camera");
+    abfTrayIcon.SetHint(kTextWaitForCameraDesign);
     abfTrayIcon.LoadFormIcon(ProgramIcon());
     abfTrayIcon.SetMinimizeToTray(true);
     abfTrayIcon.SetMinimizeOnStart(true);
@@ -220,12 +243,13 @@ void TForm1::ffnen1Click()
 
 void TForm1::Fensterschliessen1Click()
 {
-    Guarded(FApplication, [this] { hide(); });
+    Guarded(FApplication, [this] { HideForm(); });
 }
 
 void TForm1::Beenden1Click()
 {
     Guarded(FApplication, [this] {
+        FEnding = true;
         close();
         QCoreApplication::quit();
     });
@@ -246,17 +270,89 @@ void TForm1::Button1Click()
 
 void TForm1::Button2Click()
 {
+    FInRun = true;
     Guarded(FApplication, [this] { FWatcher->Button2Click(); });
+    FInRun = false;
+    // Hidden or minimised while the run went on: the finished run re-arms the watcher at once.
+    if (!isVisible() || isMinimized())
+        WindowHidden();
+    // Volumes offered while the photos were being transferred.
+    const QStringList volumes = std::exchange(FWaitingVolumes, {});
+    for (const QString& volume : volumes)
+        OpenVolume(volume);
+}
+
+void TForm1::OpenVolume(const QString& path)
+{
+    if (FInRun) {
+        FWaitingVolumes << path;
+        return;
+    }
+    Guarded(FApplication, [&] {
+        FWatcher->OfferVolume(QFile::encodeName(path).toStdString());
+        ShowForm(true);
+    });
+}
+
+void TForm1::WindowHidden()
+{
+    // A run in progress may paint and take events while it works; it is looked at once the run has ended.
+    if (!FInRun)
+        Guarded(FApplication, [this] { FWatcher->WindowHidden(); });
+}
+
+void TForm1::CheckTray()
+{
+    Guarded(FApplication, [this] {
+        const bool available = FShell->TrayAvailable();
+        if (available == FTrayAvailable)
+            return;
+        FTrayAvailable = available;
+        abfTrayIcon.SetMinimizeToTray(available);
+        if (available) {
+            // What waited minimised for want of a tray goes into it, and so does the window that was shown
+            // at start only because there was no tray.
+            if (isMinimized() || (FShownForMissingTray && isVisible())) {
+                setWindowState(windowState() & ~Qt::WindowMinimized);
+                hide();
+            }
+        } else if (!isVisible()) {
+            // The tray went away with the icon: the minimised window is now the program's only trace.
+            showMinimized();
+        }
+        FShownForMissingTray = false;
+    });
 }
 
 void TForm1::closeEvent(QCloseEvent* event)
 {
+    // The window manager's close comes from outside (spontaneous); "Beenden" and the end of the session
+    // close the window from within.
+    if (event->spontaneous() && !FEnding) {
+        event->ignore();
+        Guarded(FApplication, [this] { HideForm(); });
+        return;
+    }
     event->accept();
     QCoreApplication::quit();
 }
 
+void TForm1::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    WindowHidden();
+}
+
+void TForm1::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && isMinimized())
+        WindowHidden();
+}
+
 void TForm1::ShowForm(bool activate)
 {
+    FShownForMissingTray = false;
     // A window minimised before it went to the tray comes back in its normal state.
     if (isMinimized())
         setWindowState(windowState() & ~Qt::WindowMinimized);
@@ -280,7 +376,15 @@ void TForm1::ShowMainWindow()
 
 void TForm1::HideMainWindow()
 {
-    hide();
+    HideForm();
+}
+
+void TForm1::HideForm()
+{
+    if (FTrayAvailable)
+        hide();
+    else
+        showMinimized();
 }
 
 void TForm1::SetCaption(const std::string& text)

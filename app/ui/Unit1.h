@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
+#include <QStringList>
 #include <QTimer>
 #include <QWidget>
 
@@ -54,7 +55,7 @@ public:
     ~TForm1() override;
 
     /// The About window that the info button shows; the window does not own it.
-    void SetAboutBox(TAboutBox* aboutBox) { FAboutBox = aboutBox; }
+    void SetAboutBox(TAboutBox* aboutBox);
 
     void FormCreate();
     void Timer1Timer();
@@ -68,6 +69,19 @@ public:
 
     /// Shows the window, brings it to the front, and gives it the keyboard when activate is true.
     void ShowForm(bool activate);
+    /// Hides the window into the tray; without a tray it is minimised instead, so that it stays reachable
+    /// from the desktop's task list.
+    void HideForm();
+    /// A volume (a mounted card's folder) the program was started with: the watcher looks at it at once and
+    /// the window shows. During a transfer run the volume waits until the run has ended.
+    void OpenVolume(const QString& path);
+    /// Asks the tray shell again whether there is a tray and follows a change: without one the window is
+    /// minimised where it would be hidden; once one is there, what was minimised in its place goes there.
+    void CheckTray();
+    /// Whether the last look found a tray.
+    bool TrayAvailable() const { return FTrayAvailable; }
+    /// How often the presence of a tray is asked again, in milliseconds.
+    static constexpr int kTrayCheckInterval = 2000;
 
     // What the camera watcher reads and writes.
     void ShowMainWindow() override;
@@ -96,18 +110,29 @@ public:
     const TStringList& ListBox1() const { return FWatcher->PhotoList(); }
 
 protected:
-    /// Closing the main window ends the program.
+    /// The window manager's close (its close button, Alt+F4) hides the window as "Fenster schliessen" does;
+    /// only "Beenden" and the end of the session, which close it from within, end the program.
     void closeEvent(QCloseEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void BuildControls();
     void BuildTrayIcon();
+    /// Tells the watcher that the window was hidden or minimised, unless a run is still going on.
+    void WindowHidden();
 
     TApplicationHost& FApplication;
     std::unique_ptr<TPlatform> FPlatform;
     std::unique_ptr<TTrayShell> FShell;
     QPointer<TAboutBox> FAboutBox;
     bool FActivatedOnce = false;
+    bool FEnding = false;
+    bool FInRun = false;
+    bool FTrayAvailable = true;
+    /// The window was shown at start only because there was no tray.
+    bool FShownForMissingTray = false;
+    QStringList FWaitingVolumes;
 
     QLabel Image1{this};
     QRadioButton RadioButton1{this};
@@ -122,6 +147,7 @@ private:
     QLabel StatusPanel1;
     QLabel StatusPanel2;
     QTimer Timer1;
+    QTimer FTrayCheck;
     TPopupMenu PopupMenu1{this};
     QAction ffnen1{&PopupMenu1};
     QAction Fensterschliessen1{&PopupMenu1};

@@ -14,16 +14,18 @@
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
+    // No display name: the title bar shows the window's caption alone.
     QApplication::setApplicationName("fotoimport");
-    QApplication::setApplicationDisplayName("fotoimport");
+    QApplication::setDesktopFileName("fotoimport");
     QApplication::setWindowIcon(ProgramIcon());
     // The main window is hidden most of the time and the About window may be the last one shown: only
-    // "Beenden" (or closing the main window) ends the program.
+    // "Beenden" (or the end of the session) ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
 
-    // A second start (autostart and a manual start, say) shows the running
-    // program's window instead of putting a second icon into the tray.
-    TSingleInstance instance;
+    // A second start (autostart and a manual start, or a card the desktop offers to the program) hands its
+    // volumes to the running program and shows its window instead of putting a second icon into the tray.
+    const QStringList volumes = VolumeArguments(QApplication::arguments().mid(1));
+    TSingleInstance instance(TSingleInstance::DefaultKey(), volumes);
     if (!instance.IsFirst())
         return 0;
     PreparePictureRuntime();
@@ -32,7 +34,10 @@ int main(int argc, char** argv)
     Application().MainForm = &form1;
     TAboutBox aboutBox(ProgramPicture());
     form1.SetAboutBox(&aboutBox);
+    instance.OnOpenRequest = [&form1](const QString& volume) { form1.OpenVolume(volume); };
     instance.OnShowRequest = [&form1] { form1.ShowForm(true); };
+    for (const QString& volume : volumes)
+        form1.OpenVolume(volume);
     if (Application().ShowMainForm)
         form1.show();
     return QApplication::exec();

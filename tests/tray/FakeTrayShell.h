@@ -27,6 +27,8 @@ public:
     std::vector<std::string> Log;
     bool Extended = true;
     bool InTray = false;
+    /// Whether the desktop has a tray at all.
+    bool Available = true;
     bool FailAdd = false;
     bool FailDelete = false;
     QPoint Cursor{300, 5};
@@ -86,6 +88,8 @@ public:
         if (InMenu)
             InMenu(menu);
     }
+
+    bool TrayAvailable() const override { return Available; }
 
     const TRequest& Last() const { return Requests.back(); }
     void Clear()

@@ -1,9 +1,5 @@
 #include "about/infobox_unit.h"
-#include "app/ui/Unit1.h"
-#include "tests/support/ExifBuilder.h"
-#include "tests/support/FakePlatform.h"
-#include "tests/support/TempDir.h"
-#include "tests/tray/FakeTrayShell.h"
+#include "tests/ui/FormFixture.h"
 
 #include <QApplication>
 #include <QTest>
@@ -15,58 +11,6 @@
 #include <vector>
 
 namespace {
-
-/// A platform whose drive query fails while Fail is set.
-class TFailingPlatform : public TFakePlatform
-{
-public:
-    using TFakePlatform::TFakePlatform;
-    bool Fail = false;
-    bool DriveIsReady(char letter) override
-    {
-        if (Fail)
-            throw Exception("Laufwerk nicht lesbar");
-        return TFakePlatform::DriveIsReady(letter);
-    }
-};
-
-/// The real main window over a fake platform in a temporary folder and the recording tray shell.
-struct TFormFixture
-{
-    TTempDir Temp;
-    TFailingPlatform* Platform = nullptr;
-    TFakeTrayShell* Shell = nullptr;
-    TApplicationHost App;
-    std::vector<std::string> Errors;
-    std::unique_ptr<TForm1> Form;
-
-    TFormFixture()
-    {
-        App.OnException = [this](const std::exception& e) { Errors.emplace_back(e.what()); };
-        auto platform = std::make_unique<TFailingPlatform>(Temp / "docs");
-        Platform = platform.get();
-        auto shell = std::make_unique<TFakeTrayShell>();
-        Shell = shell.get();
-        Form = std::make_unique<TForm1>(std::move(platform), std::move(shell), App);
-        App.MainForm = Form.get();
-    }
-    template <class T> T& Get(const char* name)
-    {
-        T* widget = Form->findChild<T*>(name);
-        if (widget == nullptr)
-            throw std::runtime_error(std::string("no control ") + name);
-        return *widget;
-    }
-    QString Text(const char* name) { return Get<QWidget>(name).property("text").toString(); }
-    QString TrayTip() const
-    {
-        for (auto it = Shell->Requests.rbegin(); it != Shell->Requests.rend(); ++it)
-            if (it->Accepted)
-                return FieldText(it->Data.szTip);
-        return {};
-    }
-    void Tray(TTrayEvent event) { Shell->Send(event); }
-};
 
 TEST(TForm1, StartsHiddenInTheTrayWithEveryControlInItsInitialState)
 {
@@ -98,7 +42,7 @@ TEST(TForm1, StartsHiddenInTheTrayWithEveryControlInItsInitialState)
         {"RadioButton1", {112, 8, 113, 17}, "Fotos kopieren", true, 1, true},
         {"RadioButton2", {112, 24, 241, 17}, "Fotos kopieren und in Kamera löschen", true, 0, true},
         {"CheckBox1", {112, 40, 241, 17}, "Wenn möglich Bilder drehen", true, 1, true},
-        {"Label1", {112, 64, 182, 16}, "Kein Gerät angeschlossen", true, -1, true},
+        {"Label1", {112, 64, 233, 16}, "Kein Gerät angeschlossen", true, -1, true},
         {"ProgressBar1", {112, 82, 233, 10}, "", true, -1, false},
         {"Button2", {112, 96, 100, 25}, "Fotos kopieren", false, -1, false},
         {"infoBtn", {216, 96, 27, 25}, "", true, -1, false},

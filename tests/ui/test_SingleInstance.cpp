@@ -5,15 +5,18 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLocalServer>
+#include <QLocalSocket>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <functional>
+#include <string>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -46,6 +49,35 @@ TEST(TSingleInstance, SecondStartAsksTheFirstToShowAndEnds)
     TSingleInstance third(key);
     EXPECT_FALSE(third.IsFirst());
     EXPECT_TRUE(WaitFor([&] { return shows == 2; }));
+}
+
+TEST(TSingleInstance, VolumesOfALaterStartReachTheFirstInTheirOrderBeforeItShows)
+{
+    QTemporaryDir dir;
+    const QString key = QDir(dir.path()).filePath("instance.socket");
+    TSingleInstance first(key);
+    ASSERT_TRUE(first.IsFirst());
+    std::vector<std::string> events;
+    first.OnOpenRequest = [&](const QString& volume) { events.push_back("open " + volume.toStdString()); };
+    first.OnShowRequest = [&] { events.push_back("show"); };
+
+    // Junk from something else on the socket is passed over, and an endless line is cut off.
+    QLocalSocket stranger;
+    stranger.connectToServer(key);
+    ASSERT_TRUE(stranger.waitForConnected(2000));
+    stranger.write("hello\nopen http://example.org/DCIM\nopen \n" + QByteArray(100000, 'x'));
+    stranger.waitForBytesWritten(2000);
+    EXPECT_TRUE(WaitFor([&] { return stranger.state() == QLocalSocket::UnconnectedState; }))
+        << "the endless line ends the connection";
+    EXPECT_TRUE(events.empty());
+
+    {
+        TSingleInstance second(key, {"/media/user/EOS DIGITAL", "/tmp/odd\nname %41"});
+        EXPECT_FALSE(second.IsFirst());
+    }
+    EXPECT_TRUE(WaitFor([&] { return events.size() == 3; }));
+    EXPECT_EQ(events,
+              (std::vector<std::string>{"open /media/user/EOS DIGITAL", "open /tmp/odd\nname %41", "show"}));
 }
 
 TEST(TSingleInstance, SocketLeftByACrashedInstanceDoesNotStopTheStart)
