@@ -36,7 +36,24 @@ if command -v desktop-file-validate >/dev/null; then
 fi
 entry=$STAGE/usr/share/applications/fotoimport.desktop
 grep -qx 'Categories=Graphics;Photography;' "$entry" && ok "categories Graphics;Photography;" || bad "categories"
-grep -qx 'Exec=fotoimport' "$entry" && ok "the entry starts fotoimport" || bad "Exec line"
+grep -qx 'Exec=fotoimport %U' "$entry" && ok "the entry starts fotoimport with the volumes it is given" || bad "Exec line"
+grep -qx 'Exec=fotoimport' "$STAGE/etc/xdg/autostart/fotoimport.desktop" && ok "autostart starts it without arguments" ||
+    bad "autostart Exec line"
+# Desktops offer the programs that take x-content/image-dcf when a volume with
+# DCIM appears: the association as the desktop database records it.
+if command -v update-desktop-database >/dev/null; then
+    apps=$SCRATCH/applications
+    mkdir -p "$apps"
+    cp "$entry" "$apps/"
+    update-desktop-database "$apps" 2>"$SCRATCH/update-desktop-database.log"
+    if grep -qx 'x-content/image-dcf=fotoimport.desktop;' "$apps/mimeinfo.cache" 2>/dev/null; then
+        ok "offered for cards with DCIM (x-content/image-dcf)"
+    else
+        bad "no x-content/image-dcf association: $(cat "$apps/mimeinfo.cache" 2>/dev/null)"
+    fi
+else
+    bad "update-desktop-database is missing (desktop-file-utils)"
+fi
 grep -q '^Comment=.*[äöüÄÖÜß]\|^Comment=Fotos' "$entry" && ok "German comment" || bad "comment"
 
 # --- uninstall removes exactly what was installed
@@ -61,6 +78,10 @@ if command -v cpack >/dev/null && command -v dpkg-deb >/dev/null && command -v d
         for dep in libqt6widgets6 libqt6gui6 libqt6core6 libqt6network6 libjpeg62-turbo qt6-qpa-plugins; do
             grep -q "$dep" <<<"$depends" && ok "depends on $dep" || bad "no dependency on $dep"
         done
+        recommends=$(dpkg-deb -f "$deb" Recommends)
+        grep -qw "gnome-shell-extension-appindicator" <<<"$recommends" &&
+            ok "recommends gnome-shell-extension-appindicator (a tray for GNOME Shell)" ||
+            bad "recommends: $recommends"
     else
         bad "no package file"
     fi
