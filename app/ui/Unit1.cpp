@@ -14,6 +14,7 @@
 #include <QHideEvent>
 #include <QPalette>
 #include <QScreen>
+#include <QWindowStateChangeEvent>
 
 #include <algorithm>
 #include <utility>
@@ -346,8 +347,18 @@ void TForm1::hideEvent(QHideEvent* event)
 void TForm1::changeEvent(QEvent* event)
 {
     QWidget::changeEvent(event);
-    if (event->type() == QEvent::WindowStateChange && isMinimized())
+    if (event->type() != QEvent::WindowStateChange)
+        return;
+    // Brought back from the task list by the desktop, the window keeps, under X11, the hint that it starts
+    // minimised; the desktop would honour it the next time the hidden window is shown.
+    const auto* change = static_cast<const QWindowStateChangeEvent*>(event);
+    if (event->spontaneous() && (change->oldState() & Qt::WindowMinimized) && !isMinimized())
+        FStaleStartState = true;
+    if (isMinimized()) {
+        // Minimised by the user: no longer a window that only waits for a tray.
+        FShownForMissingTray = false;
         WindowHidden();
+    }
 }
 
 void TForm1::ShowForm(bool activate)
@@ -357,6 +368,11 @@ void TForm1::ShowForm(bool activate)
     if (isMinimized())
         setWindowState(windowState() & ~Qt::WindowMinimized);
     if (!isVisible()) {
+        if (FStaleStartState) {
+            // A new native window starts in the state the window has now.
+            FStaleStartState = false;
+            destroy();
+        }
         setAttribute(Qt::WA_ShowWithoutActivating, !activate);
         show();
     }

@@ -132,6 +132,8 @@ private:
     bool FTrayAvailable = true;
     /// The window was shown at start only because there was no tray.
     bool FShownForMissingTray = false;
+    /// The desktop brought the window back from minimised; its native window still says it starts minimised.
+    bool FStaleStartState = false;
     QStringList FWaitingVolumes;
 
     QLabel Image1{this};

@@ -44,57 +44,6 @@ stays_hidden() {
         sleep 0.05
     done
 }
-# find_icon: the program's visible window whose parent is not the root is its icon inside trayer
-find_icon() {
-    local w root parent t0
-    t0=$(now_ms)
-    root=$(xwininfo -root | awk '/Window id:/{print $4}')
-    while (($(now_ms) - t0 < 10000)); do
-        for w in $(xdotool search --onlyvisible --pid "$APP_PID" 2>/dev/null); do
-            parent=$(xwininfo -children -id "$w" | awk '/Parent window id:/{print $4}')
-            [ "$parent" != "$root" ] || continue
-            eval "$(xdotool getwindowgeometry --shell "$w")"
-            ICON=$w
-            ICON_X=$((X + WIDTH / 2))
-            ICON_Y=$((Y + HEIGHT / 2))
-            echo "# icon window $w at ${X},${Y} ${WIDTH}x${HEIGHT}"
-            return 0
-        done
-        sleep 0.1
-    done
-    return 1
-}
-move_to() {                        # "mousemove --sync" to where the pointer already is would hang
-    eval "$(xdotool getmouselocation --shell)"
-    [ "$X,$Y" = "$1,$2" ] || xdotool mousemove --sync "$1" "$2"
-}
-click_icon() {                     # click_icon BUTTON [REPEAT DELAY_MS]
-    move_to "$ICON_X" "$ICON_Y"
-    sleep 0.2
-    xdotool click --repeat "${2:-1}" --delay "${3:-100}" "$1"
-}
-# menu_item N: opens the tray menu with the right button and chooses item N (1..3) by keys
-menu_item() {
-    local menu="" t0 keys=()
-    click_icon 3
-    t0=$(now_ms)
-    while (($(now_ms) - t0 < 5000)); do
-        menu=$(xdotool search --onlyvisible --maxdepth 1 --pid "$APP_PID" 2>/dev/null |
-            while read -r w; do [ "$(xdotool getwindowname "$w")" = "$TITLE" ] || echo "$w"; done | head -n1)
-        [ -n "$menu" ] && break
-        sleep 0.05
-    done
-    [ -n "$menu" ] || return 1
-    sleep 0.3
-    shot "menu_$1"
-    case $1 in
-    1) keys=(Down Return) ;;
-    2) keys=(Down Down Return) ;;
-    3) keys=(Up Return) ;;
-    esac
-    xdotool key "${keys[@]}"
-}
-
 # --- the program: icon in the tray, window hidden
 "$APP" >"$WORK/app.out" 2>"$WORK/app.err" &
 APP_PID=$!
@@ -112,7 +61,7 @@ if wait_for visible; then ok "a click on the icon shows the window \"$TITLE\""; 
 sleep 0.5
 shot 02_window_shown "$(main_window)"
 
-if menu_item 2 && wait_for hidden; then ok "menu \"Fenster schliessen\" hides the window"; else
+if menu_item 2 "$TITLE" && wait_for hidden; then ok "menu \"Fenster schliessen\" hides the window"; else
     bad "\"Fenster schliessen\" did not hide the window"
 fi
 
@@ -122,13 +71,13 @@ if wait_for hidden && stays_hidden; then ok "a double-click leaves the window hi
     bad "window visible after a double-click"
 fi
 
-if menu_item 1 && wait_for visible; then ok "menu \"Fenster öffnen\" shows the window"; else
+if menu_item 1 "$TITLE" && wait_for visible; then ok "menu \"Fenster öffnen\" shows the window"; else
     bad "\"Fenster öffnen\" did not show the window"
 fi
 shot 03_opened_by_menu
 
 # --- a new tray host: Qt embeds the icon again by itself
-menu_item 2 && wait_for hidden || bad "\"Fenster schliessen\" did not hide the window"
+menu_item 2 "$TITLE" && wait_for hidden || bad "\"Fenster schliessen\" did not hide the window"
 kill "$TRAYER_PID"
 wait "$TRAYER_PID" 2>/dev/null
 forget_pid "$TRAYER_PID"
@@ -140,7 +89,7 @@ click_icon 1
 if wait_for visible; then ok "a click on the re-embedded icon shows the window"; else bad "re-embedded icon does not react"; fi
 
 # --- "Beenden" ends the program
-menu_item 3
+menu_item 3 "$TITLE"
 for _ in $(seq 50); do kill -0 "$APP_PID" 2>/dev/null || break; sleep 0.1; done
 if kill -0 "$APP_PID" 2>/dev/null; then bad "menu \"Beenden\" did not end the program"; else
     wait "$APP_PID"
