@@ -57,9 +57,13 @@ TEST(TForm1, WindowManagersCloseHidesIntoTheTrayAndOnlyAnInnerCloseEndsTheProgra
     EXPECT_FALSE(form.isVisible());
     EXPECT_TRUE(f.Shell->InTray) << "the icon stays";
 
-    // Closed from within, as "Beenden" and the end of the session do: the program ends.
+    // Closed from within, as "Beenden" does, or asked to quit with the window open, as at the end of the
+    // session: the program ends.
     form.ffnen1Click();
     EXPECT_EQ(RunInEventLoop([&] { form.close(); }), 0);
+    form.ffnen1Click();
+    EXPECT_EQ(RunInEventLoop([] { QCoreApplication::quit(); }), 0);
+    EXPECT_FALSE(form.isVisible());
     EXPECT_TRUE(f.Errors.empty());
 }
 
