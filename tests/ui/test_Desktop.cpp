@@ -74,7 +74,7 @@ TEST(TForm1, HidingAFinishedWindowInAnyWayReArmsTheWatcher)
         {"tray menu", [](TFormFixture& f) { f.Form->Fensterschliessen1Click(); }},
         {"window manager's close", [](TFormFixture& f) { CloseFromWindowManager(*f.Form); }},
         {"minimised", [](TFormFixture& f) { f.Form->setWindowState(Qt::WindowMinimized); }},
-        {"tray double-click", [](TFormFixture& f) { f.Tray(WM_LBUTTONDBLCLK); }},
+        {"tray double-click", [](TFormFixture& f) { f.Tray(TTrayEvent::LButtonDblClk); }},
     };
     for (const auto& [name, hide] : ways) {
         SCOPED_TRACE(name);
@@ -122,8 +122,8 @@ TEST(TForm1, DismissedCardIsCopiedFromTheWindowReopenedFromTheTray)
     form.Timer1Timer();
     ASSERT_FALSE(form.isVisible());
 
-    f.Tray(WM_LBUTTONDOWN);
-    f.Tray(WM_LBUTTONUP);
+    f.Tray(TTrayEvent::LButtonDown);
+    f.Tray(TTrayEvent::LButtonUp);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
     EXPECT_EQ(f.Text("Label1"), "Warte auf Fotos...");
     ASSERT_TRUE(f.Get<QPushButton>("Button2").isEnabled());
@@ -173,8 +173,8 @@ TEST(TForm1, WithoutATrayTheWindowShowsAndMinimisesUntilATrayComes)
     form.CheckTray();
     EXPECT_FALSE(form.isVisible());
     EXPECT_TRUE(form.TrayIcon().MinimizeToTray());
-    f.Tray(WM_LBUTTONDOWN);
-    f.Tray(WM_LBUTTONUP);
+    f.Tray(TTrayEvent::LButtonDown);
+    f.Tray(TTrayEvent::LButtonUp);
     EXPECT_TRUE(form.isVisible());
     EXPECT_FALSE(form.isMinimized());
     form.Fensterschliessen1Click();
