@@ -47,14 +47,14 @@ bool TGraphic::Equals(TGraphic& other)
             std::memcmp(mine.Memory(), theirs.Memory(), static_cast<size_t>(mine.Size())) == 0);
 }
 
-void TGraphic::Changed()
+void TGraphic::Changed() const
 {
     if (OnChange)
         OnChange(*this);
 }
 
 void TGraphic::Progress(TProgressStage stage, uint8_t percentDone, bool redrawNow, const TRect& rect,
-                        const std::string& msg)
+                        const std::string& msg) const
 {
     if (OnProgress)
         OnProgress(*this, stage, percentDone, redrawNow, rect, msg);

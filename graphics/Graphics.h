@@ -79,11 +79,12 @@ enum class TProgressStage
 class TGraphic;
 class TBitmap;
 
-/// Change notification of a picture.
-using TGraphicNotify = std::function<void(TGraphic& sender)>;
+/// Change notification of a picture. The sender is read-only: a picture may
+/// notify from inside a const operation (a JPEG picture decodes on first use).
+using TGraphicNotify = std::function<void(const TGraphic& sender)>;
 /// Progress report: stage, percent done, redraw-now flag, the rectangle of new
 /// rows, a message. A handler may throw EAbort to stop the operation.
-using TProgressEvent = std::function<void(TGraphic& sender, TProgressStage stage, uint8_t percentDone,
+using TProgressEvent = std::function<void(const TGraphic& sender, TProgressStage stage, uint8_t percentDone,
                                           bool redrawNow, const TRect& rect, const std::string& msg)>;
 
 /// Drawing target over a 32-bit blue-green-red-alpha buffer owned by the
@@ -162,9 +163,9 @@ public:
 
 protected:
     /// Raises the change notification.
-    virtual void Changed();
+    virtual void Changed() const;
     void Progress(TProgressStage stage, uint8_t percentDone, bool redrawNow, const TRect& rect,
-                  const std::string& msg);
+                  const std::string& msg) const;
     /// Raises the assignment error naming source (or "nil") and this class.
     [[noreturn]] void AssignError(const TGraphic* source) const;
 };

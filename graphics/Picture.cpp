@@ -66,7 +66,7 @@ void TPicture::LoadFromFile(const std::string& fileName)
         throw EInvalidGraphic(FormatS("Unbekannte Bilddateierweiterung (.%s)", ext));
     // The previous picture is replaced only once the new one has loaded.
     std::unique_ptr<TGraphic> graphic = format->Factory();
-    graphic->OnProgress = [this](TGraphic& sender, TProgressStage stage, uint8_t percent, bool redraw,
+    graphic->OnProgress = [this](const TGraphic& sender, TProgressStage stage, uint8_t percent, bool redraw,
                                  const TRect& rect, const std::string& msg) {
         if (OnProgress)
             OnProgress(sender, stage, percent, redraw, rect, msg);
@@ -119,8 +119,8 @@ TBitmap& TPicture::Bitmap()
 
 void TPicture::Hook(TGraphic& graphic)
 {
-    graphic.OnChange = [this](TGraphic&) { Changed(); };
-    graphic.OnProgress = [this](TGraphic& sender, TProgressStage stage, uint8_t percent, bool redraw,
+    graphic.OnChange = [this](const TGraphic&) { Changed(); };
+    graphic.OnProgress = [this](const TGraphic& sender, TProgressStage stage, uint8_t percent, bool redraw,
                                 const TRect& rect, const std::string& msg) {
         if (OnProgress)
             OnProgress(sender, stage, percent, redraw, rect, msg);

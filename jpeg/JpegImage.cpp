@@ -1,12 +1,14 @@
 #include "jpeg/JpegImage.h"
 
+#include "jpeg/CodecGlue.h"
+#include "platform/SysUtils.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <csetjmp>
 #include <cstdio>
 #include <cstring>
-#include <exception>
+#include <utility>
 #include <vector>
 
 // jpeglib.h needs size_t and FILE declared before it.
@@ -31,17 +33,12 @@ constexpr long kMaxCodecMemory = 1536L * 1024 * 1024;
 
 constexpr size_t kOutputBufferSize = 64 * 1024;
 
-// Everything a codec object needs besides its own struct. The codec reaches it
-// through client_data. Errors inside the codec and exceptions inside our own
-// callbacks end in a longjmp back to the frame of Protected(); the exception is
-// thrown only there, never through the codec's C frames.
+// Everything a codec object of the picture needs besides its own struct and
+// its errors: the progress monitor, the source and the destination. The
+// codec reaches it through client_data.
 struct TCodecContext
 {
-    jpeg_error_mgr Err{};
     jpeg_progress_mgr ProgressMgr{};
-    std::jmp_buf Jump{};
-    int Code = 0;
-    std::exception_ptr Pending;
 
     // Progress
     const TJPEGImage* Image = nullptr;
@@ -56,125 +53,11 @@ struct TCodecContext
     jpeg_destination_mgr Dest{};
     TMemoryStream* Output = nullptr;
     std::vector<JOCTET> Buffer;
-
-    [[noreturn]] void Raise()
-    {
-        if (Pending)
-            std::rethrow_exception(Pending);
-        throw EJPEG(FormatD("JPEG-Fehler #%d", Code));
-    }
 };
 
 TCodecContext& ContextOf(j_common_ptr cinfo)
 {
     return *static_cast<TCodecContext*>(cinfo->client_data);
-}
-
-void CodecErrorExit(j_common_ptr cinfo)
-{
-    TCodecContext& ctx = ContextOf(cinfo);
-    ctx.Code = cinfo->err->msg_code;
-    std::longjmp(ctx.Jump, 1);
-}
-
-// Warnings (corrupt data the codec can go on with, a file cut short) and
-// traces are dropped.
-void CodecEmitMessage(j_common_ptr, int) {}
-void CodecOutputMessage(j_common_ptr) {}
-void CodecFormatMessage(j_common_ptr, char* buffer)
-{
-    buffer[0] = '\0';
-}
-void CodecResetErrorMgr(j_common_ptr cinfo)
-{
-    cinfo->err->num_warnings = 0;
-    cinfo->err->msg_code = 0;
-}
-
-void InitErrorMgr(TCodecContext& ctx)
-{
-    jpeg_std_error(&ctx.Err);
-    ctx.Err.error_exit = CodecErrorExit;
-    ctx.Err.emit_message = CodecEmitMessage;
-    ctx.Err.output_message = CodecOutputMessage;
-    ctx.Err.format_message = CodecFormatMessage;
-    ctx.Err.reset_error_mgr = CodecResetErrorMgr;
-    ctx.Err.trace_level = 0;
-}
-
-// Runs one step of codec calls. The step may end in a longjmp back here, so
-// this frame and the step's hold only trivially destructible objects.
-template <class F> [[gnu::noinline]] bool Protected(TCodecContext& ctx, F& step)
-{
-    if (setjmp(ctx.Jump) != 0)
-        return false;
-    step();
-    return true;
-}
-
-template <class F> void Run(TCodecContext& ctx, F&& step)
-{
-    if (!Protected(ctx, step))
-        ctx.Raise();
-}
-
-// Our callbacks run C++ code that may throw; the exception is kept and the
-// codec left by longjmp, which Protected() turns back into the exception.
-template <class F> void CallbackGuard(j_common_ptr cinfo, F&& body)
-{
-    TCodecContext& ctx = ContextOf(cinfo);
-    bool failed = false;
-    try {
-        body();
-    } catch (...) { // any exception must stop here: the codec's frames lie above
-        ctx.Pending = std::current_exception();
-        failed = true;
-    }
-    if (failed)
-        std::longjmp(ctx.Jump, 1);
-}
-
-// ---- source over the compressed bytes ----
-
-void SourceInit(j_decompress_ptr) {}
-
-boolean SourceFill(j_decompress_ptr cinfo)
-{
-    // The data ran out: hand the codec an end-of-image marker so a file cut
-    // short decodes with the missing part filled in.
-    static const JOCTET eoi[2] = {0xFF, JPEG_EOI};
-    WARNMS(cinfo, JWRN_JPEG_EOF);
-    cinfo->src->next_input_byte = eoi;
-    cinfo->src->bytes_in_buffer = 2;
-    return TRUE;
-}
-
-void SourceSkip(j_decompress_ptr cinfo, long count)
-{
-    if (count <= 0)
-        return;
-    auto left = static_cast<unsigned long>(count);
-    while (left > cinfo->src->bytes_in_buffer) {
-        left -= static_cast<unsigned long>(cinfo->src->bytes_in_buffer);
-        SourceFill(cinfo);
-    }
-    cinfo->src->next_input_byte += left;
-    cinfo->src->bytes_in_buffer -= left;
-}
-
-void SourceTerm(j_decompress_ptr) {}
-
-void SetSource(jpeg_decompress_struct& cinfo, TCodecContext& ctx, const TMemoryStream* data)
-{
-    ctx.Source.init_source = SourceInit;
-    ctx.Source.fill_input_buffer = SourceFill;
-    ctx.Source.skip_input_data = SourceSkip;
-    ctx.Source.resync_to_restart = jpeg_resync_to_restart;
-    ctx.Source.term_source = SourceTerm;
-    ctx.Source.next_input_byte = data != nullptr ? data->Memory() : nullptr;
-    ctx.Source.bytes_in_buffer =
-        data != nullptr ? static_cast<size_t>(const_cast<TMemoryStream*>(data)->Size()) : 0;
-    cinfo.src = &ctx.Source;
 }
 
 // ---- destination into a memory stream ----
@@ -188,7 +71,7 @@ void DestInit(j_compress_ptr cinfo)
 
 boolean DestEmpty(j_compress_ptr cinfo)
 {
-    CallbackGuard(reinterpret_cast<j_common_ptr>(cinfo), [cinfo] {
+    TCodecErrors::Guard(reinterpret_cast<j_common_ptr>(cinfo), [cinfo] {
         TCodecContext& ctx = ContextOf(reinterpret_cast<j_common_ptr>(cinfo));
         ctx.Output->WriteBuffer(ctx.Buffer.data(), static_cast<int64_t>(ctx.Buffer.size()));
     });
@@ -200,7 +83,7 @@ boolean DestEmpty(j_compress_ptr cinfo)
 
 void DestTerm(j_compress_ptr cinfo)
 {
-    CallbackGuard(reinterpret_cast<j_common_ptr>(cinfo), [cinfo] {
+    TCodecErrors::Guard(reinterpret_cast<j_common_ptr>(cinfo), [cinfo] {
         TCodecContext& ctx = ContextOf(reinterpret_cast<j_common_ptr>(cinfo));
         const size_t used = ctx.Buffer.size() - cinfo->dest->free_in_buffer;
         ctx.Output->WriteBuffer(ctx.Buffer.data(), static_cast<int64_t>(used));
@@ -212,12 +95,12 @@ void DestTerm(j_compress_ptr cinfo)
 struct TDecompressor
 {
     jpeg_decompress_struct Info{};
+    TCodecErrors Errors;
     TCodecContext Ctx;
 
     TDecompressor()
     {
-        InitErrorMgr(Ctx);
-        Info.err = &Ctx.Err;
+        Info.err = Errors.Manager();
         Info.client_data = &Ctx;
     }
     ~TDecompressor() { jpeg_destroy_decompress(&Info); }
@@ -225,12 +108,14 @@ struct TDecompressor
     TDecompressor& operator=(const TDecompressor&) = delete;
 
     /// Creates the codec object over data and reads the header (an image is required).
-    void Open(const TMemoryStream* data)
+    void Open(TMemoryStream& data)
     {
-        Run(Ctx, [this, data] {
+        const uint8_t* bytes = data.Memory();
+        const auto size = static_cast<size_t>(data.Size());
+        Errors.Run([this, bytes, size] {
             jpeg_create_decompress(&Info);
             Info.mem->max_memory_to_use = kMaxCodecMemory;
-            SetSource(Info, Ctx, data);
+            UseMemorySource(Info, Ctx.Source, bytes, size);
             jpeg_read_header(&Info, TRUE);
         });
     }
@@ -239,12 +124,12 @@ struct TDecompressor
 struct TCompressor
 {
     jpeg_compress_struct Info{};
+    TCodecErrors Errors;
     TCodecContext Ctx;
 
     TCompressor()
     {
-        InitErrorMgr(Ctx);
-        Info.err = &Ctx.Err;
+        Info.err = Errors.Manager();
         Info.client_data = &Ctx;
     }
     ~TCompressor() { jpeg_destroy_compress(&Info); }
@@ -258,12 +143,39 @@ int RoundHalfEven(double v)
     return static_cast<int>(std::nearbyint(v));
 }
 
-int64_t StreamSize(const TMemoryStream* data)
+int64_t StreamSize(TMemoryStream* data)
 {
-    return data != nullptr ? const_cast<TMemoryStream*>(data)->Size() : 0;
+    return data != nullptr ? data->Size() : 0;
 }
 
 } // namespace
+
+EJPEG::EJPEG(int code, std::string decoderMessage)
+    : EInvalidGraphic(FormatD("JPEG-Fehler #%d", code))
+    , FCode(code)
+    , FDecoderMessage(std::move(decoderMessage))
+{
+}
+
+bool EJPEG::Unsupported() const
+{
+    switch (FCode) {
+    case JERR_ARITH_NOTIMPL:
+    case JERR_BAD_PRECISION:
+    case JERR_CCIR601_NOTIMPL:
+    case JERR_CONVERSION_NOTIMPL:
+    case JERR_FRACT_SAMPLE_NOTIMPL:
+    case JERR_IMAGE_TOO_BIG:
+    case JERR_NO_BACKING_STORE:
+    case JERR_NOT_COMPILED:
+    case JERR_NOTIMPL:
+    case JERR_SOF_UNSUPPORTED:
+    case JERR_WIDTH_OVERFLOW:
+        return true;
+    default:
+        return false;
+    }
+}
 
 // Codec work of TJPEGImage; a friend, so the codec's callbacks can report
 // progress and the steps can reach the picture's state.
@@ -288,7 +200,7 @@ void TJPEGCodec::InstallProgress(TCodecContext& ctx, j_common_ptr cinfo, const T
 
 void TJPEGCodec::CodecProgress(j_common_ptr cinfo)
 {
-    CallbackGuard(cinfo, [cinfo] {
+    TCodecErrors::Guard(cinfo, [cinfo] {
         TCodecContext& ctx = ContextOf(cinfo);
         if (ctx.Image == nullptr)
             return;
@@ -327,7 +239,7 @@ void TJPEGCodec::CodecProgress(j_common_ptr cinfo)
 
 void TJPEGCodec::SetUpDecoder(const TJPEGImage& image, TDecompressor& dec)
 {
-    dec.Open(image.FImage->FData.get());
+    dec.Open(*image.FImage->FData);
     InstallProgress(dec.Ctx, reinterpret_cast<j_common_ptr>(&dec.Info), image, true);
     jpeg_decompress_struct& ci = dec.Info;
     const TJPEGDefaults& o = image.FOptions;
@@ -364,7 +276,7 @@ void TJPEGCodec::Decode(const TJPEGImage& image)
     TDecompressor dec;
     SetUpDecoder(image, dec);
     jpeg_decompress_struct& ci = dec.Info;
-    TCodecContext& ctx = dec.Ctx;
+    TCodecErrors& errors = dec.Errors;
     const TJPEGDefaults& o = image.FOptions;
     const J_DCT_METHOD chosenDct = o.FastDecode ? JDCT_IFAST : JDCT_FLOAT;
     const J_DITHER_MODE chosenDither = o.FastDecode ? JDITHER_ORDERED : JDITHER_FS;
@@ -373,28 +285,26 @@ void TJPEGCodec::Decode(const TJPEGImage& image)
 
     // Only three components fit the bitmap; four-component (CMYK, YCCK)
     // files are refused instead of being written past the rows.
-    if (ci.out_color_space != JCS_GRAYSCALE && ci.out_color_space != JCS_EXT_BGR) {
-        ctx.Code = JERR_CONVERSION_NOTIMPL;
-        ctx.Raise();
-    }
+    if (ci.out_color_space != JCS_GRAYSCALE && ci.out_color_space != JCS_EXT_BGR)
+        errors.Run([&ci] { ERREXIT(&ci, JERR_CONVERSION_NOTIMPL); });
     const bool eightBit = ci.quantize_colors != FALSE;
     bitmap->SetPixelFormat(eightBit ? TPixelFormat::pf8bit : TPixelFormat::pf24bit);
     image.ReportProgress(TProgressStage::psStarting, 0, false, TRect{});
 
     // Size the bitmap before the codec allocates anything for the picture: a
     // header announcing a picture too large fails here, cleanly.
-    Run(ctx, [&ci] { jpeg_calc_output_dimensions(&ci); });
+    errors.Run([&ci] { jpeg_calc_output_dimensions(&ci); });
     bitmap->SetSize(static_cast<int>(std::min<JDIMENSION>(ci.output_width, 0x7FFFFFFF)),
                     static_cast<int>(std::min<JDIMENSION>(ci.output_height, 0x7FFFFFFF)));
 
     const bool workingPalette = o.PaletteOutput && !image.FWorkingPalette.empty();
     if (!o.PaletteOutput)
-        const_cast<TJPEGImage&>(image).FWorkingPalette.clear();
+        image.FWorkingPalette.clear();
     const TPalette* working = workingPalette ? &image.FWorkingPalette : nullptr;
     JSAMPARRAY ownMap = nullptr;
     if (working != nullptr && ci.out_color_components == 3) {
         const auto n = static_cast<JDIMENSION>(working->size());
-        Run(ctx, [&ci, &ownMap, n] {
+        errors.Run([&ci, &ownMap, n] {
             ownMap = (*ci.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&ci), JPOOL_IMAGE, n, 3);
         });
         for (JDIMENSION i = 0; i < n; ++i) {
@@ -440,7 +350,7 @@ void TJPEGCodec::Decode(const TJPEGImage& image)
 
     bool paletteModified = false;
     try {
-        Run(ctx, [&ci] { jpeg_start_decompress(&ci); });
+        errors.Run([&ci] { jpeg_start_decompress(&ci); });
         if (bitmap->Height() >= 2 && stride > 0 && stride % 4 == 0)
             rowsPerCall = static_cast<JDIMENSION>(std::clamp(ci.rec_outbuf_height, 1, 16));
         if (ci.buffered_image) {
@@ -449,7 +359,7 @@ void TJPEGCodec::Decode(const TJPEGImage& image)
             bool firstPass = true;
             int status = JPEG_SUSPENDED;
             while (status != JPEG_REACHED_EOI) {
-                Run(ctx, [&ci, &status] {
+                errors.Run([&ci, &status] {
                     do
                         status = jpeg_consume_input(&ci);
                     while (status != JPEG_REACHED_EOI && status != JPEG_SCAN_COMPLETED &&
@@ -457,14 +367,14 @@ void TJPEGCodec::Decode(const TJPEGImage& image)
                 });
                 if (status == JPEG_SUSPENDED)
                     status = JPEG_REACHED_EOI;
-                Run(ctx, [&ci] { jpeg_start_output(&ci, ci.input_scan_number); });
+                errors.Run([&ci] { jpeg_start_output(&ci, ci.input_scan_number); });
                 if (firstPass && eightBit && working == nullptr) {
                     paletteFromCodec();
                     paletteModified = true;
                 }
                 firstPass = false;
-                Run(ctx, readRows);
-                Run(ctx, [&ci] { jpeg_finish_output(&ci); });
+                errors.Run(readRows);
+                errors.Run([&ci] { jpeg_finish_output(&ci); });
             }
             ci.dct_method = chosenDct;
             ci.dither_mode = chosenDither;
@@ -472,21 +382,21 @@ void TJPEGCodec::Decode(const TJPEGImage& image)
                 ci.two_pass_quantize = TRUE;
                 ci.colormap = nullptr;
             }
-            Run(ctx, [&ci] { jpeg_start_output(&ci, ci.input_scan_number); });
+            errors.Run([&ci] { jpeg_start_output(&ci, ci.input_scan_number); });
             if (eightBit && working == nullptr) {
                 paletteFromCodec();
                 paletteModified = true;
             }
-            Run(ctx, readRows);
-            Run(ctx, [&ci] { jpeg_finish_output(&ci); });
+            errors.Run(readRows);
+            errors.Run([&ci] { jpeg_finish_output(&ci); });
         } else {
             if (eightBit && ci.colormap != ownMap) {
                 paletteFromCodec();
                 paletteModified = true;
             }
-            Run(ctx, readRows);
+            errors.Run(readRows);
         }
-        Run(ctx, [&ci] { jpeg_finish_decompress(&ci); });
+        errors.Run([&ci] { jpeg_finish_decompress(&ci); });
         image.ReportProgress(TProgressStage::psEnding, 100, false, TRect{});
     } catch (const EAbort&) {
         // A progress observer stopped decoding: keep the rows decoded so far.
@@ -494,7 +404,7 @@ void TJPEGCodec::Decode(const TJPEGImage& image)
     }
     image.FBitmap = std::move(bitmap);
     if (paletteModified)
-        const_cast<TJPEGImage&>(image).Changed();
+        image.Changed();
 }
 
 void TJPEGCodec::Encode(TJPEGImage& image)
@@ -502,7 +412,8 @@ void TJPEGCodec::Encode(TJPEGImage& image)
     TCompressor enc;
     jpeg_compress_struct& ci = enc.Info;
     TCodecContext& ctx = enc.Ctx;
-    Run(ctx, [&ci] { jpeg_create_compress(&ci); });
+    TCodecErrors& errors = enc.Errors;
+    errors.Run([&ci] { jpeg_create_compress(&ci); });
     // Creation clears the object but for the error manager: the monitor goes in after it.
     InstallProgress(ctx, reinterpret_cast<j_common_ptr>(&ci), image, false);
 
@@ -541,7 +452,7 @@ void TJPEGCodec::Encode(TJPEGImage& image)
         const bool mono = o.Monochrome;
         const bool progressive = o.ProgressiveSave;
         image.FImage->FGrayscale = mono;
-        Run(ctx, [&ci, quality, mono, progressive] {
+        errors.Run([&ci, quality, mono, progressive] {
             jpeg_set_defaults(&ci);
             ci.dct_method = JDCT_FLOAT;
             jpeg_set_quality(&ci, quality, TRUE);
@@ -561,7 +472,7 @@ void TJPEGCodec::Encode(TJPEGImage& image)
         JSAMPARRAY rowPtrs = rows.data();
 
         image.ReportProgress(TProgressStage::psStarting, 0, false, TRect{});
-        Run(ctx, [&ci, rowPtrs, rowsPerCall] {
+        errors.Run([&ci, rowPtrs, rowsPerCall] {
             jpeg_start_compress(&ci, TRUE);
             while (ci.next_scanline < ci.image_height) {
                 const JDIMENSION k = std::min(rowsPerCall, ci.image_height - ci.next_scanline);
@@ -604,7 +515,7 @@ void TJPEGImage::DropDecodedBitmap()
 
 void TJPEGImage::ReportProgress(TProgressStage stage, uint8_t percent, bool redraw, const TRect& rect) const
 {
-    const_cast<TJPEGImage*>(this)->Progress(stage, percent, redraw, rect, std::string());
+    Progress(stage, percent, redraw, rect, std::string());
 }
 
 void TJPEGImage::SetBlockSmoothing(bool value)
@@ -668,7 +579,7 @@ void TJPEGImage::ReadCompressed(int64_t n, TStream& stream)
     data->SetPosition(0);
     if (n > 0) {
         TDecompressor dec;
-        dec.Open(data.get());
+        dec.Open(*data);
         FImage->FWidth = static_cast<int32_t>(std::min<JDIMENSION>(dec.Info.image_width, 0x7FFFFFFF));
         FImage->FHeight = static_cast<int32_t>(std::min<JDIMENSION>(dec.Info.image_height, 0x7FFFFFFF));
         FImage->FGrayscale = dec.Info.jpeg_color_space == JCS_GRAYSCALE;
@@ -831,8 +742,8 @@ bool TJPEGImage::Equals(TGraphic& other)
     auto* jpeg = dynamic_cast<TJPEGImage*>(&other);
     if (jpeg == nullptr)
         return false;
-    const TMemoryStream* a = FImage->FData.get();
-    const TMemoryStream* b = jpeg->FImage->FData.get();
+    TMemoryStream* a = FImage->FData.get();
+    TMemoryStream* b = jpeg->FImage->FData.get();
     if (a != nullptr && b != nullptr) {
         const int64_t size = StreamSize(a);
         return size == StreamSize(b) &&
@@ -849,9 +760,4 @@ void RegisterJpegFormats()
     auto factory = [] { return std::unique_ptr<TGraphic>(std::make_unique<TJPEGImage>()); };
     TPicture::RegisterFormat("jpeg", "JPEG-Grafikdatei", "TJPEGImage", factory);
     TPicture::RegisterFormat("jpg", "JPEG-Grafikdatei", "TJPEGImage", factory);
-}
-
-void UnregisterJpegFormats()
-{
-    TPicture::UnregisterGraphicClass("TJPEGImage");
 }

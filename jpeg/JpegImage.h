@@ -12,12 +12,26 @@
 #include <memory>
 #include <string>
 
-/// A JPEG error the codec cannot go on with: "JPEG-Fehler #%d" with the
-/// codec's message code.
+/// A JPEG error the codec cannot go on with. Its text is "JPEG-Fehler #%d"
+/// with the codec's message code; the codec's own message travels beside it.
 class EJPEG : public EInvalidGraphic
 {
 public:
-    using EInvalidGraphic::EInvalidGraphic;
+    EJPEG(int code, std::string decoderMessage);
+
+    /// The codec's message code.
+    int Code() const { return FCode; }
+    /// The codec's text for the error, parameters filled in (English, for a
+    /// log), e.g. "Not a JPEG file: starts with 0x89 0x50".
+    const std::string& DecoderMessage() const { return FDecoderMessage; }
+    /// The file asks for something the codec does not do (a colour
+    /// conversion, a sample precision, a picture beyond its size limits)
+    /// rather than being damaged.
+    bool Unsupported() const;
+
+private:
+    int FCode;
+    std::string FDecoderMessage;
 };
 
 /// The options of a TJPEGImage; DefaultOptions holds the values new pictures start with.
@@ -129,16 +143,16 @@ private:
     void ReportProgress(TProgressStage stage, uint8_t percent, bool redraw, const TRect& rect) const;
 
     std::shared_ptr<TJPEGData> FImage;
+    // Decoding runs on first use, from const accessors too: it fills the
+    // bitmap and, without palette output, drops the working palette.
     mutable std::unique_ptr<TBitmap> FBitmap;
-    TPalette FWorkingPalette;
+    mutable TPalette FWorkingPalette;
     TJPEGDefaults FOptions;
 };
 
 /// Adds the registry entries "jpeg" and "jpg" for TJPEGImage; calling it again
 /// does nothing more.
 void RegisterJpegFormats();
-/// Removes every registry entry of TJPEGImage.
-void UnregisterJpegFormats();
 
 /// Millisecond tick source of the progress reports (a monotonic clock unless
 /// replaced, e.g. by tests).

@@ -418,9 +418,8 @@ TEST(TJPEGImage, SavingIsDeferredDoneOnceAndLoadedBytesAreKept)
     const auto photo = Photo(20, 10);
     TJPEGImage jpeg;
     int encodings = 0;
-    jpeg.OnProgress = [&](TGraphic&, TProgressStage stage, uint8_t, bool, const TRect&, const std::string&) {
-        encodings += stage == TProgressStage::psStarting;
-    };
+    jpeg.OnProgress = [&](const TGraphic&, TProgressStage stage, uint8_t, bool, const TRect&,
+                          const std::string&) { encodings += stage == TProgressStage::psStarting; };
     jpeg.Assign(photo.get());
     EXPECT_EQ(jpeg.Width(), 20);
     EXPECT_FALSE(jpeg.Empty());
@@ -640,7 +639,7 @@ TEST(TJPEGImage, ProgressReportsAndAbort)
     };
     std::vector<Report> reports;
     auto jpeg = Loaded(file);
-    jpeg->OnProgress = [&](TGraphic&, TProgressStage stage, uint8_t percent, bool, const TRect& r,
+    jpeg->OnProgress = [&](const TGraphic&, TProgressStage stage, uint8_t percent, bool, const TRect& r,
                            const std::string&) {
         reports.push_back({stage, percent, r});
     };
@@ -661,7 +660,7 @@ TEST(TJPEGImage, ProgressReportsAndAbort)
     // An observer's EAbort stops decoding silently, keeping the picture's size.
     auto aborted = Loaded(file);
     bool sawEnd = false;
-    aborted->OnProgress = [&](TGraphic&, TProgressStage stage, uint8_t percent, bool, const TRect&,
+    aborted->OnProgress = [&](const TGraphic&, TProgressStage stage, uint8_t percent, bool, const TRect&,
                               const std::string&) {
         if (stage == TProgressStage::psRunning)
             throw EAbort();
@@ -676,13 +675,15 @@ TEST(TJPEGImage, ProgressReportsAndAbort)
     TJPEGImage enc;
     enc.SetProgressiveSave(true); // several passes, each reporting progress
     enc.Assign(Photo(400, 300).get());
-    enc.OnProgress = [&](TGraphic&, TProgressStage stage, uint8_t, bool, const TRect&, const std::string&) {
+    enc.OnProgress = [&](const TGraphic&, TProgressStage stage, uint8_t, bool, const TRect&,
+                         const std::string&) {
         if (stage == TProgressStage::psRunning)
             throw EAbort();
     };
     EXPECT_NO_THROW(enc.Encode());
     EXPECT_EQ(enc.CompressedData(), nullptr);
-    enc.OnProgress = [&](TGraphic&, TProgressStage stage, uint8_t, bool, const TRect&, const std::string&) {
+    enc.OnProgress = [&](const TGraphic&, TProgressStage stage, uint8_t, bool, const TRect&,
+                         const std::string&) {
         if (stage == TProgressStage::psRunning)
             throw std::runtime_error("observer failed");
     };
