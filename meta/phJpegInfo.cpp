@@ -1,5 +1,6 @@
 #include "meta/phJpegInfo.h"
 
+#include "meta/CheckedBytes.h"
 #include "platform/Classes.h"
 #include "platform/SysUtils.h"
 
@@ -303,7 +304,8 @@ bool TphExifStream::ReadValue(int32_t entry, uint16_t type, uint32_t count, uint
     if (n <= 0)
         return true;
     const int64_t bytes = static_cast<int64_t>(n) * size;
-    if (bytes > kSmallValue && bytes > BytesFrom(Position()))
+    if (bytes > kSmallValue &&
+        !CountFits(static_cast<uint64_t>(BytesFrom(Position())), 0, static_cast<uint32_t>(n), size))
         throw OutOfBounds();
     Spend(static_cast<uint32_t>(n));
 
