@@ -396,7 +396,7 @@ void TCameraWatcher::CompletePhoto(TPhotoPass& pass)
     FView.Repaint();
 
     if (pass.Orientation > 1 && FView.CheckBox1Checked() && pass.Result == TPhotoResult::Transferred) {
-        switch (CorrectPhoto(pass.TargetFile, pass.Orientation)) {
+        switch (CorrectPhoto(pass.TargetFile, pass.Orientation).Outcome) {
         case TCorrectionOutcome::Corrected:
             ++FRotatedCount;
             record.Outcome = TPhotoOutcome::Turned;
@@ -419,7 +419,7 @@ bool TCameraWatcher::ReadPhotoInfo(const std::string& photo, TStringList& metaLi
     return ReadExifInfo(photo, metaList);
 }
 
-TCorrectionOutcome TCameraWatcher::CorrectPhoto(const std::string& targetFile, int orientation)
+TCorrectionResult TCameraWatcher::CorrectPhoto(const std::string& targetFile, int orientation)
 {
     return FCorrector.Correct(targetFile, orientation);
 }

@@ -99,7 +99,7 @@ protected:
     /// Reads the photo's EXIF entries into metaList as Name=Value lines; may throw.
     virtual bool ReadPhotoInfo(const std::string& photo, TStringList& metaList);
     /// Hands a transferred photo to the orientation correction.
-    virtual TCorrectionOutcome CorrectPhoto(const std::string& targetFile, int orientation);
+    virtual TCorrectionResult CorrectPhoto(const std::string& targetFile, int orientation);
 
 private:
     enum class TPhotoResult

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Result.h"
+
 #include <memory>
 #include <string>
 
@@ -9,6 +11,16 @@ enum class TCorrectionOutcome
     Corrected, ///< saved again, upright
     Skipped,   ///< left as it is on purpose (nothing to do, or it cannot be turned)
     Failed     ///< could not be corrected; the transferred copy is unchanged
+};
+
+/// The outcome of one correction, and why it failed: the kind (Damaged or
+/// Unsupported for the photo's data, Io, NoSpace, Access, ... for the file),
+/// the decoder's or the operating system's message, and the path. Reason is
+/// success unless Outcome is Failed.
+struct TCorrectionResult
+{
+    TCorrectionOutcome Outcome = TCorrectionOutcome::Skipped;
+    TResult Reason;
 };
 
 /// How the corrector gets from the photo's bytes to the new file's bytes.
@@ -32,7 +44,7 @@ public:
 
     /// Renders the photo at targetFile upright for its EXIF orientation
     /// (greater than 1) and saves it back in place. Never throws.
-    TCorrectionOutcome Correct(const std::string& targetFile, int orientation);
+    TCorrectionResult Correct(const std::string& targetFile, int orientation);
 
     /// Direct unless set otherwise; photos the direct road does not cover
     /// (grayscale, four components, other decoder options) take the other.

@@ -149,7 +149,7 @@ void BM_Correction(benchmark::State& state)
         Decode(photo, pixels);
         benchmark::DoNotOptimize(Encode(reinterpret_cast<const unsigned char*>(dst.Bits()), w, h, 100));
         const double w1 = Wall(), c1 = Cpu();
-        if (corrector.Correct(path, 6) != TCorrectionOutcome::Corrected) {
+        if (corrector.Correct(path, 6).Outcome != TCorrectionOutcome::Corrected) {
             state.SkipWithError("correction failed");
             break;
         }

@@ -31,10 +31,10 @@ protected:
     {
         return ReadHook ? ReadHook(photo, metaList) : TCameraWatcher::ReadPhotoInfo(photo, metaList);
     }
-    TCorrectionOutcome CorrectPhoto(const std::string& targetFile, int orientation) override
+    TCorrectionResult CorrectPhoto(const std::string& targetFile, int orientation) override
     {
         Corrections.emplace_back(targetFile, orientation);
-        return CorrectionOutcome;
+        return {CorrectionOutcome, {}};
     }
 };
 

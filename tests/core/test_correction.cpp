@@ -147,13 +147,13 @@ TEST(TOrientationCorrector, OrientationOneOrBelowDoesNothing)
     const timespec mtime = photo.MTime();
     TOrientationCorrector corrector;
     for (int orientation : {1, 0, -1, -6})
-        EXPECT_EQ(corrector.Correct(photo.Path, orientation), TCorrectionOutcome::Skipped);
+        EXPECT_EQ(corrector.Correct(photo.Path, orientation).Outcome, TCorrectionOutcome::Skipped);
     EXPECT_EQ(ReadFile(photo.Path), before);
     EXPECT_EQ(photo.MTime().tv_sec, mtime.tv_sec);
     EXPECT_EQ(photo.MTime().tv_nsec, mtime.tv_nsec);
     // Not even opened: a missing file is no failure at these values.
-    EXPECT_EQ(corrector.Correct(photo.Dir / "missing.jpg", 1), TCorrectionOutcome::Skipped);
-    EXPECT_EQ(corrector.Correct(photo.Dir / "missing.jpg", 6), TCorrectionOutcome::Failed);
+    EXPECT_EQ(corrector.Correct(photo.Dir / "missing.jpg", 1).Outcome, TCorrectionOutcome::Skipped);
+    EXPECT_EQ(corrector.Correct(photo.Dir / "missing.jpg", 6).Outcome, TCorrectionOutcome::Failed);
 }
 
 TEST(TOrientationCorrector, SavesTheRenderOfTheDecodedPhoto)
@@ -170,7 +170,7 @@ TEST(TOrientationCorrector, SavesTheRenderOfTheDecodedPhoto)
         TBitmap32 expected;
         ExpectedRender(photo.Path, c.orientation, expected);
         TOrientationCorrector corrector;
-        ASSERT_EQ(corrector.Correct(photo.Path, c.orientation), TCorrectionOutcome::Corrected)
+        ASSERT_EQ(corrector.Correct(photo.Path, c.orientation).Outcome, TCorrectionOutcome::Corrected)
             << c.w << "x" << c.h << " orientation " << c.orientation;
         TBitmap32 saved;
         saved.LoadFromFile(photo.Path);
@@ -192,7 +192,7 @@ TEST(TOrientationCorrector, LandscapeQuarterTurnIsCentredBetweenBlackBands)
 {
     TPhotoFile photo(MakePhoto(400, 300, ExifSegment(6, false)));
     TOrientationCorrector corrector;
-    ASSERT_EQ(corrector.Correct(photo.Path, 6), TCorrectionOutcome::Corrected);
+    ASSERT_EQ(corrector.Correct(photo.Path, 6).Outcome, TCorrectionOutcome::Corrected);
     TBitmap32 saved;
     saved.LoadFromFile(photo.Path);
     ASSERT_EQ(saved.Width(), 400);
@@ -227,8 +227,8 @@ TEST(TOrientationCorrector, BothRoadsWriteTheSameBytes)
             TPhotoFile direct(bytes), pictures(bytes);
             TOrientationCorrector a, b;
             b.SetRoad(TCorrectionRoad::Pictures);
-            ASSERT_EQ(a.Correct(direct.Path, orientation), TCorrectionOutcome::Corrected);
-            ASSERT_EQ(b.Correct(pictures.Path, orientation), TCorrectionOutcome::Corrected);
+            ASSERT_EQ(a.Correct(direct.Path, orientation).Outcome, TCorrectionOutcome::Corrected);
+            ASSERT_EQ(b.Correct(pictures.Path, orientation).Outcome, TCorrectionOutcome::Corrected);
             EXPECT_TRUE(ReadFile(direct.Path) == ReadFile(pictures.Path))
                 << c.w << "x" << c.h << " orientation " << orientation;
         }
@@ -241,7 +241,7 @@ TEST(TOrientationCorrector, KeepsTheMetadataAndTheModificationTime)
             TPhotoFile photo(MakePhoto(40, 30, ExifSegment(static_cast<uint16_t>(orientation), big)));
             const timespec before = photo.MTime();
             TOrientationCorrector corrector;
-            ASSERT_EQ(corrector.Correct(photo.Path, orientation), TCorrectionOutcome::Corrected);
+            ASSERT_EQ(corrector.Correct(photo.Path, orientation).Outcome, TCorrectionOutcome::Corrected);
             const std::vector<std::string> lines = ExifLines(photo.Path);
             const bool turned = orientation == 3 || orientation == 6 || orientation == 8;
             const std::string kept = "Orientation=" + std::to_string(turned ? 1 : orientation);
@@ -261,7 +261,8 @@ TEST(TOrientationCorrector, KeepsTheMetadataAndTheModificationTime)
 
     TPhotoFile plain(MakePhoto(40, 30, ""));
     TOrientationCorrector corrector;
-    EXPECT_EQ(corrector.Correct(plain.Path, 6), TCorrectionOutcome::Corrected) << "no Exif segment to carry";
+    EXPECT_EQ(corrector.Correct(plain.Path, 6).Outcome, TCorrectionOutcome::Corrected)
+        << "no Exif segment to carry";
 }
 
 TEST(TOrientationCorrector, HostileExifIsCarriedWithoutHarm)
@@ -287,7 +288,7 @@ TEST(TOrientationCorrector, HostileExifIsCarriedWithoutHarm)
     for (const TBytes& s : segments) {
         TPhotoFile photo(MakePhoto(24, 16, s));
         TOrientationCorrector corrector;
-        EXPECT_EQ(corrector.Correct(photo.Path, 6), TCorrectionOutcome::Corrected);
+        EXPECT_EQ(corrector.Correct(photo.Path, 6).Outcome, TCorrectionOutcome::Corrected);
         const TBytes saved = ReadFile(photo.Path);
         EXPECT_NE(saved.find(s.substr(0, 10)), TBytes::npos) << "segment carried";
     }
@@ -300,7 +301,7 @@ TEST(TOrientationCorrector, FailuresLeaveTheCopyAsItWas)
     for (const TBytes& broken : {TBytes("\xFF\xD8\xFF\xE1\x00\x04xx") + PatternBytes(300, 3), TBytes()}) {
         TPhotoFile photo(broken);
         const timespec before = photo.MTime();
-        EXPECT_EQ(corrector.Correct(photo.Path, 6), TCorrectionOutcome::Failed);
+        EXPECT_EQ(corrector.Correct(photo.Path, 6).Outcome, TCorrectionOutcome::Failed);
         EXPECT_EQ(ReadFile(photo.Path), broken);
         EXPECT_EQ(photo.MTime().tv_sec, before.tv_sec);
         EXPECT_TRUE(photo.OnlyThePhotoInItsFolder());
@@ -315,7 +316,7 @@ TEST(TOrientationCorrector, FailuresLeaveTheCopyAsItWas)
     rlimit tight = saved;
     tight.rlim_cur = 4096;
     setrlimit(RLIMIT_FSIZE, &tight);
-    const TCorrectionOutcome outcome = corrector.Correct(photo.Path, 6);
+    const TCorrectionOutcome outcome = corrector.Correct(photo.Path, 6).Outcome;
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, oldHandler);
     EXPECT_EQ(outcome, TCorrectionOutcome::Failed);
@@ -323,7 +324,7 @@ TEST(TOrientationCorrector, FailuresLeaveTheCopyAsItWas)
     EXPECT_TRUE(photo.OnlyThePhotoInItsFolder());
 
     // The corrector goes on with the next photo.
-    EXPECT_EQ(corrector.Correct(photo.Path, 6), TCorrectionOutcome::Corrected);
+    EXPECT_EQ(corrector.Correct(photo.Path, 6).Outcome, TCorrectionOutcome::Corrected);
 }
 
 TEST(TOrientationCorrector, PhotosThatCannotBeTurnedStayAsTheyAre)
@@ -335,7 +336,7 @@ TEST(TOrientationCorrector, PhotosThatCannotBeTurnedStayAsTheyAre)
             const TBytes before = ReadFile(photo.Path);
             TOrientationCorrector corrector;
             corrector.SetRoad(road);
-            EXPECT_EQ(corrector.Correct(photo.Path, 6), TCorrectionOutcome::Skipped) << w << "x" << h;
+            EXPECT_EQ(corrector.Correct(photo.Path, 6).Outcome, TCorrectionOutcome::Skipped) << w << "x" << h;
             EXPECT_EQ(ReadFile(photo.Path), before);
         }
 }
@@ -346,7 +347,7 @@ TEST(TOrientationCorrector, GrayscalePhotosAreTurnedToo)
     TBitmap32 expected;
     ExpectedRender(photo.Path, 8, expected);
     TOrientationCorrector corrector;
-    ASSERT_EQ(corrector.Correct(photo.Path, 8), TCorrectionOutcome::Corrected);
+    ASSERT_EQ(corrector.Correct(photo.Path, 8).Outcome, TCorrectionOutcome::Corrected);
     TBitmap32 saved;
     saved.LoadFromFile(photo.Path);
     ASSERT_EQ(saved.Width(), 60);
