@@ -1,5 +1,6 @@
 #include "jpeg/JpegImage.h"
 
+#include "jpeg/JpegPixels.h"
 #include "platform/Classes.h"
 
 #include <gtest/gtest.h>
@@ -720,4 +721,209 @@ TEST(JpegTool, DecodeAndEncodeUseTheFixedFormats)
     EXPECT_EQ(std::string(msg.begin(), msg.end()), "Unbekannte Bilddateierweiterung (.jpe)\n");
     EXPECT_EQ(std::system((tool + " encode " + Temp("in.ppm") + " x " + Temp("o.jpg") + " 2>" + err).c_str()),
               1 << 8);
+}
+
+// ---- the direct pixel codec and the codec's messages ----
+
+namespace {
+
+// The bitmap's pixels as 32-bit values, row after row (the layout of TBitmap32).
+std::vector<uint32_t> Pixels32(const TBitmap& bmp)
+{
+    std::vector<uint32_t> out(static_cast<size_t>(bmp.Width()) * static_cast<size_t>(bmp.Height()));
+    const int bpp = TBitmap::BitsPerPixel(bmp.PixelFormat()) / 8;
+    for (int y = 0; y < bmp.Height(); ++y)
+        for (int x = 0; x < bmp.Width(); ++x) {
+            const uint8_t* p = bmp.ScanLine(y) + bpp * x;
+            out[static_cast<size_t>(y) * static_cast<size_t>(bmp.Width()) + static_cast<size_t>(x)] =
+                uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 |
+                uint32_t{bpp == 4 ? p[3] : 0xFFu} << 24;
+        }
+    return out;
+}
+
+std::vector<uint32_t> DecodeDirect(const TBytes& file, int* warnings = nullptr, std::string* first = nullptr)
+{
+    TJpegPixelDecoder decoder(file.data(), file.size());
+    std::vector<uint32_t> pixels(size_t{decoder.Width()} * decoder.Height());
+    decoder.Decode(pixels.data());
+    if (warnings != nullptr)
+        *warnings = decoder.WarningCount();
+    if (first != nullptr)
+        *first = decoder.FirstWarning();
+    return pixels;
+}
+
+struct TCodecFailure
+{
+    bool Raised = false;
+    int Code = 0;
+    std::string What;
+    std::string Message;
+    bool Unsupported = false;
+};
+
+template <class F> TCodecFailure FailureOf(F&& work)
+{
+    TCodecFailure f;
+    try {
+        work();
+    } catch (const EJPEG& e) {
+        f = {true, e.Code(), e.what(), e.DecoderMessage(), e.Unsupported()};
+    }
+    return f;
+}
+
+// The file with the first frame header's sample precision replaced.
+TBytes WithPrecision(TBytes file, uint8_t precision)
+{
+    for (size_t i = 2; i + 4 < file.size(); ++i)
+        if (file[i] == 0xFF && file[i + 1] == 0xC0) {
+            file[i + 4] = precision;
+            break;
+        }
+    return file;
+}
+
+} // namespace
+
+TEST(TJpegPixelDecoder, GivesThePixelsOfThePictureClassWithAnOpaqueFourthByte)
+{
+    struct Case
+    {
+        const char* Name;
+        TBytes File;
+    } cases[] = {
+        {"baseline 33x17", EncodeWithOptions(*Photo(33, 17), 90)},
+        {"progressive 64x48", EncodeWithOptions(*Photo(64, 48, TPixelFormat::pf24bit, 5), 75, false, true)},
+        {"one column", EncodeWithOptions(*Photo(1, 9), 90)},
+        {"one row", EncodeWithOptions(*Photo(40, 1), 100)},
+        {"progressive, cut where block smoothing shows",
+         [] {
+             TBytes f = EncodeWithOptions(*Photo(64, 48, TPixelFormat::pf24bit, 7), 90, false, true);
+             f.resize(f.size() * 2 / 5);
+             return f;
+         }()},
+        {"cut in half",
+         [] {
+             TBytes f = EncodeWithOptions(*Photo(64, 48, TPixelFormat::pf24bit, 9), 90);
+             f.resize(f.size() / 2);
+             return f;
+         }()},
+    };
+    for (const Case& c : cases) {
+        auto jpeg = Loaded(c.File);
+        const TBitmap& expected = jpeg->DecodedBitmap();
+        TJpegPixelDecoder decoder(c.File.data(), c.File.size());
+        EXPECT_TRUE(decoder.Rgb()) << c.Name;
+        ASSERT_EQ(decoder.Width(), static_cast<uint32_t>(expected.Width())) << c.Name;
+        ASSERT_EQ(decoder.Height(), static_cast<uint32_t>(expected.Height())) << c.Name;
+        std::vector<uint32_t> pixels(size_t{decoder.Width()} * decoder.Height());
+        decoder.Decode(pixels.data());
+        EXPECT_TRUE(pixels == Pixels32(expected)) << c.Name;
+    }
+}
+
+TEST(TJpegPixelDecoder, CorruptDataIsDecodedAndCountedAsWarnings)
+{
+    const TBytes file = EncodeWithOptions(*Photo(64, 48), 90);
+    int warnings = -1;
+    std::string first = "x";
+    DecodeDirect(file, &warnings, &first);
+    EXPECT_EQ(warnings, 0);
+    EXPECT_EQ(first, "");
+
+    TBytes cut = file;
+    cut.resize(file.size() * 2 / 3);
+    DecodeDirect(cut, &warnings, &first);
+    EXPECT_GE(warnings, 1);
+    EXPECT_EQ(first, "Premature end of JPEG file");
+
+    // A marker in the middle of the scan data.
+    TBytes broken = file;
+    broken[file.size() / 2] = 0xFF;
+    broken[file.size() / 2 + 1] = 0xD4;
+    DecodeDirect(broken, &warnings, &first);
+    EXPECT_GE(warnings, 1);
+    EXPECT_EQ(first.rfind("Corrupt JPEG data", 0), 0u) << first;
+}
+
+TEST(TJpegPixelDecoder, OnlyColourFilesAreDecoded)
+{
+    const TBytes files[] = {EncodeWithOptions(*Photo(16, 8), 90, true), FourComponentFile(false),
+                            FourComponentFile(true)};
+    for (const TBytes& file : files) {
+        TJpegPixelDecoder decoder(file.data(), file.size());
+        EXPECT_FALSE(decoder.Rgb());
+        std::vector<uint32_t> pixels(size_t{decoder.Width()} * decoder.Height(), 0x12345678);
+        const TCodecFailure f = FailureOf([&] { decoder.Decode(pixels.data()); });
+        EXPECT_TRUE(f.Raised);
+        EXPECT_TRUE(f.Unsupported);
+        EXPECT_EQ(f.Message, "Unsupported color conversion request");
+        EXPECT_TRUE(std::all_of(pixels.begin(), pixels.end(), [](uint32_t p) { return p == 0x12345678; }));
+    }
+}
+
+TEST(EJPEG, TheCodecsMessageTravelsBesideItsNumber)
+{
+    const TBytes good = EncodeWithOptions(*Photo(24, 16), 90);
+    TBytes sosFirst = {0xFF, 0xD8};
+    for (size_t i = 2; i + 3 < good.size(); ++i)
+        if (good[i] == 0xFF && good[i + 1] == 0xDA) { // the scan without the frame header before it
+            sosFirst.insert(sosFirst.end(), good.begin() + static_cast<ptrdiff_t>(i), good.end());
+            break;
+        }
+    struct Case
+    {
+        const char* Name;
+        TBytes File;
+        std::string Message;
+        bool Unsupported;
+    } cases[] = {
+        {"a PNG file",
+         {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 13},
+         "Not a JPEG file: starts with 0x89 0x50",
+         false},
+        {"nothing", {}, "Not a JPEG file: starts with 0xff 0xd9", false},
+        {"scan before frame", sosFirst, "Invalid JPEG file structure: SOS before SOF", false},
+        {"twelve-bit samples", WithPrecision(good, 12), "Unsupported JPEG data precision 12", true},
+        {"four components", FourComponentFile(false), "Unsupported color conversion request", true},
+    };
+    for (const Case& c : cases) {
+        const TCodecFailure picture = FailureOf([&] { Loaded(c.File)->DecodedBitmap(); });
+        const TCodecFailure direct = FailureOf([&] { DecodeDirect(c.File); });
+        for (const TCodecFailure& f : {picture, direct}) {
+            ASSERT_TRUE(f.Raised) << c.Name;
+            EXPECT_GT(f.Code, 0) << c.Name;
+            EXPECT_EQ(f.What, "JPEG-Fehler #" + std::to_string(f.Code)) << c.Name;
+            EXPECT_EQ(f.Message, c.Message) << c.Name;
+            EXPECT_EQ(f.Unsupported, c.Unsupported) << c.Name;
+        }
+        EXPECT_EQ(picture.Code, direct.Code) << c.Name << ": one error manager";
+    }
+}
+
+TEST(TJpegPixelEncoder, WritesTheBytesOfThePictureClassAtQualityHundred)
+{
+    // One encoder for all: its kept buffer serves larger and smaller pictures.
+    TJpegPixelEncoder encoder;
+    for (const TSize s :
+         {TSize{300, 200}, TSize{33, 17}, TSize{1, 9}, TSize{40, 1}, TSize{1, 1}, TSize{640, 480}}) {
+        const auto photo = Photo(s.W, s.H, TPixelFormat::pf32bit, static_cast<unsigned>(s.W + s.H));
+        const std::vector<uint32_t> pixels = Pixels32(*photo);
+        const std::span<const uint8_t> file = encoder.Encode(pixels.data(), s.W, s.H);
+        EXPECT_TRUE(TBytes(file.begin(), file.end()) == EncodeWithOptions(*photo, 100)) << s.W << "x" << s.H;
+    }
+
+    for (const TSize s : {TSize{0, 5}, TSize{5, 0}, TSize{-3, 4}}) {
+        const uint32_t pixel = 0;
+        const TCodecFailure f = FailureOf([&] { encoder.Encode(&pixel, s.W, s.H); });
+        EXPECT_TRUE(f.Raised) << s.W << "x" << s.H;
+        EXPECT_EQ(f.Message, "Empty JPEG image (DNL not supported)");
+    }
+    // The encoder goes on after a failure.
+    const auto photo = Photo(8, 8, TPixelFormat::pf32bit);
+    const std::vector<uint32_t> pixels = Pixels32(*photo);
+    const std::span<const uint8_t> file = encoder.Encode(pixels.data(), 8, 8);
+    EXPECT_TRUE(TBytes(file.begin(), file.end()) == EncodeWithOptions(*photo, 100));
 }
