@@ -1,6 +1,7 @@
 #include "app/core/Correction.h"
 #include "app/core/RotatePhoto.h"
 #include "jpeg/JpegImage.h"
+#include "meta/JpegSegments.h"
 #include "meta/phJpegInfo.h"
 #include "platform/StringList.h"
 #include "raster/Bitmap32.h"
@@ -9,8 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cmath>
 #include <csignal>
+#include <cstring>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -268,8 +271,8 @@ TEST(TOrientationCorrector, KeepsTheMetadataAndTheModificationTime)
 TEST(TOrientationCorrector, HostileExifIsCarriedWithoutHarm)
 {
     // Directory offsets past the end, an entry count far beyond the segment,
-    // a directory that names itself as the next one, an Orientation whose
-    // value would lie outside.
+    // a directory that names itself as the next one, a directory cut short:
+    // the segment is carried as the segment writer sets it.
     std::vector<TBytes> segments;
     exifbuild::TBytes tiff = CameraTiff(6, false);
     exifbuild::Put32(tiff, 4, 0xFFFFFFF0, false);
@@ -289,23 +292,73 @@ TEST(TOrientationCorrector, HostileExifIsCarriedWithoutHarm)
         TPhotoFile photo(MakePhoto(24, 16, s));
         TOrientationCorrector corrector;
         EXPECT_EQ(corrector.Correct(photo.Path, 6).Outcome, TCorrectionOutcome::Corrected);
-        const TBytes saved = ReadFile(photo.Path);
-        EXPECT_NE(saved.find(s.substr(0, 10)), TBytes::npos) << "segment carried";
+        std::vector<uint8_t> expected(s.begin(), s.end());
+        SetExifOrientation(expected, 1);
+        EXPECT_NE(ReadFile(photo.Path).find(TBytes(expected.begin(), expected.end())), TBytes::npos)
+            << "segment carried";
     }
 }
 
-TEST(TOrientationCorrector, FailuresLeaveTheCopyAsItWas)
+TEST(TOrientationCorrector, FailuresSayWhyAndLeaveTheCopyAsItWas)
 {
+    const TBytes good = MakePhoto(64, 48, ExifSegment(6, false));
+    TBytes twelveBit = good;
+    twelveBit[twelveBit.find("\xFF\xC0") + 4] = 12;
+    TBytes huge = good; // a header announcing 30000 x 30000 pixels
+    const size_t sof = huge.find("\xFF\xC0");
+    huge.replace(sof + 5, 4, "\x75\x30\x75\x30");
+    const TBytes cmyk = ReadFile(std::string(FI_SOURCE_DIR) + "/fuzz/corpus/fuzz_jpeg/cmyk_16x8.jpg");
+    ASSERT_FALSE(cmyk.empty());
+    struct Case
+    {
+        const char* Name;
+        TBytes File;
+        TFailure Kind;
+        std::string Message;
+        bool PicturesRoad = true; // the other road fails alike
+    } cases[] = {
+        {"text", "hello, world", TFailure::Damaged, "Not a JPEG file: starts with 0x68 0x65"},
+        // The picture road loads an empty file as a picture of no pixels, which it
+        // leaves alone; the direct road, which every photo takes first, fails it.
+        {"empty", "", TFailure::Damaged, "Not a JPEG file: starts with 0xff 0xd9", false},
+        {"scan data only", TBytes("\xFF\xD8\xFF\xDA\x00\x02") + PatternBytes(300, 3), TFailure::Damaged,
+         "Invalid JPEG file structure: SOS before SOF"},
+        {"twelve-bit samples", twelveBit, TFailure::Unsupported, "Unsupported JPEG data precision 12"},
+        {"four components", cmyk, TFailure::Unsupported, "Unsupported color conversion request"},
+        {"more pixels than a picture holds", huge, TFailure::Unsupported, "picture too large", false},
+    };
+    for (const Case& c : cases)
+        for (TCorrectionRoad road : {TCorrectionRoad::Direct, TCorrectionRoad::Pictures}) {
+            if (road == TCorrectionRoad::Pictures && !c.PicturesRoad)
+                continue;
+            TPhotoFile photo(c.File);
+            const timespec before = photo.MTime();
+            TOrientationCorrector corrector;
+            corrector.SetRoad(road);
+            const TCorrectionResult result = corrector.Correct(photo.Path, 6);
+            const std::string trace =
+                std::string(c.Name) + (road == TCorrectionRoad::Direct ? " direct" : " pictures");
+            EXPECT_EQ(result.Outcome, TCorrectionOutcome::Failed) << trace;
+            EXPECT_EQ(result.Reason.Kind(), c.Kind) << trace;
+            EXPECT_EQ(result.Reason.Message(), c.Message) << trace;
+            EXPECT_EQ(result.Reason.Path(), photo.Path) << trace;
+            EXPECT_EQ(ReadFile(photo.Path), c.File) << trace;
+            EXPECT_EQ(photo.MTime().tv_sec, before.tv_sec) << trace;
+            EXPECT_TRUE(photo.OnlyThePhotoInItsFolder()) << trace;
+        }
+
+    // No file, or a folder where the photo should be.
+    TTempDir dir;
     TOrientationCorrector corrector;
-    // Not decodable: a JPEG start followed by garbage, and an empty file.
-    for (const TBytes& broken : {TBytes("\xFF\xD8\xFF\xE1\x00\x04xx") + PatternBytes(300, 3), TBytes()}) {
-        TPhotoFile photo(broken);
-        const timespec before = photo.MTime();
-        EXPECT_EQ(corrector.Correct(photo.Path, 6).Outcome, TCorrectionOutcome::Failed);
-        EXPECT_EQ(ReadFile(photo.Path), broken);
-        EXPECT_EQ(photo.MTime().tv_sec, before.tv_sec);
-        EXPECT_TRUE(photo.OnlyThePhotoInItsFolder());
-    }
+    const TCorrectionResult missing = corrector.Correct(dir / "missing.jpg", 6);
+    EXPECT_EQ(missing.Outcome, TCorrectionOutcome::Failed);
+    EXPECT_EQ(missing.Reason.Kind(), TFailure::NotFound);
+    EXPECT_EQ(missing.Reason.OsError(), ENOENT);
+    EXPECT_EQ(missing.Reason.Message(), std::strerror(ENOENT));
+    EXPECT_EQ(missing.Reason.Path(), dir / "missing.jpg");
+    const TCorrectionResult folder = corrector.Correct(dir.Path(), 6);
+    EXPECT_EQ(folder.Outcome, TCorrectionOutcome::Failed);
+    EXPECT_EQ(folder.Reason.Kind(), TFailure::Unsupported);
 
     // The disk takes no more than a few kilobytes of the new file.
     TPhotoFile photo(MakePhoto(300, 200, ExifSegment(6, false)));
@@ -316,15 +369,21 @@ TEST(TOrientationCorrector, FailuresLeaveTheCopyAsItWas)
     rlimit tight = saved;
     tight.rlim_cur = 4096;
     setrlimit(RLIMIT_FSIZE, &tight);
-    const TCorrectionOutcome outcome = corrector.Correct(photo.Path, 6).Outcome;
+    const TCorrectionResult full = corrector.Correct(photo.Path, 6);
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, oldHandler);
-    EXPECT_EQ(outcome, TCorrectionOutcome::Failed);
+    EXPECT_EQ(full.Outcome, TCorrectionOutcome::Failed);
+    EXPECT_EQ(full.Reason.Kind(), TFailure::NoSpace);
+    EXPECT_EQ(full.Reason.OsError(), EFBIG);
+    EXPECT_EQ(full.Reason.Path(), photo.Path);
     EXPECT_EQ(ReadFile(photo.Path), before);
     EXPECT_TRUE(photo.OnlyThePhotoInItsFolder());
 
-    // The corrector goes on with the next photo.
-    EXPECT_EQ(corrector.Correct(photo.Path, 6).Outcome, TCorrectionOutcome::Corrected);
+    // The corrector goes on with the next photo; success carries no reason.
+    const TCorrectionResult done = corrector.Correct(photo.Path, 6);
+    EXPECT_EQ(done.Outcome, TCorrectionOutcome::Corrected);
+    EXPECT_TRUE(done.Reason.Ok());
+    EXPECT_TRUE(corrector.Correct(photo.Path, 1).Reason.Ok());
 }
 
 TEST(TOrientationCorrector, PhotosThatCannotBeTurnedStayAsTheyAre)
