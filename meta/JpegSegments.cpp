@@ -97,7 +97,9 @@ size_t SetTiffOrientation(std::span<uint8_t> tiff, uint16_t value)
     if (t.Word(2) != 42)
         return 0;
 
-    size_t set = 0;
+    // The structure is read as it is before anything is written: in a hostile
+    // one, an entry's value field may also be another directory's count.
+    std::vector<uint64_t> fields;
     // Directories still to visit, last found first.
     std::vector<uint32_t> pending{*t.Long(4)};
     std::set<uint32_t> visited;
@@ -117,7 +119,7 @@ size_t SetTiffOrientation(std::span<uint8_t> tiff, uint16_t value)
             const uint16_t type = *t.Word(e + 2);
             const uint32_t n = *t.Long(e + 4);
             if (tag == kTagOrientation && type == kTypeShort && n >= 1)
-                set += PutWord(tiff, e + 8, value, t.BigEndian()) ? 1 : 0;
+                fields.push_back(e + 8);
             else if (tag == kTagExifIfd && n == 1)
                 pending.push_back(*t.Long(e + 8));
         }
@@ -125,7 +127,11 @@ size_t SetTiffOrientation(std::span<uint8_t> tiff, uint16_t value)
         if (whole && t.Fits(link, 4))
             pending.push_back(*t.Long(link));
     }
-    return set;
+    std::sort(fields.begin(), fields.end());
+    fields.erase(std::unique(fields.begin(), fields.end()), fields.end());
+    for (uint64_t field : fields)
+        PutWord(tiff, field, value, t.BigEndian());
+    return fields.size();
 }
 
 size_t SetExifOrientation(std::span<uint8_t> segment, uint16_t value)

@@ -67,9 +67,10 @@ std::optional<TJpegSegment> FindExifSegment(std::span<const uint8_t> file);
 /// Sets every Orientation entry (tag 0x0112 of type SHORT) of the TIFF
 /// structure tiff - the directory chain from IFD0 on (IFD1 holds the
 /// thumbnail's) and the Exif directory a directory points to - to value, in
-/// the structure's byte order. Only the first value of an entry is written;
-/// nothing else changes. A damaged structure is set as far as it can be
-/// read; at most 64 directories are visited. Returns how many entries it set.
+/// the structure's byte order. The structure is read as it was given, then
+/// written: only the first value of each such entry changes, nothing else. A
+/// damaged structure is set as far as it can be read; at most 64 directories
+/// are visited. Returns how many value fields it set.
 size_t SetTiffOrientation(std::span<uint8_t> tiff, uint16_t value);
 
 /// The same inside an Exif APP1 segment (marker included, as FindExifSegment
