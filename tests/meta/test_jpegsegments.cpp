@@ -347,6 +347,31 @@ TEST(SetTiffOrientation, HostileStructuresAreSetAsFarAsTheyCanBeRead)
     }
 }
 
+TEST(SetTiffOrientation, ReadsTheStructureAsItWasBeforeWriting)
+{
+    // IFD0 at 8 holds one Orientation entry and links to 18, its own value
+    // field: there IFD1's entry count is that value (1). An Orientation entry
+    // lies behind, at 32, where only a larger count would reach it.
+    TWriter w(false);
+    w.Put8(0, 'I');
+    w.Put8(1, 'I');
+    w.Put16(2, 42);
+    w.Put32(4, 8);
+    w.Put16(8, 1);
+    w.Put16(10, 0x0112);
+    w.Put16(12, 3);
+    w.Put32(14, 1);
+    w.Put32(18, 1);
+    w.Put32(22, 18);
+    w.Put16(32, 0x0112);
+    w.Put16(34, 3);
+    w.Put32(36, 1);
+    w.Put32(40, 6);
+    TBytes tiff = w.Data;
+    EXPECT_EQ(SetTiffOrientation(tiff, 0x0005), 1u);
+    EXPECT_EQ(Changed(w.Data, tiff), std::vector<size_t>{18});
+}
+
 TEST(SegmentPlace, RightAfterTheEncodersJfifHeader)
 {
     const TBytes app0 = Segment(0xE0, std::string("JFIF\0\1\1\0\0\1\0\1\0\0", 14));
