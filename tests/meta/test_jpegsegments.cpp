@@ -1,7 +1,7 @@
 #include "meta/CheckedBytes.h"
 #include "meta/JpegSegments.h"
 #include "meta/phJpegInfo.h"
-#include "tests/meta/ExifBuilder.h"
+#include "tests/support/ExifBuilder.h"
 
 #include <gtest/gtest.h>
 
@@ -61,14 +61,6 @@ std::vector<TFound> Walk(const TBytes& file)
         found.push_back({s.Marker, s.Offset, s.Size});
     EXPECT_FALSE(walk.Next(s)) << "an ended walk stays ended";
     return found;
-}
-
-void Put32(TBytes& tiff, size_t at, uint32_t value, bool big)
-{
-    TWriter w(big);
-    w.Data = std::move(tiff);
-    w.Put32(at, value);
-    tiff = std::move(w.Data);
 }
 
 // Offsets whose byte differs.
@@ -352,24 +344,24 @@ TEST(SetTiffOrientation, ReadsTheStructureAsItWasBeforeWriting)
     // IFD0 at 8 holds one Orientation entry and links to 18, its own value
     // field: there IFD1's entry count is that value (1). An Orientation entry
     // lies behind, at 32, where only a larger count would reach it.
-    TWriter w(false);
-    w.Put8(0, 'I');
-    w.Put8(1, 'I');
-    w.Put16(2, 42);
-    w.Put32(4, 8);
-    w.Put16(8, 1);
-    w.Put16(10, 0x0112);
-    w.Put16(12, 3);
-    w.Put32(14, 1);
-    w.Put32(18, 1);
-    w.Put32(22, 18);
-    w.Put16(32, 0x0112);
-    w.Put16(34, 3);
-    w.Put32(36, 1);
-    w.Put32(40, 6);
-    TBytes tiff = w.Data;
+    TBytes built;
+    Put8(built, 0, 'I');
+    Put8(built, 1, 'I');
+    Put16(built, 2, 42, false);
+    Put32(built, 4, 8, false);
+    Put16(built, 8, 1, false);
+    Put16(built, 10, 0x0112, false);
+    Put16(built, 12, 3, false);
+    Put32(built, 14, 1, false);
+    Put32(built, 18, 1, false);
+    Put32(built, 22, 18, false);
+    Put16(built, 32, 0x0112, false);
+    Put16(built, 34, 3, false);
+    Put32(built, 36, 1, false);
+    Put32(built, 40, 6, false);
+    TBytes tiff = built;
     EXPECT_EQ(SetTiffOrientation(tiff, 0x0005), 1u);
-    EXPECT_EQ(Changed(w.Data, tiff), std::vector<size_t>{18});
+    EXPECT_EQ(Changed(built, tiff), std::vector<size_t>{18});
 }
 
 TEST(SegmentPlace, RightAfterTheEncodersJfifHeader)
