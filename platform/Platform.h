@@ -4,6 +4,7 @@
 #include "platform/StringList.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <span>
 #include <string>
@@ -53,6 +54,12 @@ public:
 
     /// True when path names a folder.
     virtual bool DirectoryExists(const std::string& path) = 0;
+    /// True when name is a real folder right inside the drive root folder
+    /// root and on root's own file system: not a symbolic link (or another
+    /// kind of link), and no other volume mounted there. Only such a folder is
+    /// taken for a card's photo folder, so that a card cannot point the
+    /// program at folders outside itself.
+    virtual bool CardFolderExists(const std::string& root, const std::string& name) = 0;
     /// True when path names something that is not a folder.
     virtual bool FileExists(const std::string& path) = 0;
     /// Creates one folder level; fails when it cannot be created, also when
@@ -60,13 +67,22 @@ public:
     virtual TResult CreateDir(const std::string& path) = 0;
     /// Creates the folder with all missing parents; succeeds when it is a folder afterwards.
     virtual TResult ForceDirectories(const std::string& path) = 0;
+    /// Makes sure the user's folder path (the documents folder) is there.
+    /// When it is missing it is created with its missing parents, but only
+    /// inside the user's home folder: a missing folder elsewhere (on a disk
+    /// that is not attached, whose empty mount point would otherwise receive
+    /// the photos) is not created, and the result is Unavailable.
+    virtual TResult ForceUserFolder(const std::string& path) = 0;
 
     /// Appends the full path of every file below folder whose name matches
     /// mask ("*" and "?", letters compared without regard to case) to list.
     /// Order: the folder's own files in directory order, then each sub-folder
-    /// the same way, depth first. Hidden entries are included; folders reached
-    /// through symbolic links are not entered. Folders that cannot be read add
-    /// nothing. The list is filled inside one bulk update.
+    /// the same way, depth first. Hidden entries are included. Only the real
+    /// files and folders of folder's own file system count: symbolic links
+    /// (and other links) are neither listed nor entered, at any level and
+    /// folder itself included, and nothing on another volume mounted below
+    /// folder is listed. Folders that cannot be read add nothing. The list is
+    /// filled inside one bulk update.
     virtual void FindFiles(const std::string& folder, const std::string& mask, TStringList& list,
                            bool recursive, bool clear) = 0;
 
@@ -89,10 +105,27 @@ public:
     /// Fails when a folder could not be flushed.
     virtual TResult FlushFolders() { return {}; }
     /// Moves src to dst without replacing an existing dst. Across file systems
-    /// the photo is copied as by CopyNoOverwrite, read back and compared, and
-    /// only then removed from src. On failure src is left where it was and no
-    /// file dst was made by the call.
-    virtual TResult MovePhoto(const std::string& src, const std::string& dst) = 0;
+    /// the photo is copied as by CopyNoOverwrite, read back from both disks
+    /// (not from memory) and compared, and only then removed from src. On
+    /// failure src is left where it was and no file dst was made by the call.
+    /// When the verified copy is made but src cannot be removed (a
+    /// write-protected card), a caller that passes sourceKept gets success,
+    /// the copy stays at dst and *sourceKept says why src is still there;
+    /// without sourceKept the copy is taken back and the call fails.
+    virtual TResult MovePhoto(const std::string& src, const std::string& dst,
+                              TResult* sourceKept = nullptr) = 0;
+    /// Whether the files a and b hold the same bytes; same is set only on success.
+    virtual TResult SameFileContents(const std::string& a, const std::string& b, bool& same) = 0;
+    /// Removes the temporary files that interrupted copies and replacements
+    /// of this program left in folder, never one that a running copy or
+    /// replacement (of this or another process) is still writing. removed
+    /// counts them. Platforms that cannot tell which are left over remove none.
+    virtual TResult RemoveStaleTemporaries(const std::string& folder, int& removed)
+    {
+        (void)folder;
+        removed = 0;
+        return {};
+    }
     /// Replaces the contents of the existing file target with the pieces, one
     /// after the other, so that target holds either all of its old or all of
     /// its new bytes, even after a power cut. The new file is written beside
@@ -108,6 +141,19 @@ public:
 
     /// The local calendar day of the file's last modification.
     virtual TResult FileModifiedDate(const std::string& path, TLocalDate& date) = 0;
+    /// The file's last modification in whole seconds since 1970-01-01 UTC.
+    virtual TResult FileModifiedTime(const std::string& path, int64_t& seconds) = 0;
+
+    /// The folder for the program's own state files such as its log
+    /// ($XDG_STATE_HOME/fotoimport, else ~/.local/state/fotoimport on Linux;
+    /// the local application data folder on Windows); empty when unknown.
+    virtual std::string StateFolder() = 0;
+    /// Appends text to the file at path, creating the file (readable by the
+    /// user only) and its missing folders. A file that has reached maxSize
+    /// bytes is first renamed to path + ".1", replacing the older one there.
+    virtual TResult AppendToLog(const std::string& path, const std::string& text, uint64_t maxSize) = 0;
+    /// Whether the program's standard error goes to a terminal.
+    virtual bool StderrIsTerminal() = 0;
 
     /// The folder separator: '\\' on Windows, '/' elsewhere.
     virtual char PathDelim() const = 0;
@@ -128,6 +174,9 @@ struct TPlatformOptions
     /// holding user-dirs.dirs ($XDG_CONFIG_HOME, else home + "/.config").
     std::string HomeFolder;
     std::string ConfigFolder;
+    /// Linux: the state folder ($XDG_STATE_HOME, else home + "/.local/state"),
+    /// below which the program keeps its own folder.
+    std::string StateHome;
 };
 
 /// The implementation for the operating system the program was built for.

@@ -6,6 +6,7 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <shlobj.h>
@@ -184,17 +185,24 @@ public:
     bool DriveIsReady(char letter) override;
     std::string DriveRoot(char letter) override;
     bool DirectoryExists(const std::string& path) override;
+    bool CardFolderExists(const std::string& root, const std::string& name) override;
     bool FileExists(const std::string& path) override;
     TResult CreateDir(const std::string& path) override;
     TResult ForceDirectories(const std::string& path) override;
+    TResult ForceUserFolder(const std::string& path) override;
     std::string ExtractFileName(const std::string& path) const override;
     void FindFiles(const std::string& folder, const std::string& mask, TStringList& list, bool recursive,
                    bool clear) override;
     TResult CopyNoOverwrite(const std::string& src, const std::string& dst) override;
-    TResult MovePhoto(const std::string& src, const std::string& dst) override;
+    TResult MovePhoto(const std::string& src, const std::string& dst, TResult* sourceKept = nullptr) override;
     TResult ReplaceFileContents(const std::string& target, std::span<const TDataPiece> pieces) override;
+    TResult SameFileContents(const std::string& a, const std::string& b, bool& same) override;
     std::string DocumentsFolder() override;
     TResult FileModifiedDate(const std::string& path, TLocalDate& date) override;
+    TResult FileModifiedTime(const std::string& path, int64_t& seconds) override;
+    std::string StateFolder() override;
+    TResult AppendToLog(const std::string& path, const std::string& text, uint64_t maxSize) override;
+    bool StderrIsTerminal() override;
     char PathDelim() const override { return '\\'; }
 
 private:
@@ -228,6 +236,18 @@ bool TWindowsPlatform::DirectoryExists(const std::string& path)
 {
     const DWORD attributes = ::GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool TWindowsPlatform::CardFolderExists(const std::string& root, const std::string& name)
+{
+    if (root.empty() || name.empty() || name == "." || name == ".." ||
+        name.find_first_of("\\/") != std::string::npos)
+        return false;
+    // A junction, a folder link or another volume mounted on the folder is a
+    // reparse point: not the card's own folder.
+    const DWORD attributes = ::GetFileAttributesA(JoinPath(root, name).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+           (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
 }
 
 bool TWindowsPlatform::FileExists(const std::string& path)
@@ -266,6 +286,59 @@ TResult TWindowsPlatform::ForceDirectories(const std::string& path)
     return OsFailure(trimmed, error == ERROR_ALREADY_EXISTS ? ERROR_DIRECTORY : error);
 }
 
+/// The shell's folder for csidl without a trailing backslash; empty when unknown.
+std::string ShellFolder(int csidl)
+{
+    char buffer[MAX_PATH] = {};
+    if (::SHGetFolderPathA(nullptr, csidl, nullptr, 0, buffer) != S_OK)
+        return {};
+    std::string result(buffer, ::strnlen(buffer, MAX_PATH));
+    while (result.size() > 3 && result.back() == '\\')
+        result.pop_back();
+    return result;
+}
+
+/// The absolute form of path with "." and ".." resolved; empty when it cannot be.
+std::string FullPath(const std::string& path)
+{
+    char buffer[MAX_PATH * 2] = {};
+    const DWORD n = ::GetFullPathNameA(path.c_str(), sizeof buffer, buffer, nullptr);
+    if (n == 0 || n >= sizeof buffer)
+        return {};
+    std::string result(buffer, n);
+    while (result.size() > 3 && (result.back() == '\\' || result.back() == '/'))
+        result.pop_back();
+    return result;
+}
+
+bool SameTextNoCase(const std::string& a, const std::string& b, size_t n)
+{
+    for (size_t i = 0; i < n; ++i) {
+        const auto fold = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
+        if (fold(a[i]) != fold(b[i]))
+            return false;
+    }
+    return true;
+}
+
+TResult TWindowsPlatform::ForceUserFolder(const std::string& path)
+{
+    if (path.empty())
+        return TResult::Fail(TFailure::Unavailable, path, "no folder");
+    if (DirectoryExists(path))
+        return {};
+    // A missing folder is made only inside the user's profile folder.
+    const std::string full = FullPath(path);
+    const std::string home = FullPath(ShellFolder(CSIDL_PROFILE));
+    const bool inside = !full.empty() && !home.empty() && full.size() > home.size() &&
+                        SameTextNoCase(full, home, home.size()) &&
+                        (full[home.size()] == '\\' || full[home.size()] == '/');
+    if (!inside)
+        return TResult::Fail(TFailure::Unavailable, path,
+                             "the folder is missing, and it is not inside the home folder");
+    return ForceDirectories(full);
+}
+
 std::string TWindowsPlatform::ExtractFileName(const std::string& path) const
 {
     const size_t at = path.find_last_of("\\:/");
@@ -278,7 +351,12 @@ void TWindowsPlatform::FindFiles(const std::string& folder, const std::string& m
     list.BeginUpdate();
     if (clear)
         list.Clear();
-    if (!folder.empty()) {
+    std::string root = folder;
+    while (root.size() > 3 && (root.back() == '\\' || root.back() == '/'))
+        root.pop_back();
+    const DWORD attributes = root.empty() ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesA(root.c_str());
+    // The folder itself must be a real folder, not a junction or link.
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
         std::string p = folder;
         if (p.back() != '\\')
             p += '\\';
@@ -298,7 +376,8 @@ void TWindowsPlatform::SearchFolder(const std::string& p, const std::string& mas
     HANDLE find = ::FindFirstFileA((p + mask).c_str(), &data);
     if (find != INVALID_HANDLE_VALUE) {
         do {
-            if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+            // File links are not photos of the card.
+            if ((data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0)
                 list.Add(p + data.cFileName);
         } while (::FindNextFileA(find, &data));
         ::FindClose(find);
@@ -384,7 +463,7 @@ TResult TWindowsPlatform::CopyNoOverwrite(const std::string& src, const std::str
     return SafeCopy(src, dst, false);
 }
 
-TResult TWindowsPlatform::MovePhoto(const std::string& src, const std::string& dst)
+TResult TWindowsPlatform::MovePhoto(const std::string& src, const std::string& dst, TResult* sourceKept)
 {
     if (src.empty() || dst.empty())
         return OsFailure(src.empty() ? src : dst, ERROR_FILE_NOT_FOUND);
@@ -398,10 +477,55 @@ TResult TWindowsPlatform::MovePhoto(const std::string& src, const std::string& d
         return copied;
     if (!::DeleteFileA(src.c_str())) {
         const DWORD deleteError = ::GetLastError();
+        if (sourceKept != nullptr) {
+            // A write-protected card: the verified copy stays, so does the photo.
+            *sourceKept = OsFailure(src, deleteError);
+            return {};
+        }
         ::DeleteFileA(dst.c_str());
         return OsFailure(src, deleteError);
     }
     return {};
+}
+
+TResult TWindowsPlatform::SameFileContents(const std::string& a, const std::string& b, bool& same)
+{
+    THandle left(::CreateFileA(a.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!left.Valid())
+        return LastFailure(a);
+    THandle right(::CreateFileA(b.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!right.Valid())
+        return LastFailure(b);
+    LARGE_INTEGER sa;
+    LARGE_INTEGER sb;
+    if (!::GetFileSizeEx(left.Get(), &sa))
+        return LastFailure(a);
+    if (!::GetFileSizeEx(right.Get(), &sb))
+        return LastFailure(b);
+    if (sa.QuadPart != sb.QuadPart) {
+        same = false;
+        return {};
+    }
+    std::vector<char> x(kCompareChunk);
+    std::vector<char> y(kCompareChunk);
+    for (;;) {
+        DWORD nx = 0;
+        DWORD ny = 0;
+        if (!ReadChunk(left.Get(), x.data(), kCompareChunk, nx))
+            return LastFailure(a);
+        if (!ReadChunk(right.Get(), y.data(), kCompareChunk, ny))
+            return LastFailure(b);
+        if (nx != ny || std::memcmp(x.data(), y.data(), nx) != 0) {
+            same = false;
+            return {};
+        }
+        if (nx == 0) {
+            same = true;
+            return {};
+        }
+    }
 }
 
 TResult TWindowsPlatform::ReplaceFileContents(const std::string& target, std::span<const TDataPiece> pieces)
@@ -492,6 +616,60 @@ TResult TWindowsPlatform::FileModifiedDate(const std::string& path, TLocalDate& 
     date.Month = parts.wMonth;
     date.Day = parts.wDay;
     return {};
+}
+
+TResult TWindowsPlatform::FileModifiedTime(const std::string& path, int64_t& seconds)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
+        return LastFailure(path);
+    // 100-nanosecond steps since 1601-01-01; 11644473600 seconds lie before 1970.
+    const uint64_t ticks =
+        (uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) | data.ftLastWriteTime.dwLowDateTime;
+    seconds = static_cast<int64_t>(ticks / 10000000u) - int64_t{11644473600};
+    return {};
+}
+
+std::string TWindowsPlatform::StateFolder()
+{
+    const std::string local = ShellFolder(CSIDL_LOCAL_APPDATA);
+    return local.empty() ? std::string() : JoinPath(local, "fotoimport");
+}
+
+TResult TWindowsPlatform::AppendToLog(const std::string& path, const std::string& text, uint64_t maxSize)
+{
+    if (path.empty())
+        return OsFailure(path, ERROR_PATH_NOT_FOUND);
+    if (TResult made = ForceDirectories(ParentFolder(path)); !made)
+        return made;
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) &&
+        ((uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow) >= maxSize) {
+        const std::string older = path + ".1";
+        if (!::MoveFileExA(path.c_str(), older.c_str(), MOVEFILE_REPLACE_EXISTING))
+            return LastFailure(older);
+    }
+    THandle out(::CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!out.Valid())
+        return LastFailure(path);
+    const char* next = text.data();
+    size_t left = text.size();
+    while (left > 0) {
+        const DWORD chunk = left > (DWORD{1} << 30) ? (DWORD{1} << 30) : static_cast<DWORD>(left);
+        DWORD done = 0;
+        if (!::WriteFile(out.Get(), next, chunk, &done, nullptr) || done == 0)
+            return LastFailure(path);
+        next += done;
+        left -= done;
+    }
+    return {};
+}
+
+bool TWindowsPlatform::StderrIsTerminal()
+{
+    const HANDLE err = ::GetStdHandle(STD_ERROR_HANDLE);
+    return err != nullptr && err != INVALID_HANDLE_VALUE && ::GetFileType(err) == FILE_TYPE_CHAR;
 }
 
 } // namespace

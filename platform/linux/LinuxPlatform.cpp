@@ -80,6 +80,24 @@ std::string ParentFolder(const std::string& path)
     return path.substr(0, at);
 }
 
+bool WriteAll(int fd, const char* data, size_t count)
+{
+    while (count > 0) {
+        const ssize_t n = ::write(fd, data, count);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0) {
+            errno = EIO;
+            return false;
+        }
+        data += n;
+        count -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
 TResult SyncFolder(const std::string& folder)
 {
     TFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -102,6 +120,18 @@ bool TLinuxPlatform::DirectoryExists(const std::string& path)
     return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool TLinuxPlatform::CardFolderExists(const std::string& root, const std::string& name)
+{
+    if (root.empty() || name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
+        return false;
+    // lstat for the folder: a link is not the card's own folder, wherever it points.
+    struct stat rootInfo;
+    struct stat st;
+    return ::stat(root.c_str(), &rootInfo) == 0 && S_ISDIR(rootInfo.st_mode) &&
+           ::lstat(JoinPath(root, name).c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+           st.st_dev == rootInfo.st_dev;
+}
+
 bool TLinuxPlatform::FileExists(const std::string& path)
 {
     // lstat: a dangling link still occupies the name.
@@ -118,27 +148,33 @@ TResult TLinuxPlatform::CreateDir(const std::string& path)
     return {};
 }
 
-TResult TLinuxPlatform::ForceDirectories(const std::string& path)
+TResult MakeFolders(const std::string& path, mode_t mode)
 {
     if (path.empty())
         return OsFailure(path, ENOENT);
-    if (DirectoryExists(path))
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
         return {};
     std::string trimmed = path;
     while (trimmed.size() > 1 && trimmed.back() == '/')
         trimmed.pop_back();
     const std::string parent = ParentFolder(trimmed);
     if (parent != trimmed) {
-        if (TResult made = ForceDirectories(parent); !made)
+        if (TResult made = MakeFolders(parent, mode); !made)
             return made;
     }
-    if (::mkdir(trimmed.c_str(), 0777) == 0)
+    if (::mkdir(trimmed.c_str(), mode) == 0)
         return {};
     const int error = errno;
-    if (error == EEXIST && DirectoryExists(trimmed))
+    if (error == EEXIST && ::stat(trimmed.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
         return {};
     // A file in the way is not a folder: say so rather than "exists".
     return OsFailure(trimmed, error == EEXIST ? ENOTDIR : error);
+}
+
+TResult TLinuxPlatform::ForceDirectories(const std::string& path)
+{
+    return MakeFolders(path, 0777);
 }
 
 TResult TLinuxPlatform::FileModifiedDate(const std::string& path, TLocalDate& date)
@@ -155,6 +191,17 @@ TResult TLinuxPlatform::FileModifiedDate(const std::string& path, TLocalDate& da
     date.Year = local.tm_year + 1900;
     date.Month = local.tm_mon + 1;
     date.Day = local.tm_mday;
+    return {};
+}
+
+TResult TLinuxPlatform::FileModifiedTime(const std::string& path, int64_t& seconds)
+{
+    struct stat st;
+    if (path.empty())
+        return OsFailure(path, ENOENT);
+    if (::stat(path.c_str(), &st) != 0)
+        return OsFailure(path, errno);
+    seconds = static_cast<int64_t>(st.st_mtim.tv_sec);
     return {};
 }
 

@@ -29,6 +29,8 @@ public:
         Close();
         FFd = fd;
     }
+    /// Gives up ownership without closing.
+    void Release() { FFd = -1; }
     /// Closes the descriptor now; the error number of close, or 0.
     int Close();
 
@@ -60,10 +62,17 @@ TResult OsFailure(const std::string& path, int error);
 std::string ParentFolder(const std::string& path);
 /// Flushes a folder's entries to the disk.
 TResult SyncFolder(const std::string& folder);
+/// Writes all of data; false with errno set when the file takes no more.
+bool WriteAll(int fd, const char* data, size_t count);
+/// Creates the folder's missing parents and the folder with the given mode;
+/// succeeds when it is a folder afterwards.
+TResult MakeFolders(const std::string& path, mode_t mode);
 /// Creates an empty file for writing under a fresh hidden name in folder
-/// (".fotoimport-" and six random characters, mode 0600). Staged copies and
-/// replaced files both take their temporary names from here, so a left-over
-/// one is recognised by its name. temp removes the file unless it is kept.
+/// (".fotoimport-" and six random characters, mode 0600) and locks it
+/// (flock) for as long as fd stays open. Staged copies and replaced files
+/// both take their temporary names from here, so a left-over one is
+/// recognised by its name, and one still being written by its lock. temp
+/// removes the file unless it is kept.
 TResult MakeTempBeside(const std::string& folder, TFd& fd, TTempFile& temp);
 
 class TLinuxStagedCopy;
@@ -80,10 +89,12 @@ public:
 
     // LinuxPlatform.cpp: questions about names, folders, dates.
     bool DirectoryExists(const std::string& path) override;
+    bool CardFolderExists(const std::string& root, const std::string& name) override;
     bool FileExists(const std::string& path) override;
     TResult CreateDir(const std::string& path) override;
     TResult ForceDirectories(const std::string& path) override;
     TResult FileModifiedDate(const std::string& path, TLocalDate& date) override;
+    TResult FileModifiedTime(const std::string& path, int64_t& seconds) override;
     char PathDelim() const override { return '/'; }
 
     // Search.cpp
@@ -95,12 +106,20 @@ public:
     TResult StageCopy(const std::string& src, const std::string& dst,
                       std::unique_ptr<TStagedCopy>& copy) override;
     TResult FinishCopy(TStagedCopy& copy) override;
-    TResult MovePhoto(const std::string& src, const std::string& dst) override;
+    TResult MovePhoto(const std::string& src, const std::string& dst, TResult* sourceKept = nullptr) override;
     TResult FlushFolders() override;
     TResult ReplaceFileContents(const std::string& target, std::span<const TDataPiece> pieces) override;
+    TResult SameFileContents(const std::string& a, const std::string& b, bool& same) override;
+    TResult RemoveStaleTemporaries(const std::string& folder, int& removed) override;
 
-    // UserFolders.cpp
+    // UserFolders.cpp: the user's folders, and the folders made for the user.
     std::string DocumentsFolder() override;
+    TResult ForceUserFolder(const std::string& path) override;
+    std::string StateFolder() override;
+
+    // Log.cpp
+    TResult AppendToLog(const std::string& path, const std::string& text, uint64_t maxSize) override;
+    bool StderrIsTerminal() override;
 
 private:
     void SearchTree(const std::string& root, const std::string& mask, TStringList& list, bool recursive);

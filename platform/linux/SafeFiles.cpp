@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -14,25 +16,6 @@ namespace {
 
 constexpr size_t kCopyChunk = size_t{8} << 20;
 constexpr size_t kCompareChunk = size_t{1} << 20;
-
-/// Writes all of data; false with errno set when the file takes no more.
-bool WriteAll(int fd, const char* data, size_t count)
-{
-    while (count > 0) {
-        const ssize_t n = ::write(fd, data, count);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return false;
-        if (n == 0) {
-            errno = EIO;
-            return false;
-        }
-        data += n;
-        count -= static_cast<size_t>(n);
-    }
-    return true;
-}
 
 /// Reads up to count bytes at offset; fewer only at the end of the file.
 ssize_t ReadAt(int fd, char* data, size_t count, off_t offset)
@@ -92,9 +75,36 @@ TResult CopyData(int in, int out, const std::string& src, const std::string& dst
     }
 }
 
+/// Whether the open files a and b hold the same bytes, read from offset 0 to
+/// their ends. A read that fails names its path.
+TResult CompareContent(int a, int b, const std::string& pathA, const std::string& pathB, bool& same)
+{
+    std::vector<char> left(kCompareChunk);
+    std::vector<char> right(kCompareChunk);
+    off_t offset = 0;
+    for (;;) {
+        const ssize_t na = ReadAt(a, left.data(), left.size(), offset);
+        if (na < 0)
+            return OsFailure(pathA, errno);
+        const ssize_t nb = ReadAt(b, right.data(), right.size(), offset);
+        if (nb < 0)
+            return OsFailure(pathB, errno);
+        if (na != nb || std::memcmp(left.data(), right.data(), static_cast<size_t>(na)) != 0) {
+            same = false;
+            return {};
+        }
+        if (na == 0) {
+            same = true;
+            return {};
+        }
+        offset += na;
+    }
+}
+
 /// Compares the copy b with the original a, both read again from their file
-/// systems: their cached pages are dropped first, so a byte that a flaky
-/// reader delivered wrongly into the copy cannot also be the byte compared.
+/// systems: the cached pages of both are dropped first, so a byte that a
+/// flaky reader delivered wrongly into the copy cannot also be the byte
+/// compared, and a byte the target disk stored wrongly is seen as stored.
 TResult SameContent(int a, int b, off_t size, const std::string& src, const std::string& dst)
 {
     struct stat st;
@@ -104,23 +114,30 @@ TResult SameContent(int a, int b, off_t size, const std::string& src, const std:
         return TResult::Fail(TFailure::Mismatch, dst, "the copy has a different size");
     ::posix_fadvise(a, 0, 0, POSIX_FADV_DONTNEED);
     ::posix_fadvise(b, 0, 0, POSIX_FADV_DONTNEED);
-    std::vector<char> left(kCompareChunk);
-    std::vector<char> right(kCompareChunk);
-    off_t offset = 0;
-    for (;;) {
-        const ssize_t na = ReadAt(a, left.data(), left.size(), offset);
-        if (na < 0)
-            return OsFailure(src, errno);
-        const ssize_t nb = ReadAt(b, right.data(), right.size(), offset);
-        if (nb < 0)
-            return OsFailure(dst, errno);
-        if (na != nb || std::memcmp(left.data(), right.data(), static_cast<size_t>(na)) != 0)
-            return TResult::Fail(TFailure::Mismatch, src, "the copy read back differs from the original");
-        if (na == 0)
-            return offset == size ? TResult()
-                                  : TResult::Fail(TFailure::Mismatch, src, "the original changed its size");
-        offset += na;
+    bool same = false;
+    if (TResult read = CompareContent(a, b, src, dst, same); !read)
+        return read;
+    if (!same)
+        return TResult::Fail(TFailure::Mismatch, src, "the copy read back differs from the original");
+    if (::fstat(a, &st) != 0)
+        return OsFailure(src, errno);
+    return st.st_size == size ? TResult()
+                              : TResult::Fail(TFailure::Mismatch, src, "the original changed its size");
+}
+
+/// The names MakeTempBeside gives: ".fotoimport-" and six letters or digits.
+bool IsTempName(const char* name)
+{
+    static const char kPrefix[] = ".fotoimport-";
+    const size_t n = sizeof kPrefix - 1;
+    if (std::strncmp(name, kPrefix, n) != 0 || std::strlen(name) != n + 6)
+        return false;
+    for (size_t i = n; i < n + 6; ++i) {
+        const char c = name[i];
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')))
+            return false;
     }
+    return true;
 }
 
 enum class TRename
@@ -183,19 +200,41 @@ private:
 
 TResult MakeTempBeside(const std::string& folder, TFd& fd, TTempFile& temp)
 {
-    std::string name = (folder == "/" ? std::string() : folder) + "/.fotoimport-XXXXXX";
-    fd.Reset(::mkostemp(name.data(), O_CLOEXEC));
-    if (!fd.Valid())
-        return OsFailure(folder, errno);
-    temp.Set(std::move(name));
-    return {};
+    // The file is locked for as long as it is written, which tells the
+    // removal of left-over temporary files to keep its hands off. Between
+    // its creation and the lock another run's removal may take the fresh
+    // file (it was not locked yet); then its lock is refused, or the file
+    // has no name any more once it is locked, and another one is made.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        std::string name = (folder == "/" ? std::string() : folder) + "/.fotoimport-XXXXXX";
+        fd.Reset(::mkostemp(name.data(), O_CLOEXEC));
+        if (!fd.Valid())
+            return OsFailure(folder, errno);
+        if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
+            if (errno == EWOULDBLOCK)
+                continue;
+            // A file system without locks: the file is unguarded, but usable.
+            temp.Set(std::move(name));
+            return {};
+        }
+        struct stat st;
+        if (::fstat(fd.Get(), &st) != 0)
+            return OsFailure(folder, errno);
+        if (st.st_nlink == 0)
+            continue;
+        temp.Set(std::move(name));
+        return {};
+    }
+    fd.Reset(-1);
+    return OsFailure(folder, EAGAIN);
 }
 
 TResult TLinuxPlatform::Stage(const std::string& src, const std::string& dst,
                               std::unique_ptr<TLinuxStagedCopy>& result)
 {
     auto copy = std::make_unique<TLinuxStagedCopy>(FUnfinished);
-    copy->In.Reset(::open(src.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    // A link is not a photo of the card, even when it names one.
+    copy->In.Reset(::open(src.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW));
     struct stat st;
     if (!copy->In.Valid() || ::fstat(copy->In.Get(), &st) != 0)
         return OsFailure(src, errno);
@@ -301,7 +340,7 @@ TResult TLinuxPlatform::CopyNoOverwrite(const std::string& src, const std::strin
     return SafeCopy(src, dst, false);
 }
 
-TResult TLinuxPlatform::MovePhoto(const std::string& src, const std::string& dst)
+TResult TLinuxPlatform::MovePhoto(const std::string& src, const std::string& dst, TResult* sourceKept)
 {
     if (src.empty() || dst.empty())
         return OsFailure(src.empty() ? src : dst, ENOENT);
@@ -331,14 +370,99 @@ TResult TLinuxPlatform::MovePhoto(const std::string& src, const std::string& dst
     if (TResult copied = SafeCopy(src, dst, true); !copied)
         return copied;
     if (::unlink(src.c_str()) != 0) {
-        // The card refuses to let go of the photo: undo the copy, so the photo
-        // is either moved or untouched.
         const int error = errno;
+        if (sourceKept != nullptr) {
+            // The card refuses to let go of the photo (write-protected): the
+            // verified copy is a good import, and the photo stays on the card.
+            *sourceKept = OsFailure(src, error);
+            return {};
+        }
+        // The caller wants the photo either moved or untouched.
         ::unlink(dst.c_str());
+        SyncFolder(ParentFolder(dst));
         return OsFailure(src, error);
     }
     SyncFolder(ParentFolder(src));
     return {};
+}
+
+TResult TLinuxPlatform::SameFileContents(const std::string& a, const std::string& b, bool& same)
+{
+    const int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+    TFd fa(a.empty() ? -1 : ::open(a.c_str(), flags));
+    if (!fa.Valid())
+        return OsFailure(a, a.empty() ? ENOENT : errno);
+    TFd fb(b.empty() ? -1 : ::open(b.c_str(), flags));
+    if (!fb.Valid())
+        return OsFailure(b, b.empty() ? ENOENT : errno);
+    struct stat sa;
+    struct stat sb;
+    if (::fstat(fa.Get(), &sa) != 0)
+        return OsFailure(a, errno);
+    if (::fstat(fb.Get(), &sb) != 0)
+        return OsFailure(b, errno);
+    if (!S_ISREG(sa.st_mode))
+        return TResult::Fail(TFailure::NotSafe, a, "not a regular file");
+    if (!S_ISREG(sb.st_mode))
+        return TResult::Fail(TFailure::NotSafe, b, "not a regular file");
+    if (sa.st_size != sb.st_size) {
+        same = false;
+        return {};
+    }
+    if (sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino) {
+        same = true;
+        return {};
+    }
+    return CompareContent(fa.Get(), fb.Get(), a, b, same);
+}
+
+TResult TLinuxPlatform::RemoveStaleTemporaries(const std::string& folder, int& removed)
+{
+    removed = 0;
+    TFd dirFd(folder.empty() ? -1 : ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dirFd.Valid())
+        return OsFailure(folder, folder.empty() ? ENOENT : errno);
+    // Names first: the folder changes while they are removed.
+    std::vector<std::string> names;
+    {
+        DIR* dir = ::fdopendir(::dup(dirFd.Get()));
+        if (dir == nullptr)
+            return OsFailure(folder, errno);
+        while (const dirent* entry = ::readdir(dir)) {
+            if (IsTempName(entry->d_name))
+                names.emplace_back(entry->d_name);
+        }
+        ::closedir(dir);
+    }
+    std::set<std::string> own;
+    for (const TLinuxStagedCopy* copy : FUnfinished)
+        own.insert(copy->Temp.Name());
+    const std::string prefix = folder == "/" ? std::string() : folder;
+    TResult result;
+    for (const std::string& name : names) {
+        // Copies this platform is still making are not left over, whatever
+        // the file system's locks say.
+        if (own.count(prefix + "/" + name) != 0)
+            continue;
+        TFd fd(
+            ::openat(dirFd.Get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        struct stat st;
+        if (!fd.Valid() || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        // Locked: a copy or replacement of a running import is writing it.
+        if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0)
+            continue;
+        // Only the very file that was locked goes.
+        struct stat now;
+        if (::fstatat(dirFd.Get(), name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 || now.st_dev != st.st_dev ||
+            now.st_ino != st.st_ino)
+            continue;
+        if (::unlinkat(dirFd.Get(), name.c_str(), 0) == 0)
+            ++removed;
+        else if (result)
+            result = OsFailure(prefix + "/" + name, errno);
+    }
+    return result;
 }
 
 TResult TLinuxPlatform::FlushFolders()
@@ -387,11 +511,12 @@ TResult TLinuxPlatform::ReplaceFileContents(const std::string& target, std::span
     if (::fchmod(out.Get(), info.st_mode & 07777) != 0 || ::futimens(out.Get(), times) != 0 ||
         ::fsync(out.Get()) != 0)
         return OsFailure(target, errno);
-    if (const int error = out.Close(); error != 0)
-        return OsFailure(target, error);
+    // Renamed while still open and locked, so that no removal of left-over
+    // temporary files can take it between the flush and the rename.
     if (::rename(temp.Name().c_str(), target.c_str()) != 0)
         return OsFailure(target, errno);
     temp.Keep();
+    out.Close();
     // The new contents are in place either way; a folder that cannot be
     // flushed only leaves the old name's entry to the file system's own flush.
     SyncFolder(folder);

@@ -47,9 +47,11 @@ void TLinuxPlatform::FindFiles(const std::string& folder, const std::string& mas
     if (clear)
         list.Clear();
     if (!folder.empty()) {
+        // Without trailing separators, so that a link named by the last
+        // component is seen as a link and not followed.
         std::string root = folder;
-        if (root.back() != '/')
-            root += '/';
+        while (root.size() > 1 && root.back() == '/')
+            root.pop_back();
         SearchTree(root, mask, list, recursive);
     }
     list.EndUpdate();
@@ -58,55 +60,70 @@ void TLinuxPlatform::FindFiles(const std::string& folder, const std::string& mas
 void TLinuxPlatform::SearchTree(const std::string& root, const std::string& mask, TStringList& list,
                                 bool recursive)
 {
+    // A folder still to be searched: its path (ending in "/") and the identity
+    // it had when its parent was read. It is opened by its path later, so the
+    // identity shows whether a component was exchanged for a link meanwhile.
+    struct TPending
+    {
+        std::string Path;
+        dev_t Device = 0;
+        ino_t Inode = 0;
+    };
+    // The folder itself must not be a link either.
+    struct stat rootInfo;
+    if (::lstat(root.c_str(), &rootInfo) != 0 || !S_ISDIR(rootInfo.st_mode))
+        return;
+    // Everything listed lies on the searched folder's own file system.
+    const dev_t device = rootInfo.st_dev;
+
     // Depth first without recursion, so a deep tree cannot exhaust the stack;
     // sub-folders are pushed in reverse so they are visited in directory order.
-    std::vector<std::string> pending{root};
+    std::vector<TPending> pending{{root == "/" ? root : root + '/', rootInfo.st_dev, rootInfo.st_ino}};
     std::set<std::pair<dev_t, ino_t>> visited;
-    std::vector<std::string> folders;
+    std::vector<TPending> folders;
     while (!pending.empty()) {
-        const std::string p = std::move(pending.back());
+        const TPending p = std::move(pending.back());
         pending.pop_back();
-        DIR* dir = ::opendir(p.c_str());
+        const std::string path = p.Path.size() > 1 ? p.Path.substr(0, p.Path.size() - 1) : p.Path;
+        TFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        struct stat self;
+        if (!fd.Valid() || ::fstat(fd.Get(), &self) != 0 || self.st_dev != p.Device || self.st_ino != p.Inode)
+            continue;
+        // A folder bound into itself would otherwise be searched for ever.
+        if (!visited.emplace(self.st_dev, self.st_ino).second)
+            continue;
+        DIR* dir = ::fdopendir(fd.Get());
         if (dir == nullptr)
             continue;
-        struct stat self;
-        // A folder mounted into itself would otherwise be searched for ever.
-        if (::fstat(::dirfd(dir), &self) != 0 || !visited.emplace(self.st_dev, self.st_ino).second) {
-            ::closedir(dir);
-            continue;
-        }
+        fd.Release(); // the stream owns it now
         folders.clear();
         while (const dirent* entry = ::readdir(dir)) {
             const char* name = entry->d_name;
             if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
                 continue;
-            unsigned char type = entry->d_type;
-            if (type == DT_UNKNOWN) {
-                struct stat st;
-                if (::fstatat(::dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-                    continue;
-                type = S_ISDIR(st.st_mode)   ? DT_DIR
-                       : S_ISLNK(st.st_mode) ? DT_LNK
-                       : S_ISREG(st.st_mode) ? DT_REG
-                                             : 0;
-            }
+            // Links, pipes and devices are no photos of the card; folders are
+            // entered when recursive; files are listed when their name matches.
+            const unsigned char type = entry->d_type;
             if (type == DT_DIR) {
-                if (recursive)
-                    folders.push_back(p + name + '/');
-                continue;
-            }
-            if (!MatchMask(name, mask.c_str()))
-                continue;
-            if (type == DT_LNK) {
-                // Only links to plain files count; links to folders are neither listed nor entered.
-                struct stat st;
-                if (::fstatat(::dirfd(dir), name, &st, 0) != 0 || !S_ISREG(st.st_mode))
+                if (!recursive)
                     continue;
-            } else if (type != DT_REG) {
-                // Pipes and devices are no photos and would block a copy.
+            } else if (type == DT_REG) {
+                if (!MatchMask(name, mask.c_str()))
+                    continue;
+            } else if (type != DT_UNKNOWN) {
                 continue;
             }
-            list.Add(p + name);
+            // The entry's own identity, never what a link points to. A volume
+            // mounted on a folder or file of the card shows another device.
+            struct stat st;
+            if (::fstatat(::dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0 || st.st_dev != device)
+                continue;
+            if (S_ISDIR(st.st_mode)) {
+                if (recursive)
+                    folders.push_back({p.Path + name + '/', st.st_dev, st.st_ino});
+            } else if (S_ISREG(st.st_mode) && (type == DT_REG || MatchMask(name, mask.c_str()))) {
+                list.Add(p.Path + name);
+            }
         }
         ::closedir(dir);
         for (auto it = folders.rbegin(); it != folders.rend(); ++it)

@@ -5,9 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <tuple>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -101,27 +106,29 @@ TEST(LinuxPlatform, DocumentsFolderFollowsUserDirsElseHomeDocuments)
     }
 }
 
-/// The expected listing, computed independently with std::filesystem.
+/// The expected listing, computed independently with std::filesystem: real
+/// files and folders only, links of any kind left out.
 void ExpectedListing(const fs::path& folder, std::vector<std::string>& out)
 {
     std::vector<fs::path> subFolders;
     for (const auto& entry : fs::directory_iterator(folder)) {
-        if (entry.is_symlink() ? fs::is_directory(entry.path()) : entry.is_directory()) {
-            if (!entry.is_symlink())
-                subFolders.push_back(entry.path());
+        if (entry.is_symlink())
+            continue;
+        if (entry.is_directory()) {
+            subFolders.push_back(entry.path());
             continue;
         }
         std::string ext = entry.path().extension().string();
         for (char& c : ext)
             c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        if (ext == ".jpg" && fs::is_regular_file(entry.path()))
+        if (ext == ".jpg" && entry.is_regular_file())
             out.push_back(entry.path().string());
     }
     for (const fs::path& sub : subFolders)
         ExpectedListing(sub, out);
 }
 
-TEST(LinuxPlatform, FindFilesListsOwnFilesBeforeSubFoldersAndNeverFollowsFolderLinks)
+TEST(LinuxPlatform, FindFilesListsOwnFilesBeforeSubFoldersAndNeverFollowsLinks)
 {
     TTempDir tmp;
     const std::string dcim = tmp / "DCIM";
@@ -144,7 +151,7 @@ TEST(LinuxPlatform, FindFilesListsOwnFilesBeforeSubFoldersAndNeverFollowsFolderL
     std::vector<std::string> expected;
     ExpectedListing(dcim, expected);
     EXPECT_EQ(list.Items(), expected);
-    EXPECT_EQ(list.Count(), 10);
+    EXPECT_EQ(list.Count(), 9) << "the link to a photo of the card is not listed either";
     EXPECT_EQ(changes, 1) << "filled inside one bulk update";
 
     // A folder's files come before all files of its sub-folders.
@@ -157,13 +164,340 @@ TEST(LinuxPlatform, FindFilesListsOwnFilesBeforeSubFoldersAndNeverFollowsFolderL
 
     // Not recursive, not cleared, trailing separator given.
     platform->FindFiles(dcim + "/100A/", "IMG_?.JPG", list, false, false);
-    EXPECT_EQ(list.Count(), 12);
-    EXPECT_EQ(list[11].substr(0, dcim.size() + 10), dcim + "/100A/IMG_");
+    EXPECT_EQ(list.Count(), 11);
+    EXPECT_EQ(list[10].substr(0, dcim.size() + 10), dcim + "/100A/IMG_");
 
     platform->FindFiles("", "*.jpg", list, true, true);
     EXPECT_EQ(list.Count(), 0);
     platform->FindFiles(tmp / "missing", "*.jpg", list, true, false);
     EXPECT_EQ(list.Count(), 0);
+
+    // A searched folder that is itself a link lists nothing, with or without
+    // a trailing separator.
+    fs::create_directory_symlink(dcim, tmp / "DCIMLINK");
+    for (const std::string& link : {tmp / "DCIMLINK", tmp / "DCIMLINK/", tmp / "DCIMLINK//"}) {
+        platform->FindFiles(link, "*.jpg", list, true, true);
+        EXPECT_EQ(list.Count(), 0) << link;
+    }
+    platform->FindFiles(dcim + "/", "*.jpg", list, true, true);
+    EXPECT_EQ(list.Items(), expected) << "a trailing separator on a real folder changes nothing";
+}
+
+TEST(LinuxPlatform, CardFolderIsARealFolderOfTheDriveRootItself)
+{
+    TTempDir tmp;
+    const std::string card = tmp / "card";
+    fs::create_directories(card + "/DCIM");
+    fs::create_directories(tmp / "pictures");
+    WriteFile(card + "/FILE", "x");
+    fs::create_directory_symlink(tmp / "pictures", card + "/LINKED");
+    fs::create_symlink(tmp / "gone", card + "/DANGLING");
+    fs::create_directory_symlink(card, tmp / "cardlink");
+    auto platform = CreatePlatform();
+
+    const std::tuple<std::string, std::string, bool> cases[] = {
+        {card, "DCIM", true},
+        {card + "/", "DCIM", true},
+        {tmp / "cardlink", "DCIM", true}, // the drive root is the platform's own; it may be reached by a link
+        {card, "LINKED", false},          // a link to a folder outside the card
+        {card, "DANGLING", false},
+        {card, "FILE", false},
+        {card, "MISSING", false},
+        {card, "DCIM/", false},
+        {card, "../card/DCIM", false},
+        {card, "..", false},
+        {card, ".", false},
+        {card, "", false},
+        {"", "DCIM", false},
+        {tmp / "none", "DCIM", false},
+    };
+    for (const auto& [root, name, expected] : cases)
+        EXPECT_EQ(platform->CardFolderExists(root, name), expected) << root << " + " << name;
+}
+
+TEST(LinuxPlatform, UserFoldersAreMadeOnlyInsideTheHomeFolder)
+{
+    TTempDir tmp;
+    const std::string home = tmp / "home";
+    fs::create_directories(home);
+    fs::create_directories(tmp / "elsewhere/Docs");
+    fs::create_directories(tmp / "media/ext"); // the mount point of a disk that is not attached
+    fs::create_directories(tmp / "outside");
+    fs::create_directory_symlink(tmp / "outside", home + "/linkout");
+    fs::create_directory_symlink(tmp / "elsewhere", home + "/linkdocs");
+    fs::create_symlink(tmp / "media/ext/Docs", home + "/dangling");
+    WriteFile(home + "/file", "x");
+    fs::create_directory_symlink(home, tmp / "homelink");
+    TPlatformOptions options;
+    options.HomeFolder = home;
+    auto platform = CreatePlatform(options);
+
+    struct TCase
+    {
+        std::string Path;
+        TFailure Kind;
+        std::string Made; ///< the folder that exists afterwards, or is not made
+    };
+    const TCase cases[] = {
+        {home + "/Documents", TFailure::None, home + "/Documents"},
+        {home + "/a/b/c/", TFailure::None, home + "/a/b/c"},
+        {tmp / "elsewhere/Docs", TFailure::None, tmp / "elsewhere/Docs"}, // there already
+        {home + "/linkdocs/Docs", TFailure::None, tmp / "elsewhere/Docs"},
+        {tmp / "media/ext/Docs", TFailure::Unavailable, tmp / "media/ext/Docs"},
+        {tmp / "media/ext/Docs/deeper", TFailure::Unavailable, tmp / "media/ext/Docs"},
+        {home + "/linkout/Docs", TFailure::Unavailable, tmp / "outside/Docs"},
+        {home + "/../escape/Docs", TFailure::Unavailable, tmp / "escape"},
+        {home + "/new/../../escape", TFailure::Unavailable, home + "/new"},
+        {home + "/dangling", TFailure::Unavailable, tmp / "media/ext/Docs"},
+        {home + "/dangling/sub", TFailure::Unavailable, tmp / "media/ext/Docs"},
+        {home + "/file/Docs", TFailure::NotFound, home + "/file/Docs"},
+        {"relative/Docs", TFailure::Unavailable, "relative"},
+        {"", TFailure::Unavailable, ""},
+    };
+    for (const TCase& c : cases) {
+        const TResult r = platform->ForceUserFolder(c.Path);
+        EXPECT_EQ(r.Kind(), c.Kind) << c.Path << ": " << r.Text();
+        if (c.Kind == TFailure::None) {
+            EXPECT_TRUE(fs::is_directory(c.Made)) << c.Path;
+        } else if (!c.Made.empty()) {
+            EXPECT_FALSE(fs::exists(c.Made)) << c.Path << ": nothing is made";
+        }
+    }
+    // A home folder reached through a link is still the home folder.
+    TPlatformOptions linked = options;
+    linked.HomeFolder = tmp / "homelink";
+    EXPECT_TRUE(CreatePlatform(linked)->ForceUserFolder(tmp / "homelink/Pictures"));
+    EXPECT_TRUE(fs::is_directory(home + "/Pictures"));
+    // Without a home folder nothing missing is made anywhere.
+    TPlatformOptions homeless = options;
+    homeless.HomeFolder = tmp / "nohome";
+    const TResult none = CreatePlatform(homeless)->ForceUserFolder(tmp / "nohome/Documents");
+    EXPECT_EQ(none.Kind(), TFailure::Unavailable) << none.Text();
+    EXPECT_FALSE(fs::exists(tmp / "nohome"));
+}
+
+TEST(LinuxPlatform, SameFileContentsComparesEveryByte)
+{
+    TTempDir tmp;
+    const std::string photo = PatternBytes((size_t{5} << 19) + 7, 3); // more than two compare chunks
+    std::string lastByte = photo;
+    lastByte.back() = static_cast<char>(lastByte.back() ^ 1);
+    std::string secondChunk = photo;
+    secondChunk[(size_t{1} << 20) + 5] = static_cast<char>(secondChunk[(size_t{1} << 20) + 5] ^ 0x40);
+    WriteFile(tmp / "a.jpg", photo);
+    WriteFile(tmp / "copy.jpg", photo);
+    WriteFile(tmp / "last.jpg", lastByte);
+    WriteFile(tmp / "second.jpg", secondChunk);
+    WriteFile(tmp / "short.jpg", photo.substr(0, photo.size() - 1));
+    WriteFile(tmp / "empty1.jpg", "");
+    WriteFile(tmp / "empty2.jpg", "");
+    fs::create_directories(tmp / "folder");
+    auto platform = CreatePlatform();
+
+    const std::tuple<const char*, const char*, bool> cases[] = {
+        {"a.jpg", "copy.jpg", true},   {"a.jpg", "a.jpg", true},       {"empty1.jpg", "empty2.jpg", true},
+        {"a.jpg", "last.jpg", false},  {"a.jpg", "second.jpg", false}, {"a.jpg", "short.jpg", false},
+        {"short.jpg", "a.jpg", false}, {"a.jpg", "empty1.jpg", false},
+    };
+    for (const auto& [a, b, expected] : cases) {
+        bool same = !expected;
+        const TResult r = platform->SameFileContents(tmp / a, tmp / b, same);
+        ASSERT_TRUE(r) << a << " " << b << ": " << r.Text();
+        EXPECT_EQ(same, expected) << a << " " << b;
+    }
+    bool same = true;
+    const TResult missing = platform->SameFileContents(tmp / "a.jpg", tmp / "none.jpg", same);
+    EXPECT_EQ(missing.Kind(), TFailure::NotFound);
+    EXPECT_EQ(missing.Path(), tmp / "none.jpg");
+    EXPECT_EQ(platform->SameFileContents(tmp / "folder", tmp / "a.jpg", same).Kind(), TFailure::NotSafe);
+    EXPECT_EQ(platform->SameFileContents("", tmp / "a.jpg", same).Kind(), TFailure::NotFound);
+}
+
+/// The entries of folder named like the program's temporary files.
+std::vector<std::string> Temporaries(const std::string& folder)
+{
+    std::vector<std::string> found;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind(".fotoimport-", 0) == 0)
+            found.push_back(name);
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+TEST(LinuxPlatform, LeftOverTemporariesAreRemovedButNeverOneStillBeingWritten)
+{
+    TTempDir tmp;
+    const std::string day = tmp / "20050714";
+    const std::string photo = PatternBytes(300000, 2);
+    WriteFile(tmp / "card/a.jpg", photo);
+    // Left by a killed run: a complete copy and a partial one.
+    WriteFile(day + "/.fotoimport-a1B2c3", photo);
+    WriteFile(day + "/.fotoimport-Zz9900", photo.substr(0, 1000));
+    // Names that are not the program's temporaries, and a link, stay.
+    WriteFile(day + "/.fotoimport-toolong1", "x");
+    WriteFile(day + "/.fotoimport-ab", "x");
+    WriteFile(day + "/.fotoimport-a_b.c1", "x");
+    WriteFile(day + "/IMG_0001.JPG", "photo");
+    WriteFile(tmp / "outside.jpg", "not the card's");
+    fs::create_symlink(tmp / "outside.jpg", day + "/.fotoimport-LiNk00");
+    fs::create_directories(day + "/.fotoimport-dir000");
+
+    // Another import (another platform, as another process would be) is
+    // staging copies into the same folder, and so is this one.
+    auto other = CreatePlatform();
+    auto platform = CreatePlatform();
+    std::unique_ptr<TStagedCopy> othersCopy;
+    std::unique_ptr<TStagedCopy> ownCopy;
+    ASSERT_TRUE(other->StageCopy(tmp / "card/a.jpg", day + "/b.jpg", othersCopy));
+    ASSERT_TRUE(platform->StageCopy(tmp / "card/a.jpg", day + "/c.jpg", ownCopy));
+    ASSERT_EQ(Temporaries(day).size(), 9u) << testing::PrintToString(Temporaries(day));
+
+    int removed = -1;
+    const TResult cleaned = platform->RemoveStaleTemporaries(day, removed);
+    ASSERT_TRUE(cleaned) << cleaned.Text();
+    EXPECT_EQ(removed, 2);
+    EXPECT_FALSE(PathExists(day + "/.fotoimport-a1B2c3"));
+    EXPECT_FALSE(PathExists(day + "/.fotoimport-Zz9900"));
+    for (const char* kept : {".fotoimport-toolong1", ".fotoimport-ab", ".fotoimport-a_b.c1", "IMG_0001.JPG"})
+        EXPECT_TRUE(PathExists(day + "/" + kept)) << kept;
+    EXPECT_TRUE(fs::is_symlink(day + "/.fotoimport-LiNk00"));
+    EXPECT_EQ(ReadFile(tmp / "outside.jpg"), "not the card's");
+    EXPECT_TRUE(fs::is_directory(day + "/.fotoimport-dir000"));
+
+    // Both copies in flight survived and get their names.
+    EXPECT_TRUE(other->FinishCopy(*othersCopy));
+    EXPECT_TRUE(platform->FinishCopy(*ownCopy));
+    othersCopy.reset();
+    ownCopy.reset();
+    EXPECT_EQ(ReadFile(day + "/b.jpg"), photo);
+    EXPECT_EQ(ReadFile(day + "/c.jpg"), photo);
+
+    // An import in another process writes a copy: its file stays while that
+    // process lives, and is left over once the process is killed.
+    const size_t others = Temporaries(day).size();
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t writer = ::fork();
+    ASSERT_GE(writer, 0);
+    if (writer == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        auto own = CreatePlatform();
+        std::unique_ptr<TStagedCopy> copy;
+        const bool staged = own->StageCopy(tmp / "card/a.jpg", day + "/d.jpg", copy) && copy;
+        const char answer = staged ? '1' : '0';
+        if (::write(ready[1], &answer, 1) != 1 || !staged)
+            ::_exit(1);
+        for (;;)
+            ::pause();
+    }
+    ::close(ready[1]);
+    char answer = 0;
+    ASSERT_EQ(::read(ready[0], &answer, 1), 1);
+    ::close(ready[0]);
+    const TResult whileWriting = platform->RemoveStaleTemporaries(day, removed);
+    const size_t seen = Temporaries(day).size();
+    ::kill(writer, SIGKILL);
+    ::waitpid(writer, nullptr, 0);
+    ASSERT_EQ(answer, '1');
+    ASSERT_TRUE(whileWriting);
+    EXPECT_EQ(removed, 0) << "the other process is still writing it";
+    EXPECT_EQ(seen, others + 1);
+    ASSERT_TRUE(platform->RemoveStaleTemporaries(day, removed));
+    EXPECT_EQ(removed, 1) << "the killed run's copy is left over";
+    EXPECT_EQ(Temporaries(day).size(), others);
+    EXPECT_FALSE(PathExists(day + "/d.jpg"));
+
+    EXPECT_EQ(platform->RemoveStaleTemporaries(tmp / "none", removed).Kind(), TFailure::NotFound);
+}
+
+TEST(LinuxPlatform, LogIsAppendedForTheUserAloneAndRotatedAtItsSize)
+{
+    TTempDir tmp;
+    auto platform = CreatePlatform();
+    const std::string log = tmp / "state/fotoimport/import.log";
+    ASSERT_TRUE(platform->AppendToLog(log, "one\n", 20));
+    ASSERT_TRUE(platform->AppendToLog(log, "two\n", 20));
+    EXPECT_EQ(ReadFile(log), "one\ntwo\n");
+    struct stat st
+    {
+    };
+    ASSERT_EQ(::stat(log.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ASSERT_EQ(::stat((tmp / "state/fotoimport").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+    // At its size the log becomes the older one, which it replaces.
+    ASSERT_TRUE(platform->AppendToLog(log, "three-three\n", 20)); // 8 + 12 bytes: at the limit now
+    EXPECT_FALSE(PathExists(log + ".1"));
+    ASSERT_TRUE(platform->AppendToLog(log, "four\n", 20));
+    EXPECT_EQ(ReadFile(log + ".1"), "one\ntwo\nthree-three\n");
+    EXPECT_EQ(ReadFile(log), "four\n");
+    ASSERT_TRUE(platform->AppendToLog(log, std::string(30, 'x') + "\n", 20));
+    ASSERT_TRUE(platform->AppendToLog(log, "six\n", 20));
+    EXPECT_EQ(ReadFile(log + ".1"), "four\n" + std::string(30, 'x') + "\n");
+    EXPECT_EQ(ReadFile(log), "six\n");
+
+    // The log is never written through a link.
+    WriteFile(tmp / "elsewhere.txt", "keep");
+    fs::create_symlink(tmp / "elsewhere.txt", tmp / "state/linked.log");
+    EXPECT_FALSE(platform->AppendToLog(tmp / "state/linked.log", "x\n", 1000));
+    EXPECT_EQ(ReadFile(tmp / "elsewhere.txt"), "keep");
+    WriteFile(tmp / "blocked", "a file");
+    EXPECT_EQ(platform->AppendToLog(tmp / "blocked/import.log", "x\n", 1000).Kind(), TFailure::NotFound);
+}
+
+TEST(LinuxPlatform, StateFolderFollowsXdgStateHomeElseHomeLocalState)
+{
+    const char* saved = std::getenv("XDG_STATE_HOME");
+    const std::string previous = saved != nullptr ? saved : "";
+    TPlatformOptions options;
+    options.HomeFolder = "/home/anna";
+    ::unsetenv("XDG_STATE_HOME");
+    EXPECT_EQ(CreatePlatform(options)->StateFolder(), "/home/anna/.local/state/fotoimport");
+    ::setenv("XDG_STATE_HOME", "relative/state", 1);
+    EXPECT_EQ(CreatePlatform(options)->StateFolder(), "/home/anna/.local/state/fotoimport");
+    ::setenv("XDG_STATE_HOME", "/var/state/anna", 1);
+    EXPECT_EQ(CreatePlatform(options)->StateFolder(), "/var/state/anna/fotoimport");
+    options.StateHome = "/tmp/given";
+    EXPECT_EQ(CreatePlatform(options)->StateFolder(), "/tmp/given/fotoimport");
+    if (saved != nullptr)
+        ::setenv("XDG_STATE_HOME", previous.c_str(), 1);
+    else
+        ::unsetenv("XDG_STATE_HOME");
+}
+
+/// Whether the platform, in a child whose standard error is fd, says it is a terminal.
+bool ChildSeesTerminal(int fd)
+{
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::dup2(fd, STDERR_FILENO);
+        ::_exit(CreatePlatform()->StderrIsTerminal() ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+TEST(LinuxPlatform, StandardErrorIsATerminalOnlyWhenItIsOne)
+{
+    TTempDir tmp;
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    const int terminal = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
+    ASSERT_GE(terminal, 0);
+    const int file = ::open((tmp / "err.txt").c_str(), O_WRONLY | O_CREAT, 0600);
+    int pipeEnds[2];
+    ASSERT_EQ(::pipe(pipeEnds), 0);
+    EXPECT_TRUE(ChildSeesTerminal(terminal));
+    EXPECT_FALSE(ChildSeesTerminal(file));
+    EXPECT_FALSE(ChildSeesTerminal(pipeEnds[1]));
+    for (const int fd : {terminal, master, file, pipeEnds[0], pipeEnds[1]})
+        ::close(fd);
 }
 
 TEST(LinuxPlatform, CopyNeverReplacesAndNeverLeavesAPartialFile)

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <functional>
@@ -51,6 +52,11 @@ protected:
     {
         std::string why;
         ASSERT_TRUE(Mounts.Tmpfs(folder, bytes, why)) << why;
+    }
+    void Bind(const std::string& source, const std::string& target)
+    {
+        std::string why;
+        ASSERT_TRUE(Mounts.Bind(source, target, why)) << why;
     }
     void SetReadOnly(const std::string& folder, bool readOnly)
     {
@@ -150,14 +156,117 @@ TEST_F(LinuxMounts, ReadOnlyVolumesAreRefusedAndAWriteProtectedCardKeepsItsPhoto
     EXPECT_EQ(ReadFile(Tmp / "out/old.jpg"), "old");
     SetReadOnly(Tmp / "out", false);
 
-    // The copy is made and verified, the card refuses to let the photo go:
-    // the copy is taken back, so the photo is either moved or untouched.
+    // The copy is made and verified, the card refuses to let the photo go.
+    // A caller that wants all or nothing gets the copy taken back.
     SetReadOnly(Tmp / "card", true);
     const TResult moved = Platform->MovePhoto(Tmp / "card/a.jpg", Tmp / "out/a.jpg");
     EXPECT_EQ(moved.Kind(), TFailure::Access) << moved.Text();
     EXPECT_EQ(moved.Path(), Tmp / "card/a.jpg");
     EXPECT_EQ(ReadFile(Tmp / "card/a.jpg"), photo);
     EXPECT_EQ(ListTree(Tmp / "out"), std::vector<std::string>{"old.jpg"});
+
+    // A caller that takes a kept source keeps the verified copy and learns
+    // why the photo is still on the card.
+    TResult kept;
+    const TResult keptCopy = Platform->MovePhoto(Tmp / "card/a.jpg", Tmp / "out/a.jpg", &kept);
+    ASSERT_TRUE(keptCopy) << keptCopy.Text();
+    EXPECT_EQ(ReadFile(Tmp / "out/a.jpg"), photo);
+    EXPECT_EQ(ReadFile(Tmp / "card/a.jpg"), photo);
+    EXPECT_EQ(kept.Kind(), TFailure::Access) << kept.Text();
+    EXPECT_EQ(kept.OsError(), EROFS);
+    EXPECT_EQ(kept.Path(), Tmp / "card/a.jpg");
+    EXPECT_FALSE(kept.Message().empty());
+    EXPECT_EQ(ListTree(Tmp / "out"), (std::vector<std::string>{"a.jpg", "old.jpg"}));
+
+    // A move that goes through leaves the note alone.
+    SetReadOnly(Tmp / "card", false);
+    WriteFile(Tmp / "card/b.jpg", photo);
+    TResult none;
+    ASSERT_TRUE(Platform->MovePhoto(Tmp / "card/b.jpg", Tmp / "out/b.jpg", &none));
+    EXPECT_TRUE(none);
+    EXPECT_FALSE(PathExists(Tmp / "card/b.jpg"));
+}
+
+TEST_F(LinuxMounts, ACardReachesNothingOutsideItself)
+{
+    // The user's own files, which a crafted card points at.
+    const std::string home = Tmp / "home";
+    WriteFile(home + "/.ssh/id_ed25519", "PRIVATE KEY");
+    WriteFile(home + "/Pictures/mine.jpg", "the user's photo");
+    WriteFile(home + "/secret.jpg", "bound over a photo");
+
+    MountTmpfs(Tmp / "card", 8 << 20);
+    const std::string dcim = Tmp / "card/DCIM";
+    WriteFile(dcim + "/100CANON/IMG_0001.JPG", "photo 1");
+    WriteFile(dcim + "/100CANON/IMG_0002.JPG", "photo 2");
+    WriteFile(dcim + "/100CANON/BOUND.JPG", "the card's own");
+    fs::create_symlink(home + "/.ssh/id_ed25519", dcim + "/100CANON/KEY.JPG");
+    fs::create_symlink("/proc/self/environ", dcim + "/100CANON/ENV.JPG");
+    fs::create_symlink("../../../home/secret.jpg", dcim + "/100CANON/REL.JPG");
+    fs::create_directory_symlink(home + "/Pictures", dcim + "/102LINK");
+    fs::create_directories(dcim + "/101MOUNT");
+    MountTmpfs(dcim + "/101MOUNT", 1 << 20);
+    WriteFile(dcim + "/101MOUNT/IMG_9999.JPG", "another volume");
+    fs::create_directories(dcim + "/103BIND");
+    Bind(home + "/Pictures", dcim + "/103BIND");
+    Bind(home + "/secret.jpg", dcim + "/100CANON/BOUND.JPG");
+
+    EXPECT_TRUE(Platform->CardFolderExists(Tmp / "card", "DCIM"));
+    TStringList list;
+    Platform->FindFiles(dcim, "*.jpg", list, true, true);
+    std::vector<std::string> found = list.Items();
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ(found,
+              (std::vector<std::string>{dcim + "/100CANON/IMG_0001.JPG", dcim + "/100CANON/IMG_0002.JPG"}));
+
+    // A link is not copied even when named directly.
+    fs::create_directories(Tmp / "out");
+    const TResult key = Platform->CopyNoOverwrite(dcim + "/100CANON/KEY.JPG", Tmp / "out/KEY.JPG");
+    EXPECT_EQ(key.Kind(), TFailure::NotSafe) << key.Text();
+    const TResult moved = Platform->MovePhoto(dcim + "/100CANON/ENV.JPG", Tmp / "out/ENV.JPG");
+    EXPECT_FALSE(moved) << "a link on another file system than the target is not copied";
+    EXPECT_TRUE(ListTree(Tmp / "out").empty());
+
+    // A DCIM that is a link to the user's pictures, another volume, or the
+    // user's pictures bound there is not the card's photo folder.
+    MountTmpfs(Tmp / "card2", 1 << 20);
+    fs::create_directory_symlink(home + "/Pictures", Tmp / "card2/DCIM");
+    EXPECT_FALSE(Platform->CardFolderExists(Tmp / "card2", "DCIM"));
+    Platform->FindFiles(Tmp / "card2/DCIM", "*.jpg", list, true, true);
+    EXPECT_EQ(list.Count(), 0);
+    MountTmpfs(Tmp / "card3", 1 << 20);
+    MountTmpfs(Tmp / "card3/DCIM", 1 << 20);
+    EXPECT_FALSE(Platform->CardFolderExists(Tmp / "card3", "DCIM"));
+    MountTmpfs(Tmp / "card4", 1 << 20);
+    fs::create_directories(Tmp / "card4/DCIM");
+    Bind(home + "/Pictures", Tmp / "card4/DCIM");
+    EXPECT_FALSE(Platform->CardFolderExists(Tmp / "card4", "DCIM"));
+    EXPECT_EQ(ReadFile(home + "/Pictures/mine.jpg"), "the user's photo");
+}
+
+TEST_F(LinuxMounts, ADocumentsFolderOnADiskThatIsNotAttachedIsNotMadeOnItsMountPoint)
+{
+    const std::string home = Tmp / "home";
+    fs::create_directories(home);
+    fs::create_directories(Tmp / "mnt/ext");
+    TPlatformOptions options;
+    options.HomeFolder = home;
+    auto platform = CreatePlatform(options);
+
+    const std::string documents = Tmp / "mnt/ext/Documents";
+    const TResult absent = platform->ForceUserFolder(documents);
+    EXPECT_EQ(absent.Kind(), TFailure::Unavailable) << absent.Text();
+    EXPECT_EQ(absent.Path(), documents);
+    EXPECT_TRUE(ListTree(Tmp / "mnt").empty()) << "nothing is written on the empty mount point";
+
+    // Attached, the disk's documents folder is used as it is.
+    MountTmpfs(Tmp / "mnt/ext", 1 << 20);
+    fs::create_directories(documents);
+    EXPECT_TRUE(platform->ForceUserFolder(documents));
+    // Inside the home folder, on whatever volume, a missing folder is made.
+    MountTmpfs(home + "/disk", 1 << 20);
+    EXPECT_TRUE(platform->ForceUserFolder(home + "/disk/Documents"));
+    EXPECT_TRUE(fs::is_directory(home + "/disk/Documents"));
 }
 
 TEST_F(LinuxMounts, ACardThatDeliversAWrongByteOnceKeepsThePhoto)
@@ -193,6 +302,25 @@ TEST_F(LinuxMounts, ACardThatDeliversAWrongByteOnceKeepsThePhoto)
         EXPECT_EQ(ReadFile(out + "/a.jpg"), photo) << name;
         EXPECT_FALSE(PathExists(store + "/a.jpg")) << name;
     }
+}
+
+TEST_F(LinuxMounts, ATargetDiskThatStoresAWrongByteKeepsThePhotoOnTheCard)
+{
+    std::string why;
+    if (!TPrivateMounts::FuseAvailable(why))
+        GTEST_SKIP() << why;
+    // The copy's own pages in memory hold the right bytes; only a read from
+    // the disk shows what it stored.
+    const std::string photo = PatternBytes(700000, 6);
+    MountTmpfs(Tmp / "card", 4 << 20);
+    WriteFile(Tmp / "card/a.jpg", photo);
+    fs::create_directories(Tmp / "store");
+    MountFuse(Tmp / "store", Tmp / "out", {"--corrupt-writes"});
+
+    const TResult moved = Platform->MovePhoto(Tmp / "card/a.jpg", Tmp / "out/a.jpg");
+    EXPECT_EQ(moved.Kind(), TFailure::Mismatch) << moved.Text();
+    EXPECT_EQ(ReadFile(Tmp / "card/a.jpg"), photo);
+    EXPECT_TRUE(ListTree(Tmp / "store").empty()) << "neither the copy nor its temporary file remains";
 }
 
 TEST_F(LinuxMounts, ACardWhoseReadsFailMidwayKeepsThePhotoAndLeavesNoPartialFile)

@@ -2,8 +2,20 @@
 
 #include <utility>
 
-TFakePlatform::TFakePlatform(std::string documentsFolder)
-    : TFaultyPlatform(CreatePlatform())
+namespace {
+
+std::unique_ptr<TPlatform> InnerPlatform(const std::string& home, const std::string& state)
+{
+    TPlatformOptions options;
+    options.HomeFolder = home;
+    options.StateHome = state;
+    return CreatePlatform(options);
+}
+
+} // namespace
+
+TFakePlatform::TFakePlatform(std::string documentsFolder, const std::string& home, const std::string& state)
+    : TFaultyPlatform(InnerPlatform(home, state))
     , FDocuments(std::move(documentsFolder))
 {
 }

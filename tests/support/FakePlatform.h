@@ -12,7 +12,11 @@
 class TFakePlatform : public TFaultyPlatform
 {
 public:
-    explicit TFakePlatform(std::string documentsFolder);
+    /// The documents folder as given; home (when given) is the home folder
+    /// the real platform underneath takes, and state (when given) the base
+    /// of the program's state folder.
+    explicit TFakePlatform(std::string documentsFolder, const std::string& home = {},
+                           const std::string& state = {});
 
     /// Letter now stands for the folder root; ready as given.
     void AddDrive(char letter, const std::string& root, bool ready = true);

@@ -39,8 +39,14 @@ void TFaultyPlatform::FailReplaceOf(const std::string& target, TResult reason)
     FReplaceFailures[target] = std::move(reason);
 }
 
+void TFaultyPlatform::KeepSourceOf(const std::string& src, TResult reason)
+{
+    FKeptSources[src] = std::move(reason);
+}
+
 void TFaultyPlatform::Heal()
 {
+    FKeptSources.clear();
     FTransferFailures.clear();
     FFinishFailures.clear();
     FReplaceFailures.clear();
@@ -87,11 +93,19 @@ TResult TFaultyPlatform::FlushFolders()
     return FFlushFailure ? *FFlushFailure : result;
 }
 
-TResult TFaultyPlatform::MovePhoto(const std::string& src, const std::string& dst)
+TResult TFaultyPlatform::MovePhoto(const std::string& src, const std::string& dst, TResult* sourceKept)
 {
     if (const auto it = FTransferFailures.find(src); it != FTransferFailures.end())
         return it->second;
-    return FInner->MovePhoto(src, dst);
+    if (const auto it = FKeptSources.find(src); it != FKeptSources.end()) {
+        if (sourceKept == nullptr)
+            return it->second;
+        if (TResult copied = FInner->CopyNoOverwrite(src, dst); !copied)
+            return copied;
+        *sourceKept = it->second;
+        return {};
+    }
+    return FInner->MovePhoto(src, dst, sourceKept);
 }
 
 TResult TFaultyPlatform::ReplaceFileContents(const std::string& target, std::span<const TDataPiece> pieces)

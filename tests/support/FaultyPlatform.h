@@ -24,6 +24,11 @@ public:
     void FailFlushFolders(TResult reason) { FFlushFailure = std::move(reason); }
     /// Replacing the contents of target fails with reason.
     void FailReplaceOf(const std::string& target, TResult reason);
+    /// Moving src copies it and leaves it where it is, as a write-protected
+    /// card does: the move succeeds with reason as the cause of the kept
+    /// source, or, for a caller that takes no kept source, fails with reason
+    /// and leaves nothing at dst.
+    void KeepSourceOf(const std::string& src, TResult reason);
     /// Removes every fault.
     void Heal();
 
@@ -33,9 +38,14 @@ public:
     bool DriveIsReady(char letter) override { return FInner->DriveIsReady(letter); }
     std::string DriveRoot(char letter) override { return FInner->DriveRoot(letter); }
     bool DirectoryExists(const std::string& path) override { return FInner->DirectoryExists(path); }
+    bool CardFolderExists(const std::string& root, const std::string& name) override
+    {
+        return FInner->CardFolderExists(root, name);
+    }
     bool FileExists(const std::string& path) override { return FInner->FileExists(path); }
     TResult CreateDir(const std::string& path) override { return FInner->CreateDir(path); }
     TResult ForceDirectories(const std::string& path) override { return FInner->ForceDirectories(path); }
+    TResult ForceUserFolder(const std::string& path) override { return FInner->ForceUserFolder(path); }
     void FindFiles(const std::string& folder, const std::string& mask, TStringList& list, bool recursive,
                    bool clear) override
     {
@@ -46,13 +56,31 @@ public:
                       std::unique_ptr<TStagedCopy>& copy) override;
     TResult FinishCopy(TStagedCopy& copy) override;
     TResult FlushFolders() override;
-    TResult MovePhoto(const std::string& src, const std::string& dst) override;
+    TResult MovePhoto(const std::string& src, const std::string& dst, TResult* sourceKept = nullptr) override;
+    TResult SameFileContents(const std::string& a, const std::string& b, bool& same) override
+    {
+        return FInner->SameFileContents(a, b, same);
+    }
+    TResult RemoveStaleTemporaries(const std::string& folder, int& removed) override
+    {
+        return FInner->RemoveStaleTemporaries(folder, removed);
+    }
     TResult ReplaceFileContents(const std::string& target, std::span<const TDataPiece> pieces) override;
     std::string DocumentsFolder() override { return FInner->DocumentsFolder(); }
     TResult FileModifiedDate(const std::string& path, TLocalDate& date) override
     {
         return FInner->FileModifiedDate(path, date);
     }
+    TResult FileModifiedTime(const std::string& path, int64_t& seconds) override
+    {
+        return FInner->FileModifiedTime(path, seconds);
+    }
+    std::string StateFolder() override { return FInner->StateFolder(); }
+    TResult AppendToLog(const std::string& path, const std::string& text, uint64_t maxSize) override
+    {
+        return FInner->AppendToLog(path, text, maxSize);
+    }
+    bool StderrIsTerminal() override { return FInner->StderrIsTerminal(); }
     char PathDelim() const override { return FInner->PathDelim(); }
     std::string ExtractFileName(const std::string& path) const override
     {
@@ -64,5 +92,6 @@ private:
     std::map<std::string, TResult> FTransferFailures;
     std::map<std::string, TResult> FFinishFailures;
     std::map<std::string, TResult> FReplaceFailures;
+    std::map<std::string, TResult> FKeptSources;
     std::optional<TResult> FFlushFailure;
 };

@@ -96,6 +96,16 @@ bool TPrivateMounts::Tmpfs(const std::string& folder, size_t bytes, std::string&
     return true;
 }
 
+bool TPrivateMounts::Bind(const std::string& source, const std::string& target, std::string& why)
+{
+    if (::mount(source.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+        why = Errno("cannot bind " + source + " to " + target);
+        return false;
+    }
+    FMounts.push_back({target, -1});
+    return true;
+}
+
 bool TPrivateMounts::SetReadOnly(const std::string& folder, bool readOnly, std::string& why)
 {
     const unsigned long flags = MS_REMOUNT | MS_BIND | (readOnly ? MS_RDONLY : 0);

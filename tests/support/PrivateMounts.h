@@ -33,6 +33,9 @@ public:
     /// Mounts an empty tmpfs of the given size at folder (made if missing).
     /// False with the reason in why.
     bool Tmpfs(const std::string& folder, size_t bytes, std::string& why);
+    /// Mounts the file or folder source over target (a bind mount), so that
+    /// target shows source's file system.
+    bool Bind(const std::string& source, const std::string& target, std::string& why);
     /// Makes the file system mounted at folder read-only, or writable again.
     bool SetReadOnly(const std::string& folder, bool readOnly, std::string& why);
     /// Serves source at folder through faultfs.py with its options

@@ -3,10 +3,13 @@
 can misbehave the way a worn card or a flaky reader does.
 
     faultfs.py FOLDER MOUNTPOINT [--ready FILE] [--direct-io]
-               [--corrupt-first-read] [--fail-reads-after N]
+               [--corrupt-first-read] [--corrupt-writes] [--fail-reads-after N]
 
 --corrupt-first-read  the first read of every file returns one wrong byte;
                       later reads are right again
+--corrupt-writes      every write stores one wrong byte, as a failing disk
+                      does; the writer's own cached pages still hold the
+                      right ones
 --fail-reads-after N  reading a file beyond its first N bytes fails (EIO)
 --direct-io           no page cache: every read reaches this process
 --ready FILE          FILE is created once the file system is mounted
@@ -96,7 +99,8 @@ class FaultFs(fusepy.Operations):
         return os.open(self._full(path), flags)
 
     def create(self, path, mode, fi=None):
-        return os.open(self._full(path), os.O_WRONLY | os.O_CREAT | os.O_EXCL, mode)
+        # The caller may read what it writes (a copy that is verified).
+        return os.open(self._full(path), os.O_RDWR | os.O_CREAT | os.O_EXCL, mode)
 
     def read(self, path, size, offset, fh):
         limit = self.args.fail_reads_after
@@ -114,7 +118,12 @@ class FaultFs(fusepy.Operations):
         return data
 
     def write(self, path, data, offset, fh):
-        return os.pwrite(fh, data, offset)
+        stored = data
+        if self.args.corrupt_writes and data:
+            at = len(data) // 2
+            stored = data[:at] + bytes([data[at] ^ 0xA5]) + data[at + 1:]
+        os.pwrite(fh, stored, offset)
+        return len(data)
 
     def truncate(self, path, length, fh=None):
         with open(self._full(path), "r+b") as f:
@@ -139,6 +148,7 @@ def main():
     parser.add_argument("--ready")
     parser.add_argument("--direct-io", action="store_true")
     parser.add_argument("--corrupt-first-read", action="store_true")
+    parser.add_argument("--corrupt-writes", action="store_true")
     parser.add_argument("--fail-reads-after", type=int)
     args = parser.parse_args()
     options = {"foreground": True, "nothreads": True}
