@@ -141,8 +141,10 @@ public:
 
     /// The local calendar day of the file's last modification.
     virtual TResult FileModifiedDate(const std::string& path, TLocalDate& date) = 0;
-    /// The file's last modification in whole seconds since 1970-01-01 UTC.
-    virtual TResult FileModifiedTime(const std::string& path, int64_t& seconds) = 0;
+    /// The file's last modification: whole seconds since 1970-01-01 UTC, and
+    /// the nanoseconds within that second as far as the file system keeps
+    /// them (0 where it keeps none).
+    virtual TResult FileModifiedTime(const std::string& path, int64_t& seconds, int& nanoseconds) = 0;
 
     /// The folder for the program's own state files such as its log
     /// ($XDG_STATE_HOME/fotoimport, else ~/.local/state/fotoimport on Linux;

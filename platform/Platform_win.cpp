@@ -199,7 +199,7 @@ public:
     TResult SameFileContents(const std::string& a, const std::string& b, bool& same) override;
     std::string DocumentsFolder() override;
     TResult FileModifiedDate(const std::string& path, TLocalDate& date) override;
-    TResult FileModifiedTime(const std::string& path, int64_t& seconds) override;
+    TResult FileModifiedTime(const std::string& path, int64_t& seconds, int& nanoseconds) override;
     std::string StateFolder() override;
     TResult AppendToLog(const std::string& path, const std::string& text, uint64_t maxSize) override;
     bool StderrIsTerminal() override;
@@ -618,7 +618,7 @@ TResult TWindowsPlatform::FileModifiedDate(const std::string& path, TLocalDate& 
     return {};
 }
 
-TResult TWindowsPlatform::FileModifiedTime(const std::string& path, int64_t& seconds)
+TResult TWindowsPlatform::FileModifiedTime(const std::string& path, int64_t& seconds, int& nanoseconds)
 {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
@@ -627,6 +627,7 @@ TResult TWindowsPlatform::FileModifiedTime(const std::string& path, int64_t& sec
     const uint64_t ticks =
         (uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) | data.ftLastWriteTime.dwLowDateTime;
     seconds = static_cast<int64_t>(ticks / 10000000u) - int64_t{11644473600};
+    nanoseconds = static_cast<int>(ticks % 10000000u) * 100;
     return {};
 }
 

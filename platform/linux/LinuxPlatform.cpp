@@ -194,7 +194,7 @@ TResult TLinuxPlatform::FileModifiedDate(const std::string& path, TLocalDate& da
     return {};
 }
 
-TResult TLinuxPlatform::FileModifiedTime(const std::string& path, int64_t& seconds)
+TResult TLinuxPlatform::FileModifiedTime(const std::string& path, int64_t& seconds, int& nanoseconds)
 {
     struct stat st;
     if (path.empty())
@@ -202,6 +202,7 @@ TResult TLinuxPlatform::FileModifiedTime(const std::string& path, int64_t& secon
     if (::stat(path.c_str(), &st) != 0)
         return OsFailure(path, errno);
     seconds = static_cast<int64_t>(st.st_mtim.tv_sec);
+    nanoseconds = static_cast<int>(st.st_mtim.tv_nsec);
     return {};
 }
 

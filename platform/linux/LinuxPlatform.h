@@ -94,7 +94,7 @@ public:
     TResult CreateDir(const std::string& path) override;
     TResult ForceDirectories(const std::string& path) override;
     TResult FileModifiedDate(const std::string& path, TLocalDate& date) override;
-    TResult FileModifiedTime(const std::string& path, int64_t& seconds) override;
+    TResult FileModifiedTime(const std::string& path, int64_t& seconds, int& nanoseconds) override;
     char PathDelim() const override { return '/'; }
 
     // Search.cpp

@@ -699,6 +699,15 @@ TEST(LinuxPlatform, FolderAndFileTestsAndNames)
     EXPECT_EQ(date.Month, 2);
     EXPECT_EQ(date.Day, 29);
     EXPECT_EQ(platform->FileModifiedDate(tmp / "none", date).Kind(), TFailure::NotFound);
+
+    const timespec times[2] = {{1000000000, 0}, {1120000000, 370000000}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, (tmp / "f.jpg").c_str(), times, 0), 0);
+    int64_t seconds = 0;
+    int part = 0;
+    ASSERT_TRUE(platform->FileModifiedTime(tmp / "f.jpg", seconds, part));
+    EXPECT_EQ(seconds, 1120000000);
+    EXPECT_EQ(part, 370000000);
+    EXPECT_EQ(platform->FileModifiedTime(tmp / "none", seconds, part).Kind(), TFailure::NotFound);
 }
 
 } // namespace

@@ -71,9 +71,9 @@ public:
     {
         return FInner->FileModifiedDate(path, date);
     }
-    TResult FileModifiedTime(const std::string& path, int64_t& seconds) override
+    TResult FileModifiedTime(const std::string& path, int64_t& seconds, int& nanoseconds) override
     {
-        return FInner->FileModifiedTime(path, seconds);
+        return FInner->FileModifiedTime(path, seconds, nanoseconds);
     }
     std::string StateFolder() override { return FInner->StateFolder(); }
     TResult AppendToLog(const std::string& path, const std::string& text, uint64_t maxSize) override
