@@ -3,6 +3,7 @@
 #include "app/core/WindowTexts.h"
 #include "meta/phJpegInfo.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <exception>
@@ -15,6 +16,8 @@ const char* const kPhotoMask = "*.jpg";
 const char* const kTargetFolder = "Eigene Bilder";
 constexpr size_t kCopiesInFlight = 32;
 constexpr auto kGroupTime = std::chrono::milliseconds(500);
+/// How many other names (NAME_1 ... NAME_9999) a photo may try.
+constexpr int kMaxAlternatives = 9999;
 
 bool SameText(const std::string& a, const std::string& b)
 {
@@ -49,6 +52,46 @@ int DaysInMonth(int year, int month)
 std::string Count(int n, const char* text)
 {
     return std::to_string(n) + text;
+}
+
+/// The orientations the correction turns, and then marks as upright (1).
+bool IsTurnedOrientation(int orientation)
+{
+    return orientation == 3 || orientation == 6 || orientation == 8;
+}
+
+/// Entries that the correction may change or drop in the copy it saves: the
+/// orientation, and those that describe how a picture is stored, which the
+/// thumbnail's directory carries (a thumbnail may be turned or left out).
+bool MayChangeWhenTurned(const std::string& line)
+{
+    static const char* const kNames[] = {"Orientation",           "ImageWidth",
+                                         "ImageLength",           "BitsPerSample",
+                                         "Compression",           "PhotometricInterpretation",
+                                         "StripOffsets",          "SamplesPerPixel",
+                                         "RowsPerStrip",          "StripByteCounts",
+                                         "XResolution",           "YResolution",
+                                         "PlanarConfiguration",   "ResolutionUnit",
+                                         "JPEGInterchangeFormat", "JPEGInterchangeFormatLength",
+                                         "YCbCrCoefficients",     "YCbCrSubSampling",
+                                         "YCbCrPositioning",      "ReferenceBlackWhite"};
+    const std::string name = line.substr(0, line.find('='));
+    for (const char* known : kNames) {
+        if (SameText(name, known))
+            return true;
+    }
+    return false;
+}
+
+/// The lines of a sorted metadata list that say which photo it is.
+std::vector<std::string> IdentifyingLines(const TStringList& list)
+{
+    std::vector<std::string> lines;
+    for (const std::string& line : list.Items()) {
+        if (!MayChangeWhenTurned(line))
+            lines.push_back(line);
+    }
+    return lines;
 }
 
 } // namespace
@@ -88,9 +131,61 @@ int OrientationFromValue(const std::string& value)
     return value.size() == 1 && value[0] >= '0' && value[0] <= '9' ? value[0] - '0' : 0;
 }
 
+std::string AlternativeName(const std::string& name, int index)
+{
+    if (index <= 0)
+        return name;
+    const std::string suffix = "_" + std::to_string(index);
+    const size_t dot = name.rfind('.');
+    if (dot == std::string::npos || dot == 0)
+        return name + suffix;
+    return name.substr(0, dot) + suffix + name.substr(dot);
+}
+
+// The copy this program turned upright differs from the photo in its bytes,
+// so it is recognised by what the correction keeps: the photo's metadata. It
+// is the turned copy of the photo when
+//  - the photo's orientation (as the run reads it) asked for a correction
+//    (greater than 1), and the copy's is 1, or, for the orientations the
+//    correction does not turn (the mirrored ones), still the photo's;
+//  - both carry the same DateTimeOriginal;
+//  - every other entry of either list is also in the other, except the
+//    orientation and the entries that describe how a picture is stored,
+//    which the thumbnail's directory holds (the camera, the exposure, the
+//    sub-seconds, the maker note, GPS and the like all stay);
+//  - and (checked by the caller) the files' modification times are the same,
+//    to the part of a second the card keeps (exFAT cards keep hundredths),
+//    since the copy keeps the photo's. (A documents folder on a FAT disk,
+//    which keeps only every other second, may then see a turned copy as
+//    another photo: the photo arrives once more under another name, but
+//    nothing is lost.)
+// Whether turning is switched on now does not matter: the copy may be from a
+// run that had it on. Two different photos pass only when they agree in all
+// of this: two cameras of one make and model with the same settings, shooting
+// in the same second (and hundredth, on exFAT cards) with one of them held
+// turned, whose files also carry the same name.
+bool IsTurnedCopyOf(const TStringList& copy, const TStringList& photo)
+{
+    std::string value;
+    const int photoOrientation = FindLine(photo, "Orientation", value) ? OrientationFromValue(value) : 0;
+    if (photoOrientation <= 1)
+        return false;
+    const int copyOrientation = FindLine(copy, "Orientation", value) ? OrientationFromValue(value) : 0;
+    if (copyOrientation != 1 &&
+        (IsTurnedOrientation(photoOrientation) || copyOrientation != photoOrientation))
+        return false;
+    std::string photoDate;
+    std::string copyDate;
+    if (!FindLine(photo, "DateTimeOriginal", photoDate) || !FindLine(copy, "DateTimeOriginal", copyDate) ||
+        photoDate != copyDate)
+        return false;
+    return IdentifyingLines(copy) == IdentifyingLines(photo);
+}
+
 TCameraWatcher::TCameraWatcher(TPlatform& platform, TWatcherView& view)
     : FPlatform(platform)
     , FView(view)
+    , FLog(platform)
 {
 }
 
@@ -110,18 +205,17 @@ void TCameraWatcher::Timer1Timer()
         const std::string root = FPlatform.DriveRoot(letter);
         if (root.empty())
             continue;
-        const std::string path = FPlatform.JoinPath(root, kCameraFolder);
-        if (FPlatform.DirectoryExists(path)) {
+        // Only the card's own DCIM counts: not a link, nor another volume mounted there.
+        if (FPlatform.CardFolderExists(root, kCameraFolder)) {
             FCameraFound = true;
-            FCameraPath = path;
+            FCameraPath = FPlatform.JoinPath(root, kCameraFolder);
         }
     }
     // The volume the user opened the program with is the one meant, as long as it is there.
     if (!FOfferedRoot.empty()) {
-        const std::string path = FPlatform.JoinPath(FOfferedRoot, kCameraFolder);
-        if (FPlatform.DirectoryExists(path)) {
+        if (FPlatform.CardFolderExists(FOfferedRoot, kCameraFolder)) {
             FCameraFound = true;
-            FCameraPath = path;
+            FCameraPath = FPlatform.JoinPath(FOfferedRoot, kCameraFolder);
         } else {
             FOfferedRoot.clear();
         }
@@ -160,9 +254,9 @@ bool TCameraWatcher::OfferVolume(const std::string& root)
 {
     if (root.empty())
         return false;
-    const std::string path = FPlatform.JoinPath(root, kCameraFolder);
-    if (!FPlatform.DirectoryExists(path))
+    if (!FPlatform.CardFolderExists(root, kCameraFolder))
         return false;
+    const std::string path = FPlatform.JoinPath(root, kCameraFolder);
     FOfferedRoot = root;
     // The user asked for this card: whatever was dismissed or transferred before, it is a new attachment,
     // and the watcher runs again as after "Fenster Schliessen".
@@ -212,7 +306,9 @@ void TCameraWatcher::Button2Click()
     FRotatedCount = 0;
     FTransferredCount = 0;
     FFailedCount = 0;
+    FTurnFailedCount = 0;
     FRecords.clear();
+    FCleanedFolders.clear();
 
     // A card dismissed with "Fenster Schliessen" and still attached keeps the button enabled: pressing it
     // asks for exactly that card, so its photos are listed afresh and transferred.
@@ -222,17 +318,23 @@ void TCameraWatcher::Button2Click()
         FView.SetProgressMax(FPhotoList.Count());
     }
     const int n = FPhotoList.Count();
-    if (n > 0 && (!FCameraHandled || dismissed)) {
+    const bool move = FView.RadioButton2Checked();
+    const bool runs = n > 0 && (!FCameraHandled || dismissed);
+    FLog.RunStarted(FCameraPath, move, runs ? n : 0, FTargetBase);
+    if (runs) {
         FView.ShowMainWindow();
         // Without a documents folder there is no place of the user's to write
-        // to; a missing "Eigene Bilder" is made here, with its parents.
-        const TResult targetBase =
-            documents.empty() ? TResult::Fail(TFailure::Unavailable, FTargetBase, "no documents folder")
-                              : FPlatform.ForceDirectories(FTargetBase);
+        // to. A missing documents folder is made only inside the home folder
+        // (elsewhere it is a disk that is not attached); a missing "Eigene
+        // Bilder" is made inside it.
+        TResult targetBase = documents.empty()
+                                 ? TResult::Fail(TFailure::Unavailable, FTargetBase, "no documents folder")
+                                 : FPlatform.ForceUserFolder(documents);
+        if (targetBase)
+            targetBase = FPlatform.ForceDirectories(FTargetBase);
         // Copies are staged a few at a time before they are flushed and named:
         // one flush of the file system's journal then serves several photos.
         // Moves go one by one.
-        const bool move = FView.RadioButton2Checked();
         // A group is also closed after half a second, so that the window is
         // painted and counts up often even when the card is slow.
         std::vector<TPhotoPass> inFlight;
@@ -252,14 +354,39 @@ void TCameraWatcher::Button2Click()
         // in a power cut: copies whose names cannot be made safe count as failed.
         if (const TResult flushed = FPlatform.FlushFolders(); !flushed) {
             FFailedCount += FTransferredCount;
+            FTurnFailedCount = 0;
             for (TPhotoRecord& record : FRecords) {
                 if (record.Outcome != TPhotoOutcome::Skipped && record.Outcome != TPhotoOutcome::Failed) {
                     record.Outcome = TPhotoOutcome::Failed;
                     record.Reason = flushed;
+                    FLog.PhotoDone(record);
                 }
             }
         }
     }
+    TRunCounts counts;
+    for (const TPhotoRecord& record : FRecords) {
+        switch (record.Outcome) {
+        case TPhotoOutcome::Failed:
+            ++counts.Failed;
+            continue;
+        case TPhotoOutcome::Skipped:
+            counts.AlreadyThere += record.Reason.Kind() == TFailure::Exists ? 1 : 0;
+            continue;
+        case TPhotoOutcome::Turned:
+            ++counts.Turned;
+            break;
+        case TPhotoOutcome::TurnFailed:
+            ++counts.NotTurned;
+            break;
+        case TPhotoOutcome::Transferred:
+            break;
+        }
+        ++counts.Transferred;
+        counts.Renamed += record.Renamed ? 1 : 0;
+        counts.KeptOnCard += record.KeptOnCard ? 0 : 1;
+    }
+    FLog.RunEnded(counts);
     EndRun();
 }
 
@@ -319,22 +446,20 @@ TCameraWatcher::TPhotoPass TCameraWatcher::PreparePhoto(const std::string& photo
         }
     }
 
-    pass.Result = PlacePhoto(photo, dated, targetBase, inFlight, pass);
+    pass.Result = PlacePhoto(photo, metaList, dated, targetBase, inFlight, pass);
     pass.TargetFile = FTargetFile;
     pass.Orientation = FPhotoOrientation;
     return pass;
 }
 
-TCameraWatcher::TPhotoResult TCameraWatcher::PlacePhoto(const std::string& photo, bool dated,
-                                                        const TResult& targetBase,
+TCameraWatcher::TPhotoResult TCameraWatcher::PlacePhoto(const std::string& photo, const TStringList& metaList,
+                                                        bool dated, const TResult& targetBase,
                                                         const std::vector<TPhotoPass>& inFlight,
                                                         TPhotoPass& pass)
 {
     TResult& reason = pass.Record.Reason;
     if (!dated)
         return TPhotoResult::Failed;
-    if (targetBase)
-        FPlatform.CreateDir(FDayFolder); // usually there already
     const std::string name = FPlatform.ExtractFileName(photo);
     FTargetFile = FPlatform.JoinPath(FDayFolder, name);
     pass.Record.Target = FTargetFile;
@@ -342,33 +467,94 @@ TCameraWatcher::TPhotoResult TCameraWatcher::PlacePhoto(const std::string& photo
         reason = TResult::Fail(TFailure::NotSafe, photo, "no file name");
         return TPhotoResult::Failed;
     }
+    if (!targetBase) {
+        reason = targetBase;
+        return TPhotoResult::Failed;
+    }
+    FPlatform.CreateDir(FDayFolder); // usually there already
+    CleanDayFolder(FDayFolder);
 
     const bool move = FView.RadioButton2Checked();
     const bool copy = FView.RadioButton1Checked();
     if (!move && !copy)
         return TPhotoResult::Skipped;
-    // A photo already at its place is left alone, on the card as well; so is
-    // one whose place an earlier photo of this pass is about to take.
-    if (FPlatform.FileExists(FTargetFile)) {
-        reason = TResult::Fail(TFailure::Exists, FTargetFile);
-        return TPhotoResult::Skipped;
-    }
-    for (const TPhotoPass& earlier : inFlight) {
-        if (earlier.Result == TPhotoResult::Pending && earlier.TargetFile == FTargetFile) {
-            reason = TResult::Fail(TFailure::Exists, FTargetFile);
-            return TPhotoResult::Skipped;
-        }
-    }
-    if (!targetBase) {
-        reason = targetBase;
-        return TPhotoResult::Failed;
-    }
+    if (const TPhotoResult found = FindPlace(photo, name, metaList, inFlight, pass);
+        found != TPhotoResult::Pending)
+        return found;
+    pass.Record.Target = FTargetFile;
     if (move) {
-        reason = FPlatform.MovePhoto(photo, FTargetFile);
+        reason = FPlatform.MovePhoto(photo, FTargetFile, &pass.Record.KeptOnCard);
         return reason ? TPhotoResult::Transferred : TPhotoResult::Failed;
     }
     reason = FPlatform.StageCopy(photo, FTargetFile, pass.Copy);
     return reason && pass.Copy ? TPhotoResult::Pending : TPhotoResult::Failed;
+}
+
+TCameraWatcher::TPhotoResult TCameraWatcher::FindPlace(const std::string& photo, const std::string& name,
+                                                       const TStringList& metaList,
+                                                       const std::vector<TPhotoPass>& inFlight,
+                                                       TPhotoPass& pass)
+{
+    // The photo's own name first, then NAME_1, NAME_2, ...: the first that is
+    // free is its place, unless a file under one of them before it is this
+    // very photo. A name an earlier photo of this pass is about to take is
+    // not free; that photo is this one when their bytes are the same.
+    for (int index = 0; index <= kMaxAlternatives; ++index) {
+        const std::string candidate = FPlatform.JoinPath(FDayFolder, AlternativeName(name, index));
+        const auto pending = std::find_if(inFlight.begin(), inFlight.end(), [&](const TPhotoPass& earlier) {
+            return earlier.Result == TPhotoResult::Pending && earlier.TargetFile == candidate;
+        });
+        bool there = false;
+        if (pending != inFlight.end()) {
+            bool same = false;
+            there = FPlatform.SameFileContents(photo, pending->Record.Source, same) && same;
+        } else if (!FPlatform.FileExists(candidate) && !FPlatform.DirectoryExists(candidate)) {
+            FTargetFile = candidate;
+            pass.Record.Renamed = index > 0;
+            return TPhotoResult::Pending;
+        } else {
+            there = IsThisPhoto(photo, metaList, candidate);
+        }
+        if (there) {
+            // In its day folder already: left alone, on the card as well.
+            FTargetFile = candidate;
+            pass.Record.Target = candidate;
+            pass.Record.Reason = TResult::Fail(TFailure::Exists, candidate, "the photo is there already");
+            return TPhotoResult::Skipped;
+        }
+    }
+    pass.Record.Reason = TResult::Fail(TFailure::Exists, FTargetFile, "no free name for the photo");
+    return TPhotoResult::Failed;
+}
+
+bool TCameraWatcher::IsThisPhoto(const std::string& photo, const TStringList& metaList,
+                                 const std::string& target)
+{
+    bool same = false;
+    if (FPlatform.SameFileContents(photo, target, same) && same)
+        return true;
+    // The copy keeps the photo's modification time, to the part of a second
+    // the card keeps.
+    int64_t photoTime = 0;
+    int64_t targetTime = 0;
+    int photoPart = 0;
+    int targetPart = 0;
+    if (!FPlatform.FileModifiedTime(photo, photoTime, photoPart) ||
+        !FPlatform.FileModifiedTime(target, targetTime, targetPart) || photoTime != targetTime ||
+        photoPart != targetPart)
+        return false;
+    TStringList targetList;
+    targetList.SetSorted(true);
+    return ReadMetadata(target, targetList) && IsTurnedCopyOf(targetList, metaList);
+}
+
+void TCameraWatcher::CleanDayFolder(const std::string& folder)
+{
+    if (!FCleanedFolders.insert(folder).second)
+        return;
+    int removed = 0;
+    const TResult result = FPlatform.RemoveStaleTemporaries(folder, removed);
+    FLog.TemporariesRemoved(folder, removed, result);
 }
 
 void TCameraWatcher::CompletePhoto(TPhotoPass& pass)
@@ -396,21 +582,28 @@ void TCameraWatcher::CompletePhoto(TPhotoPass& pass)
     FView.Repaint();
 
     if (pass.Orientation > 1 && FView.CheckBox1Checked() && pass.Result == TPhotoResult::Transferred) {
-        switch (CorrectPhoto(pass.TargetFile, pass.Orientation).Outcome) {
+        const TCorrectionResult corrected = CorrectPhoto(pass.TargetFile, pass.Orientation);
+        switch (corrected.Outcome) {
         case TCorrectionOutcome::Corrected:
             ++FRotatedCount;
             record.Outcome = TPhotoOutcome::Turned;
-            FView.SetStatusPanel(1, Count(FRotatedCount, kTextPhotosTurned));
+            if (FTurnFailedCount == 0)
+                FView.SetStatusPanel(1, Count(FRotatedCount, kTextPhotosTurned));
             break;
         case TCorrectionOutcome::Failed:
-            ++FFailedCount;
+            // Transferred all the same: it counts apart from the photos that did not arrive.
+            ++FTurnFailedCount;
             record.Outcome = TPhotoOutcome::TurnFailed;
-            record.Reason = TResult::Fail(TFailure::Other, pass.TargetFile, "could not be turned upright");
+            record.Reason = corrected.Reason ? TResult::Fail(TFailure::Other, pass.TargetFile,
+                                                             "could not be turned upright")
+                                             : corrected.Reason;
+            FView.SetStatusPanel(1, Count(FTurnFailedCount, kTextPhotosNotTurned));
             break;
         case TCorrectionOutcome::Skipped:
             break;
         }
     }
+    FLog.PhotoDone(record);
     FRecords.push_back(std::move(record));
 }
 

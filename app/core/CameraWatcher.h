@@ -1,11 +1,14 @@
 #pragma once
 
 #include "app/core/Correction.h"
+#include "app/core/ImportLog.h"
+#include "app/core/PhotoRecord.h"
 #include "app/core/WatcherView.h"
 #include "platform/Platform.h"
 #include "platform/StringList.h"
 
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -19,28 +22,14 @@ std::string DayFolderFromDate(const TLocalDate& date);
 /// The orientation of an EXIF Orientation value text: the value when it is
 /// exactly one digit, else 0 (no orientation).
 int OrientationFromValue(const std::string& value);
-
-/// What became of one photo of a transfer run.
-enum class TPhotoOutcome
-{
-    Transferred, ///< copied or moved into its day folder
-    Turned,      ///< transferred and turned upright
-    TurnFailed,  ///< transferred, but it could not be turned upright
-    Skipped,     ///< left alone: its place is taken, or no transfer mode is chosen
-    Failed       ///< not transferred, or its new name could not be made safe
-};
-
-/// One photo of a transfer run: where it came from, where it was to go, what
-/// became of it and why.
-struct TPhotoRecord
-{
-    std::string Source;
-    /// Its place in the day folder; empty when it had none.
-    std::string Target;
-    TPhotoOutcome Outcome = TPhotoOutcome::Failed;
-    /// Why it failed (or, when skipped, why it was left alone); success otherwise.
-    TResult Reason;
-};
+/// The name a photo goes under when its own (index 0) is taken by another
+/// photo: NAME_1.EXT, NAME_2.EXT, ..., the extension kept as it was. A name
+/// without an extension (or a hidden one, ".x") takes the suffix at its end.
+std::string AlternativeName(const std::string& name, int index);
+/// Whether copy is the copy this program turned upright of the photo whose
+/// sorted metadata list is photo (both as ReadExifInfo gives them), judged by
+/// the lists alone; the caller also compares the files' modification times.
+bool IsTurnedCopyOf(const TStringList& copy, const TStringList& photo);
 
 /// The camera watcher: the state of the main window (flags, paths, the photo
 /// list) and the handlers that drive it. Everything it shows goes through the
@@ -91,7 +80,10 @@ public:
     /// Counts of the last transfer run.
     int TransferredCount() const { return FTransferredCount; }
     int RotatedCount() const { return FRotatedCount; }
+    /// Photos not transferred.
     int FailedCount() const { return FFailedCount; }
+    /// Photos transferred that could not be turned upright.
+    int TurnFailedCount() const { return FTurnFailedCount; }
     /// Every photo of the last transfer run, in the order they were handled.
     const std::vector<TPhotoRecord>& PhotoRecords() const { return FRecords; }
 
@@ -126,14 +118,26 @@ private:
     TPhotoPass PreparePhoto(const std::string& photo, TStringList& metaList, const TResult& targetBase,
                             const std::vector<TPhotoPass>& inFlight);
     bool ReadMetadata(const std::string& photo, TStringList& metaList);
-    TPhotoResult PlacePhoto(const std::string& photo, bool dated, const TResult& targetBase,
-                            const std::vector<TPhotoPass>& inFlight, TPhotoPass& pass);
+    TPhotoResult PlacePhoto(const std::string& photo, const TStringList& metaList, bool dated,
+                            const TResult& targetBase, const std::vector<TPhotoPass>& inFlight,
+                            TPhotoPass& pass);
+    /// Finds the photo's place in FDayFolder: its own name or the first free
+    /// alternative (into FTargetFile), unless a file under one of these names
+    /// is this photo already (Skipped).
+    TPhotoResult FindPlace(const std::string& photo, const std::string& name, const TStringList& metaList,
+                           const std::vector<TPhotoPass>& inFlight, TPhotoPass& pass);
+    /// Whether the file target is the photo: the same bytes, or the copy this
+    /// program turned upright.
+    bool IsThisPhoto(const std::string& photo, const TStringList& metaList, const std::string& target);
+    /// Removes what interrupted runs left in a day folder, once per run.
+    void CleanDayFolder(const std::string& folder);
     void CompletePhoto(TPhotoPass& pass);
     void EndRun();
 
     TPlatform& FPlatform;
     TWatcherView& FView;
     TOrientationCorrector FCorrector;
+    TImportLog FLog;
 
     bool FCameraFound = false;
     bool FCameraHandled = false;
@@ -150,5 +154,8 @@ private:
     int FTransferredCount = 0;
     int FRotatedCount = 0;
     int FFailedCount = 0;
+    int FTurnFailedCount = 0;
     std::vector<TPhotoRecord> FRecords;
+    /// Day folders this run has cleaned of left-over temporary files.
+    std::set<std::string> FCleanedFolders;
 };

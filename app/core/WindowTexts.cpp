@@ -34,6 +34,7 @@ constexpr std::array kWindowTexts{
 
     TWindowText{StatusPanel2, "", false},
     TWindowText{StatusPanel2, kTextPhotosTurned, true},
+    TWindowText{StatusPanel2, kTextPhotosNotTurned, true},
 
     TWindowText{CheckBox1, kTextTurnIfPossible, false},
     TWindowText{CheckBox1, kTextTurning, false},

@@ -40,6 +40,8 @@ inline constexpr const char* kTextTransferEndedWithFaults = "Übertragung mit Fe
 inline constexpr const char* kTextWaitForPhotos = "Warte auf Fotos...";
 inline constexpr const char* kTextPhotosNotTransferred = " Fotos nicht übertragen";
 inline constexpr const char* kTextPhotosTurned = " Fotos gedreht";
+/// Photos that were transferred but could not be turned upright.
+inline constexpr const char* kTextPhotosNotTurned = " Fotos nicht gedreht";
 inline constexpr const char* kTextTurnIfPossible = "Wenn möglich Bilder drehen";
 inline constexpr const char* kTextTurning = "Bilder werden gedreht";
 inline constexpr const char* kTextNoAutoTurn = "Auto-Drehen wird nicht unterstützt";

@@ -109,6 +109,7 @@ void BM_Transfer200PhotosAgainstCpAndSync(benchmark::State& state)
         options.MountInfoPath = scratch.Root + "/mountinfo";
         options.HomeFolder = home;
         options.ConfigFolder = home + "/.config";
+        options.StateHome = home + "/.local/state";
         auto platform = CreatePlatform(options);
         TSilentView view;
         TCameraWatcher watcher(*platform, view);

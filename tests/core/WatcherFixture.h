@@ -24,6 +24,11 @@ public:
 
     std::function<bool(const std::string&, TStringList&)> ReadHook;
     TCorrectionOutcome CorrectionOutcome = TCorrectionOutcome::Skipped;
+    TResult CorrectionReason;
+    /// Outcomes for single photos by their target, instead of the one above.
+    std::map<std::string, TCorrectionResult> CorrectionFor;
+    /// The real correction instead of the outcomes above.
+    bool RealCorrection = false;
     std::vector<std::pair<std::string, int>> Corrections;
 
 protected:
@@ -34,7 +39,11 @@ protected:
     TCorrectionResult CorrectPhoto(const std::string& targetFile, int orientation) override
     {
         Corrections.emplace_back(targetFile, orientation);
-        return {CorrectionOutcome, {}};
+        if (RealCorrection)
+            return TCameraWatcher::CorrectPhoto(targetFile, orientation);
+        if (const auto it = CorrectionFor.find(targetFile); it != CorrectionFor.end())
+            return it->second;
+        return {CorrectionOutcome, CorrectionReason};
     }
 };
 
@@ -72,6 +81,18 @@ protected:
         ASSERT_TRUE(Watcher.CameraFound());
         Watcher.Button2Click();
     }
+    /// The card in letter taken out and put in again after the window was
+    /// closed, then transferred once more.
+    void TransferAgain(char letter)
+    {
+        Watcher.Button1Click();
+        Platform.SetReady(letter, false);
+        Watcher.Timer1Timer();
+        Platform.SetReady(letter, true);
+        Transfer();
+    }
+    /// What the import log holds.
+    std::string LogText() const { return ReadFile(Tmp / "home/.local/state/fotoimport/import.log"); }
     static TExifPhoto Dated(const std::string& date, unsigned seed = 1,
                             std::vector<uint16_t> orientation = {})
     {

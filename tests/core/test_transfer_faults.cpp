@@ -9,12 +9,14 @@
 
 namespace {
 
-/// Every file below the scratch folder that is neither on a card nor below TargetBase.
+/// Every file below the scratch folder that is neither on a card, nor below
+/// TargetBase, nor the program's log.
 std::vector<std::string> StrayFiles(const TTempDir& tmp)
 {
     std::vector<std::string> stray;
     for (const std::string& f : ListTree(tmp.Path())) {
-        if (f.rfind("vol_", 0) != 0 && f.rfind("home/Documents/Eigene Bilder/", 0) != 0)
+        if (f.rfind("vol_", 0) != 0 && f.rfind("home/Documents/Eigene Bilder/", 0) != 0 &&
+            f != "home/.local/state/fotoimport/import.log")
             stray.push_back(f);
     }
     return stray;
@@ -56,7 +58,7 @@ TEST_F(WatcherTest, MissingTargetFoldersAreCreatedAndUncreatableOnesFailVisibly)
     const std::string dcim = AddCard('E');
     AddPhoto(dcim, "a.jpg", Dated("2005:07:14 10:22:33", 1));
     AddPhoto(dcim, "b/b.jpg", Dated("2005:07:15 10:22:33", 2));
-    ASSERT_FALSE(PathExists(Tmp / "home"));
+    ASSERT_FALSE(PathExists(Tmp / "home/Documents"));
 
     Transfer();
     EXPECT_EQ(ListTree(Base()), (std::vector<std::string>{"20050714/a.jpg", "20050715/b.jpg"}));
@@ -147,8 +149,8 @@ TEST_F(WatcherTest, CopiesWhoseNamesCannotBeMadeDurableAreReportedAsFailed)
     const std::string dcim = AddCard('E');
     AddPhoto(dcim, "a.jpg", Dated("2005:07:14 10:22:33", 1));
     AddPhoto(dcim, "b/b.jpg", Dated("2005:07:14 10:22:34", 2));
-    AddPhoto(dcim, "b/c/c.jpg", Dated("2005:07:14 10:22:35", 3));
-    WriteFile(Base() + "/20050714/c.jpg", "already there");
+    const std::string c = AddPhoto(dcim, "b/c/c.jpg", Dated("2005:07:14 10:22:35", 3));
+    WriteFile(Base() + "/20050714/c.jpg", c);
     const TResult io = TResult::Fail(TFailure::Io, Base() + "/20050714", "Input/output error", 5);
     Platform.FailFlushFolders(io);
 

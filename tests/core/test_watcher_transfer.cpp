@@ -60,15 +60,15 @@ TEST_F(WatcherTest, MoveTakesTransferredPhotosOffTheCardAndLeavesSkippedOnes)
 {
     const std::string dcim = AddCard('E');
     const std::string a = AddPhoto(dcim, "a.jpg", Dated("2005:07:14 10:22:33", 1));
-    AddPhoto(dcim, "b.jpg", Dated("2005:07:14 10:22:34", 2));
-    WriteFile(Base() + "/20050714/b.jpg", "already here");
+    const std::string b = AddPhoto(dcim, "b.jpg", Dated("2005:07:14 10:22:34", 2));
+    WriteFile(Base() + "/20050714/b.jpg", b); // this very photo, from an earlier import
     View.MoveMode = true;
 
     Transfer();
     EXPECT_FALSE(PathExists(dcim + "/a.jpg"));
     EXPECT_EQ(ReadFile(Base() + "/20050714/a.jpg"), a);
-    EXPECT_TRUE(PathExists(dcim + "/b.jpg"));
-    EXPECT_EQ(ReadFile(Base() + "/20050714/b.jpg"), "already here") << "an existing file is never replaced";
+    EXPECT_TRUE(PathExists(dcim + "/b.jpg")) << "a photo in its day folder already stays on the card";
+    EXPECT_EQ(ListTree(Base()), (std::vector<std::string>{"20050714/a.jpg", "20050714/b.jpg"}));
     EXPECT_EQ(Watcher.TransferredCount(), 1);
     EXPECT_EQ(Watcher.FailedCount(), 0);
     EXPECT_EQ(View.Label1, "Übertragung beendet");
@@ -77,10 +77,11 @@ TEST_F(WatcherTest, MoveTakesTransferredPhotosOffTheCardAndLeavesSkippedOnes)
 TEST_F(WatcherTest, ThreePhotosOneAlreadyPresentEndsAtTwoOfThree)
 {
     const std::string dcim = AddCard('E');
+    std::vector<std::string> photos;
     for (int i = 1; i <= 3; ++i)
-        AddPhoto(dcim, "p" + std::to_string(i) + ".jpg",
-                 Dated("2005:07:14 10:22:33", static_cast<unsigned>(i)));
-    WriteFile(Base() + "/20050714/p2.jpg", "older");
+        photos.push_back(AddPhoto(dcim, "p" + std::to_string(i) + ".jpg",
+                                  Dated("2005:07:14 10:22:33", static_cast<unsigned>(i))));
+    WriteFile(Base() + "/20050714/p2.jpg", photos[1]);
 
     Transfer();
     EXPECT_EQ(View.ProgressMax, 3);
@@ -88,20 +89,7 @@ TEST_F(WatcherTest, ThreePhotosOneAlreadyPresentEndsAtTwoOfThree)
     ASSERT_EQ(View.Label1History.size(), 5u);
     EXPECT_EQ(View.Label1History[3], "2 Fotos kopiert");
     EXPECT_EQ(View.Label1History[4], "Übertragung beendet");
-    EXPECT_EQ(ReadFile(Base() + "/20050714/p2.jpg"), "older");
-}
-
-TEST_F(WatcherTest, SameNameFromTwoFoldersOnOneDayOnlyFirstIsTransferred)
-{
-    const std::string dcim = AddCard('E');
-    const std::string first = AddPhoto(dcim, "IMG_1.JPG", Dated("2005:07:14 10:00:00", 1));
-    AddPhoto(dcim, "100A/sub/x.jpg", Dated("2005:07:15 10:00:00", 3));
-    AddPhoto(dcim, "101B/IMG_1.JPG", Dated("2005:07:14 11:00:00", 2));
-
-    Transfer();
-    EXPECT_EQ(ReadFile(Base() + "/20050714/IMG_1.JPG"), first);
-    EXPECT_EQ(Watcher.TransferredCount(), 2);
-    EXPECT_EQ(Watcher.FailedCount(), 0) << "a photo already at its place is skipped, not failed";
+    EXPECT_EQ(ReadFile(Base() + "/20050714/p2.jpg"), photos[1]);
 }
 
 TEST_F(WatcherTest, CheckBoxCaptionFollowsEachPhotosOrientationLine)
@@ -130,9 +118,9 @@ TEST_F(WatcherTest, CorrectionIsAskedOnlyForTurnedPhotosTransferredNowWithTheOpt
 {
     const std::string dcim = AddCard('E');
     AddPhoto(dcim, "a.jpg", Dated("2005:07:14 10:00:00", 1, {6}));
-    AddPhoto(dcim, "b.jpg", Dated("2005:07:14 10:00:01", 2, {8}));
+    const std::string b = AddPhoto(dcim, "b.jpg", Dated("2005:07:14 10:00:01", 2, {8}));
     AddPhoto(dcim, "c.jpg", Dated("2005:07:14 10:00:02", 3, {1}));
-    WriteFile(Base() + "/20050714/b.jpg", "present");
+    WriteFile(Base() + "/20050714/b.jpg", b);
     Watcher.CorrectionOutcome = TCorrectionOutcome::Corrected;
 
     Transfer();
@@ -174,12 +162,21 @@ TEST_F(WatcherTest, CorrectionIsAskedOnlyForTurnedPhotosTransferredNowWithTheOpt
     Platform.SetReady('E', true);
     AddPhoto(dcim, "e.jpg", Dated("2005:07:14 10:00:04", 5, {6}));
     View.CheckBox1IsChecked = true;
+    // A correction that fails leaves a transferred photo: it is not counted
+    // among those that did not arrive.
     Watcher.CorrectionOutcome = TCorrectionOutcome::Failed;
+    Watcher.CorrectionReason =
+        TResult::Fail(TFailure::Damaged, Base() + "/20050714/e.jpg", "Corrupt JPEG data");
     Transfer();
-    EXPECT_EQ(Watcher.FailedCount(), 1);
-    EXPECT_EQ(View.Label1, "Übertragung mit Fehlern beendet");
+    EXPECT_EQ(Watcher.TransferredCount(), 1);
+    EXPECT_EQ(Watcher.FailedCount(), 0);
+    EXPECT_EQ(Watcher.TurnFailedCount(), 1);
+    EXPECT_EQ(View.Label1, "Übertragung beendet");
+    EXPECT_EQ(View.TrayHint, "Fotos übertragen");
+    EXPECT_EQ(View.Panels[0], "1 Fotos kopiert");
+    EXPECT_EQ(View.Panels[1], "1 Fotos nicht gedreht");
     EXPECT_EQ(record("e.jpg").Outcome, TPhotoOutcome::TurnFailed);
-    EXPECT_EQ(record("e.jpg").Reason.Path(), Base() + "/20050714/e.jpg");
+    EXPECT_EQ(record("e.jpg").Reason.Text(), Watcher.CorrectionReason.Text());
     EXPECT_EQ(Watcher.PhotoRecords().size(), 5u) << "a new run starts a new list";
 }
 

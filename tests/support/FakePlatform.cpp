@@ -1,21 +1,33 @@
 #include "tests/support/FakePlatform.h"
 
+#include <filesystem>
 #include <utility>
 
 namespace {
 
-std::unique_ptr<TPlatform> InnerPlatform(const std::string& home, const std::string& state)
+std::string HomeFor(const std::string& documents, const std::string& home)
 {
+    if (!home.empty())
+        return home;
+    const std::filesystem::path parent = std::filesystem::path(documents).parent_path();
+    return parent.empty() ? std::filesystem::temp_directory_path().string() : parent.string();
+}
+
+std::unique_ptr<TPlatform> InnerPlatform(const std::string& home)
+{
+    std::error_code ignored;
+    std::filesystem::create_directories(home, ignored);
     TPlatformOptions options;
     options.HomeFolder = home;
-    options.StateHome = state;
+    options.StateHome = home + "/.local/state";
     return CreatePlatform(options);
 }
 
 } // namespace
 
-TFakePlatform::TFakePlatform(std::string documentsFolder, const std::string& home, const std::string& state)
-    : TFaultyPlatform(InnerPlatform(home, state))
+TFakePlatform::TFakePlatform(std::string documentsFolder, const std::string& home)
+    : TFaultyPlatform(InnerPlatform(HomeFor(documentsFolder, home)))
+    , FHome(HomeFor(documentsFolder, home))
     , FDocuments(std::move(documentsFolder))
 {
 }

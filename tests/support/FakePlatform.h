@@ -12,11 +12,17 @@
 class TFakePlatform : public TFaultyPlatform
 {
 public:
-    /// The documents folder as given; home (when given) is the home folder
-    /// the real platform underneath takes, and state (when given) the base
-    /// of the program's state folder.
-    explicit TFakePlatform(std::string documentsFolder, const std::string& home = {},
-                           const std::string& state = {});
+    /// The documents folder as given. The home folder is home, or else the
+    /// documents folder's parent; it is made when missing, as a user's home
+    /// is always there. The program's state (its log) goes below home's
+    /// .local/state, so nothing of a test reaches the real home folder.
+    explicit TFakePlatform(std::string documentsFolder, const std::string& home = {});
+
+    /// The home folder the platform underneath takes.
+    const std::string& HomeFolder() const { return FHome; }
+    /// Standard error counts as a terminal (for the log's copy of its lines).
+    void SetStderrIsTerminal(bool terminal) { FStderrIsTerminal = terminal; }
+    bool StderrIsTerminal() override { return FStderrIsTerminal; }
 
     /// Letter now stands for the folder root; ready as given.
     void AddDrive(char letter, const std::string& root, bool ready = true);
@@ -42,7 +48,9 @@ private:
         bool Ready = true;
     };
 
+    std::string FHome;
     std::string FDocuments;
+    bool FStderrIsTerminal = false;
     std::map<char, TDrive> FDrives;
     std::set<char> FQueried;
     int FFindFilesCalls = 0;

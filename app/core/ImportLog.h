@@ -1,0 +1,50 @@
+#pragma once
+
+#include "app/core/PhotoRecord.h"
+#include "platform/Platform.h"
+
+#include <cstdint>
+#include <string>
+
+/// The counts of one transfer run, for the line that ends it in the log.
+struct TRunCounts
+{
+    int Transferred = 0;  ///< copied or moved, renamed and kept ones included
+    int Turned = 0;       ///< of them, turned upright
+    int NotTurned = 0;    ///< of them, not turned although they should have been
+    int Renamed = 0;      ///< of them, under another name because theirs was taken
+    int KeptOnCard = 0;   ///< of them, moved but still on the card
+    int AlreadyThere = 0; ///< left alone, as they are in their day folder already
+    int Failed = 0;       ///< not transferred
+};
+
+/// The import log: a plain-text file, import.log in the program's state
+/// folder, that says when each transfer run started and ended and why a
+/// photo did not arrive as expected: it failed, it went under another name,
+/// it stayed on the card, or it was not turned. Each line starts with the
+/// local date and time. The file is rotated at kMaxSize, one older file
+/// (import.log.1) is kept. The same lines go to standard error when that is
+/// a terminal. A log that cannot be written never stops a transfer.
+class TImportLog
+{
+public:
+    static constexpr uint64_t kMaxSize = uint64_t{1} << 20;
+
+    /// platform must outlive the log.
+    explicit TImportLog(TPlatform& platform);
+
+    /// The log file's path; empty when the system has no state folder.
+    std::string Path();
+
+    void RunStarted(const std::string& card, bool move, int photos, const std::string& targetBase);
+    /// A line for each way the photo did not arrive as expected; none when it did.
+    void PhotoDone(const TPhotoRecord& record);
+    /// A line when left-over temporary files of an interrupted run were removed.
+    void TemporariesRemoved(const std::string& folder, int count, const TResult& result);
+    void RunEnded(const TRunCounts& counts);
+
+private:
+    void Write(const std::string& text);
+
+    TPlatform& FPlatform;
+};
