@@ -44,27 +44,29 @@ fi
 e2e_init "$SHOTS"
 e2e_extra_cleanup() { mountpoint -q "$CARD" && umount "$CARD"; }
 
-# --- the card: three photos, one of them taken turned
+# --- the card: four photos, one of them taken turned, two of them with one
+# name in two folders (the camera's counter went round) on one day
 if ! mount -t tmpfs -o size=32m fotoimport-card "$CARD"; then
     bad "cannot mount a tmpfs at $CARD"
     finish
 fi
-mkdir -p "$CARD/DCIM/100TEST"
-make_photo() {                     # make_photo NAME DATE [ORIENTATION]: a 320x240 gradient
+mkdir -p "$CARD/DCIM/100CANON" "$CARD/DCIM/101CANON"
+make_photo() {                     # make_photo FOLDER/NAME DATE SHIFT [ORIENTATION]: a 320x240 gradient
     local ppm="$WORK/photo.ppm"
     {
         printf 'P6\n320 240\n255\n'
-        awk 'BEGIN { for (y = 0; y < 240; y++) for (x = 0; x < 320; x++)
-                         printf "%c%c%c", x % 256, y, (x + y) % 256 }'
+        awk -v s="$3" 'BEGIN { for (y = 0; y < 240; y++) for (x = 0; x < 320; x++)
+                                   printf "%c%c%c", (x + s) % 256, y, (x + y) % 256 }'
     } >"$ppm"
-    cjpeg -quality 90 "$ppm" >"$CARD/DCIM/100TEST/$1"
-    exiftool -q -overwrite_original -DateTimeOriginal="$2" ${3:+-Orientation#=$3} "$CARD/DCIM/100TEST/$1"
+    cjpeg -quality 90 "$ppm" >"$CARD/DCIM/$1"
+    exiftool -q -overwrite_original -DateTimeOriginal="$2" ${4:+-Orientation#=$4} "$CARD/DCIM/$1"
 }
-LC_ALL=C make_photo IMG_0001.JPG "2005:07:14 10:22:33"
-LC_ALL=C make_photo IMG_0002.JPG "2005:07:14 10:23:00" 6
-LC_ALL=C make_photo IMG_0003.JPG "2006:01:02 08:00:00"
+LC_ALL=C make_photo 100CANON/IMG_0001.JPG "2005:07:14 10:22:33" 0
+LC_ALL=C make_photo 100CANON/IMG_0002.JPG "2005:07:14 10:23:00" 0 6
+LC_ALL=C make_photo 100CANON/IMG_0003.JPG "2006:01:02 08:00:00" 0
+LC_ALL=C make_photo 101CANON/IMG_0001.JPG "2005:07:14 11:40:00" 90
 cp -a "$CARD/DCIM" "$WORK/original"
-if [ "$(ls "$CARD/DCIM/100TEST" | wc -l)" -eq 3 ]; then ok "card with 3 photos mounted at $CARD"; else
+if [ "$(find "$CARD/DCIM" -type f | wc -l)" -eq 4 ]; then ok "card with 4 photos mounted at $CARD"; else
     bad "the card's photos could not be made"
     finish
 fi
@@ -113,18 +115,25 @@ shot transfer_2_finished "$WIN"
 
 # --- the photos in their day folders; the card untouched in copy mode
 TARGET="$HOME/Documents/Eigene Bilder"
-for f in 20050714/IMG_0001.JPG 20050714/IMG_0002.JPG 20060102/IMG_0003.JPG; do
+for f in 20050714/IMG_0001.JPG 20050714/IMG_0001_1.JPG 20050714/IMG_0002.JPG 20060102/IMG_0003.JPG; do
     if [ -f "$TARGET/$f" ] && djpeg "$TARGET/$f" >/dev/null 2>&1; then ok "$f is a JPEG in its day folder"; else
         bad "$f missing or not a JPEG"
     fi
 done
-for f in IMG_0001.JPG IMG_0003.JPG; do
-    day=20050714
-    [ "$f" = IMG_0003.JPG ] && day=20060102
-    if cmp -s "$WORK/original/100TEST/$f" "$TARGET/$day/$f"; then ok "$f copied unchanged"; else
-        bad "$f differs from the card"
-    fi
-done
+if cmp -s "$WORK/original/100CANON/IMG_0003.JPG" "$TARGET/20060102/IMG_0003.JPG"; then
+    ok "IMG_0003.JPG copied unchanged"
+else
+    bad "IMG_0003.JPG differs from the card"
+fi
+# Both photos named IMG_0001.JPG arrive, one of them under the next free
+# name; which one keeps the name is the card's listing order.
+sums() { for f in "$@"; do md5sum <"$f"; done | sort; }
+if [ "$(sums "$WORK/original/100CANON/IMG_0001.JPG" "$WORK/original/101CANON/IMG_0001.JPG")" = \
+     "$(sums "$TARGET/20050714/IMG_0001.JPG" "$TARGET/20050714/IMG_0001_1.JPG")" ]; then
+    ok "both photos named IMG_0001.JPG arrived unchanged (IMG_0001.JPG, IMG_0001_1.JPG)"
+else
+    bad "the two photos named IMG_0001.JPG did not both arrive unchanged"
+fi
 if diff -r "$WORK/original" "$CARD/DCIM" >/dev/null; then ok "the card still holds every photo"; else
     bad "the card changed in copy mode"
 fi
@@ -161,6 +170,15 @@ if [ "$(echo "$meta" | head -n1)" = 1 ] && echo "$meta" | grep -qx "2005:07:14 1
     ok "the turned photo reads orientation 1 and keeps its date"
 else
     bad "metadata of the turned photo: $meta"
+fi
+
+# --- the import log says what happened
+LOG="$HOME/.local/state/fotoimport/import.log"
+if grep -q "renamed: $CARD/DCIM/10[01]CANON/IMG_0001.JPG -> $TARGET/20050714/IMG_0001_1.JPG" "$LOG" 2>/dev/null &&
+    grep -q "run ended: 4 transferred (1 renamed, 0 stayed on the card), 1 turned" "$LOG"; then
+    ok "the import log at ~/.local/state/fotoimport/import.log names the renamed photo and the counts"
+else
+    bad "the import log lacks the renamed photo or the counts: $(cat "$LOG" 2>&1)"
 fi
 
 stray=$(find "$TARGET" -name '.fotoimport-*' | wc -l)
