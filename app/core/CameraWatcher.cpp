@@ -185,6 +185,7 @@ bool IsTurnedCopyOf(const TStringList& copy, const TStringList& photo)
 TCameraWatcher::TCameraWatcher(TPlatform& platform, TWatcherView& view)
     : FPlatform(platform)
     , FView(view)
+    , FCorrector(platform)
     , FLog(platform)
 {
 }

@@ -5,18 +5,13 @@
 #include "jpeg/JpegPixels.h"
 #include "meta/JpegSegments.h"
 #include "platform/Classes.h"
+#include "platform/Platform.h"
 #include "raster/Bitmap32.h"
 #include "raster/Transform.h"
 
-#include <cerrno>
 #include <cstdint>
-#include <cstdio>
-#include <cstring>
-#include <fcntl.h>
 #include <new>
 #include <span>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -25,13 +20,6 @@ using TBytes = std::vector<uint8_t>;
 
 // Largest pixel memory of one 32-bit picture (as the runtime bitmap allows).
 constexpr uint64_t kMaxPictureBytes = uint64_t{1} << 30;
-
-/// A piece of the new file.
-struct TPiece
-{
-    const uint8_t* Data;
-    size_t Size;
-};
 
 // The direct road decodes with the picture class's default options: only
 // when they are in force does it give the same pixels.
@@ -49,31 +37,6 @@ enum class TStep
     Skip,        ///< cannot be turned: left as it is
     TooLarge     ///< more pixels than one picture may hold
 };
-
-// The kind of failure an operating system error number stands for.
-TFailure FailureOf(int error)
-{
-    switch (error) {
-    case ENOENT:
-    case ENOTDIR:
-        return TFailure::NotFound;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-        return TFailure::Access;
-    case ENOSPC:
-    case EDQUOT:
-    case EFBIG:
-        return TFailure::NoSpace;
-    default:
-        return TFailure::Io;
-    }
-}
-
-TResult OsFailure(int error, const std::string& path)
-{
-    return TResult::Fail(FailureOf(error), path, std::strerror(error), error);
-}
 
 // ---- Files ----
 
@@ -104,48 +67,6 @@ TResult ReadAll(const std::string& fileName, TFileBytes& bytes)
     return {};
 }
 
-// Writes the pieces to a temporary file beside target, flushes it, gives it the
-// mode and times of info and only then puts it in target's place. On any
-// failure the temporary file is removed and target stays as it was.
-TResult ReplaceFile(const std::string& target, const std::vector<TPiece>& pieces, const struct stat& info)
-{
-    const size_t slash = target.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash == 0 ? 1 : slash);
-    // Hidden, and named like the transfer's own staged copies.
-    std::string temp = (folder == "/" ? "" : folder) + "/.fotoimport-XXXXXX";
-    const int fd = mkstemp(temp.data());
-    if (fd < 0)
-        return OsFailure(errno, target);
-    ::close(fd);
-    int error = 0;
-    try {
-        errno = 0;
-        TFileStream stream(temp, fmCreate);
-        for (const TPiece& piece : pieces)
-            if (piece.Size > 0)
-                stream.WriteBuffer(piece.Data, static_cast<int64_t>(piece.Size));
-        stream.Flush();
-    } catch (const std::exception&) {
-        // The stream's errors carry no number: take the one the failed call left.
-        error = errno != 0 ? errno : EIO;
-    }
-    const timespec times[2] = {info.st_atim, info.st_mtim};
-    if (error == 0 && (::chmod(temp.c_str(), info.st_mode & 07777) != 0 ||
-                       ::utimensat(AT_FDCWD, temp.c_str(), times, 0) != 0 ||
-                       std::rename(temp.c_str(), target.c_str()) != 0))
-        error = errno;
-    if (error != 0) {
-        ::unlink(temp.c_str());
-        return OsFailure(error, target);
-    }
-    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
-    return {};
-}
-
 TCorrectionResult Failed(TResult reason)
 {
     return {TCorrectionOutcome::Failed, std::move(reason)};
@@ -155,6 +76,12 @@ TCorrectionResult Failed(TResult reason)
 
 struct TOrientationCorrector::TImpl
 {
+    explicit TImpl(TPlatform& platform)
+        : Platform(platform)
+    {
+    }
+
+    TPlatform& Platform;
     TBitmap32 Src; ///< the decoded photo
     TBitmap32 Dst; ///< the rendered, upright photo
     TBitmap Dst1;  ///< bridge from Dst to the encoder on the picture road
@@ -212,11 +139,10 @@ TStep TOrientationCorrector::TImpl::RunPictures(const std::string& targetFile, i
 
 TCorrectionResult TOrientationCorrector::TImpl::Correct(const std::string& targetFile, int orientation)
 {
-    struct stat info = {};
-    if (::stat(targetFile.c_str(), &info) != 0)
-        return Failed(OsFailure(errno, targetFile));
-    if (!S_ISREG(info.st_mode))
+    if (Platform.DirectoryExists(targetFile))
         return Failed(TResult::Fail(TFailure::Unsupported, targetFile, "not a regular file"));
+    if (!Platform.FileExists(targetFile))
+        return Failed(TResult::Fail(TFailure::NotFound, targetFile, "no such file"));
     if (TResult read = ReadAll(targetFile, In); !read)
         return Failed(std::move(read));
     std::span<const uint8_t> encoded;
@@ -253,15 +179,15 @@ TCorrectionResult TOrientationCorrector::TImpl::Correct(const std::string& targe
     if (!exif.empty() && OrientationAngle(orientation, angle))
         SetExifOrientation(exif, 1);
     const size_t at = exif.empty() ? encoded.size() : SegmentPlace(encoded);
-    const std::vector<TPiece> pieces = {
+    const TDataPiece pieces[] = {
         {encoded.data(), at}, {exif.data(), exif.size()}, {encoded.data() + at, encoded.size() - at}};
-    if (TResult written = ReplaceFile(targetFile, pieces, info); !written)
+    if (TResult written = Platform.ReplaceFileContents(targetFile, pieces); !written)
         return Failed(std::move(written));
     return {TCorrectionOutcome::Corrected, {}};
 }
 
-TOrientationCorrector::TOrientationCorrector()
-    : FImpl(std::make_unique<TImpl>())
+TOrientationCorrector::TOrientationCorrector(TPlatform& platform)
+    : FImpl(std::make_unique<TImpl>(platform))
 {
     RegisterJpegFormats();
 }

@@ -2,6 +2,8 @@
 
 #include "platform/Result.h"
 
+class TPlatform;
+
 #include <memory>
 #include <string>
 
@@ -33,17 +35,19 @@ enum class TCorrectionRoad
 
 /// Turns transferred photos upright. Holds the bitmaps of the last correction
 /// (the decoded photo, the rendered one and the bridge to the encoder) for
-/// the life of the main window.
+/// the life of the main window. Files are read and replaced through the
+/// platform, which must outlive the corrector.
 class TOrientationCorrector
 {
 public:
-    TOrientationCorrector();
+    explicit TOrientationCorrector(TPlatform& platform);
     ~TOrientationCorrector();
     TOrientationCorrector(const TOrientationCorrector&) = delete;
     TOrientationCorrector& operator=(const TOrientationCorrector&) = delete;
 
     /// Renders the photo at targetFile upright for its EXIF orientation
-    /// (greater than 1) and saves it back in place. Never throws.
+    /// (greater than 1) and saves it back in place: the new file replaces the
+    /// old one whole, with its permissions and times, or not at all. Never throws.
     TCorrectionResult Correct(const std::string& targetFile, int orientation);
 
     /// Direct unless set otherwise; photos the direct road does not cover

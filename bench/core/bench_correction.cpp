@@ -1,5 +1,6 @@
 #include "app/core/Correction.h"
 #include "app/core/RotatePhoto.h"
+#include "platform/Platform.h"
 
 #include <benchmark/benchmark.h>
 #include <jpeglib.h>
@@ -9,6 +10,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <memory>
 #include <random>
 #include <string>
 #include <unistd.h>
@@ -138,7 +140,8 @@ void BM_Correction(benchmark::State& state)
         RenderUpright(src, dst, 6);
     }
 
-    TOrientationCorrector corrector;
+    const std::unique_ptr<TPlatform> platform = CreatePlatform();
+    TOrientationCorrector corrector(*platform);
     double wallCorr = 0, wallFloor = 0, cpuCorr = 0, cpuFloor = 0;
     std::vector<unsigned char> pixels;
     for (auto _ : state) {

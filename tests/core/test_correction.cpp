@@ -3,9 +3,11 @@
 #include "jpeg/JpegImage.h"
 #include "meta/JpegSegments.h"
 #include "meta/phJpegInfo.h"
+#include "platform/Platform.h"
 #include "platform/StringList.h"
 #include "raster/Bitmap32.h"
 #include "tests/support/ExifBuilder.h"
+#include "tests/support/FaultyPlatform.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -20,6 +22,13 @@
 namespace {
 
 using TBytes = std::string;
+
+// The operating system's platform: the corrector reads and replaces real files.
+TPlatform& OsPlatform()
+{
+    static const std::unique_ptr<TPlatform> platform = CreatePlatform();
+    return *platform;
+}
 
 // A TIFF block of 200 bytes: IFD0 (Make, Orientation, Exif pointer) at 8,
 // IFD1 (Orientation) at 60, the Exif directory (DateTimeOriginal) at 80, the
@@ -148,7 +157,7 @@ TEST(TOrientationCorrector, OrientationOneOrBelowDoesNothing)
     TPhotoFile photo(MakePhoto(16, 12, ExifSegment(1, false)));
     const TBytes before = ReadFile(photo.Path);
     const timespec mtime = photo.MTime();
-    TOrientationCorrector corrector;
+    TOrientationCorrector corrector(OsPlatform());
     for (int orientation : {1, 0, -1, -6})
         EXPECT_EQ(corrector.Correct(photo.Path, orientation).Outcome, TCorrectionOutcome::Skipped);
     EXPECT_EQ(ReadFile(photo.Path), before);
@@ -172,7 +181,7 @@ TEST(TOrientationCorrector, SavesTheRenderOfTheDecodedPhoto)
             MakePhoto(c.w, c.h, ExifSegment(static_cast<uint16_t>(c.orientation), c.w % 2 == 1)));
         TBitmap32 expected;
         ExpectedRender(photo.Path, c.orientation, expected);
-        TOrientationCorrector corrector;
+        TOrientationCorrector corrector(OsPlatform());
         ASSERT_EQ(corrector.Correct(photo.Path, c.orientation).Outcome, TCorrectionOutcome::Corrected)
             << c.w << "x" << c.h << " orientation " << c.orientation;
         TBitmap32 saved;
@@ -194,7 +203,7 @@ TEST(TOrientationCorrector, SavesTheRenderOfTheDecodedPhoto)
 TEST(TOrientationCorrector, LandscapeQuarterTurnIsCentredBetweenBlackBands)
 {
     TPhotoFile photo(MakePhoto(400, 300, ExifSegment(6, false)));
-    TOrientationCorrector corrector;
+    TOrientationCorrector corrector(OsPlatform());
     ASSERT_EQ(corrector.Correct(photo.Path, 6).Outcome, TCorrectionOutcome::Corrected);
     TBitmap32 saved;
     saved.LoadFromFile(photo.Path);
@@ -228,7 +237,7 @@ TEST(TOrientationCorrector, BothRoadsWriteTheSameBytes)
             const TBytes bytes =
                 MakePhoto(c.w, c.h, ExifSegment(static_cast<uint16_t>(orientation), true), c.progressive);
             TPhotoFile direct(bytes), pictures(bytes);
-            TOrientationCorrector a, b;
+            TOrientationCorrector a(OsPlatform()), b(OsPlatform());
             b.SetRoad(TCorrectionRoad::Pictures);
             ASSERT_EQ(a.Correct(direct.Path, orientation).Outcome, TCorrectionOutcome::Corrected);
             ASSERT_EQ(b.Correct(pictures.Path, orientation).Outcome, TCorrectionOutcome::Corrected);
@@ -243,7 +252,7 @@ TEST(TOrientationCorrector, KeepsTheMetadataAndTheModificationTime)
         for (int orientation : {6, 3, 8, 5, 2}) {
             TPhotoFile photo(MakePhoto(40, 30, ExifSegment(static_cast<uint16_t>(orientation), big)));
             const timespec before = photo.MTime();
-            TOrientationCorrector corrector;
+            TOrientationCorrector corrector(OsPlatform());
             ASSERT_EQ(corrector.Correct(photo.Path, orientation).Outcome, TCorrectionOutcome::Corrected);
             const std::vector<std::string> lines = ExifLines(photo.Path);
             const bool turned = orientation == 3 || orientation == 6 || orientation == 8;
@@ -263,7 +272,7 @@ TEST(TOrientationCorrector, KeepsTheMetadataAndTheModificationTime)
         }
 
     TPhotoFile plain(MakePhoto(40, 30, ""));
-    TOrientationCorrector corrector;
+    TOrientationCorrector corrector(OsPlatform());
     EXPECT_EQ(corrector.Correct(plain.Path, 6).Outcome, TCorrectionOutcome::Corrected)
         << "no Exif segment to carry";
 }
@@ -290,7 +299,7 @@ TEST(TOrientationCorrector, HostileExifIsCarriedWithoutHarm)
     segments.push_back(seg);
     for (const TBytes& s : segments) {
         TPhotoFile photo(MakePhoto(24, 16, s));
-        TOrientationCorrector corrector;
+        TOrientationCorrector corrector(OsPlatform());
         EXPECT_EQ(corrector.Correct(photo.Path, 6).Outcome, TCorrectionOutcome::Corrected);
         std::vector<uint8_t> expected(s.begin(), s.end());
         SetExifOrientation(expected, 1);
@@ -333,7 +342,7 @@ TEST(TOrientationCorrector, FailuresSayWhyAndLeaveTheCopyAsItWas)
                 continue;
             TPhotoFile photo(c.File);
             const timespec before = photo.MTime();
-            TOrientationCorrector corrector;
+            TOrientationCorrector corrector(OsPlatform());
             corrector.SetRoad(road);
             const TCorrectionResult result = corrector.Correct(photo.Path, 6);
             const std::string trace =
@@ -349,12 +358,10 @@ TEST(TOrientationCorrector, FailuresSayWhyAndLeaveTheCopyAsItWas)
 
     // No file, or a folder where the photo should be.
     TTempDir dir;
-    TOrientationCorrector corrector;
+    TOrientationCorrector corrector(OsPlatform());
     const TCorrectionResult missing = corrector.Correct(dir / "missing.jpg", 6);
     EXPECT_EQ(missing.Outcome, TCorrectionOutcome::Failed);
     EXPECT_EQ(missing.Reason.Kind(), TFailure::NotFound);
-    EXPECT_EQ(missing.Reason.OsError(), ENOENT);
-    EXPECT_EQ(missing.Reason.Message(), std::strerror(ENOENT));
     EXPECT_EQ(missing.Reason.Path(), dir / "missing.jpg");
     const TCorrectionResult folder = corrector.Correct(dir.Path(), 6);
     EXPECT_EQ(folder.Outcome, TCorrectionOutcome::Failed);
@@ -386,6 +393,26 @@ TEST(TOrientationCorrector, FailuresSayWhyAndLeaveTheCopyAsItWas)
     EXPECT_TRUE(corrector.Correct(photo.Path, 1).Reason.Ok());
 }
 
+TEST(TOrientationCorrector, ReplacesThePhotoThroughThePlatform)
+{
+    TPhotoFile photo(MakePhoto(64, 48, ExifSegment(6, false)));
+    const TBytes before = ReadFile(photo.Path);
+    TFaultyPlatform platform(CreatePlatform());
+    const TResult refused = TResult::Fail(TFailure::Io, photo.Path, "Input/output error", EIO);
+    platform.FailReplaceOf(photo.Path, refused);
+    TOrientationCorrector corrector(platform);
+    const TCorrectionResult failed = corrector.Correct(photo.Path, 6);
+    EXPECT_EQ(failed.Outcome, TCorrectionOutcome::Failed);
+    EXPECT_EQ(failed.Reason.Kind(), TFailure::Io);
+    EXPECT_EQ(failed.Reason.OsError(), EIO);
+    EXPECT_EQ(failed.Reason.Message(), "Input/output error");
+    EXPECT_EQ(ReadFile(photo.Path), before);
+    platform.Heal();
+    EXPECT_EQ(corrector.Correct(photo.Path, 6).Outcome, TCorrectionOutcome::Corrected);
+    EXPECT_NE(ReadFile(photo.Path), before);
+    EXPECT_TRUE(photo.OnlyThePhotoInItsFolder());
+}
+
 TEST(TOrientationCorrector, PhotosThatCannotBeTurnedStayAsTheyAre)
 {
     const std::pair<int, int> sizes[] = {{1, 40}, {40, 1}, {1, 1}, {32768, 8}};
@@ -393,7 +420,7 @@ TEST(TOrientationCorrector, PhotosThatCannotBeTurnedStayAsTheyAre)
         for (TCorrectionRoad road : {TCorrectionRoad::Direct, TCorrectionRoad::Pictures}) {
             TPhotoFile photo(MakePhoto(w, h, ExifSegment(6, false)));
             const TBytes before = ReadFile(photo.Path);
-            TOrientationCorrector corrector;
+            TOrientationCorrector corrector(OsPlatform());
             corrector.SetRoad(road);
             EXPECT_EQ(corrector.Correct(photo.Path, 6).Outcome, TCorrectionOutcome::Skipped) << w << "x" << h;
             EXPECT_EQ(ReadFile(photo.Path), before);
@@ -405,7 +432,7 @@ TEST(TOrientationCorrector, GrayscalePhotosAreTurnedToo)
     TPhotoFile photo(MakePhoto(60, 40, ExifSegment(8, false), false, true));
     TBitmap32 expected;
     ExpectedRender(photo.Path, 8, expected);
-    TOrientationCorrector corrector;
+    TOrientationCorrector corrector(OsPlatform());
     ASSERT_EQ(corrector.Correct(photo.Path, 8).Outcome, TCorrectionOutcome::Corrected);
     TBitmap32 saved;
     saved.LoadFromFile(photo.Path);
