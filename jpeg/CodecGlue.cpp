@@ -53,10 +53,36 @@ void TCodecErrors::ErrorExit(j_common_ptr cinfo)
     errors.Leave();
 }
 
+// A warning the codec goes on after is damage when pixels of the picture are
+// missing or made up: the data ran out (the rest is filled in grey), the scan
+// data broke off at a marker or holds codes that do not decode (the rest of
+// the block row is guessed), a restart marker is missing, or a progressive
+// scan refines coefficients it never started. The other warnings leave every
+// pixel as written: bytes between two markers (some cameras pad their
+// segments; the scan before them decoded whole, else one of the warnings above
+// came first), an unknown JFIF revision or Adobe transform code, scan
+// parameters a sequential file ignores, a bad ICC marker (the codec does not
+// read the profile here), too many rows given to the encoder. An unknown code
+// counts as damage.
+bool TCodecErrors::IsDamageWarning(int code)
+{
+    switch (code) {
+    case JWRN_EXTRANEOUS_DATA:
+    case JWRN_JFIF_MAJOR:
+    case JWRN_ADOBE_XFORM:
+    case JWRN_NOT_SEQUENTIAL:
+    case JWRN_BOGUS_ICC:
+    case JWRN_TOO_MUCH_DATA:
+        return false;
+    default:
+        return true;
+    }
+}
+
 // Traces are dropped. Warnings (corrupt data the codec can go on with, a file
 // cut short) do not stop decoding; they are counted and the first one's text
-// kept, so that a caller can tell a clean decode from a repaired one. The
-// codec's own warning count is left alone.
+// kept, so that a caller can tell a clean decode from a repaired one, and
+// damage from a harmless oddity. The codec's own warning count is left alone.
 void TCodecErrors::EmitMessage(j_common_ptr cinfo, int level)
 {
     if (level >= 0)
@@ -66,6 +92,12 @@ void TCodecErrors::EmitMessage(j_common_ptr cinfo, int level)
         (*cinfo->err->format_message)(cinfo, errors.FFirstWarning);
     if (errors.FWarnings < std::numeric_limits<int>::max())
         ++errors.FWarnings;
+    if (!IsDamageWarning(cinfo->err->msg_code))
+        return;
+    if (errors.FDamage == 0)
+        (*cinfo->err->format_message)(cinfo, errors.FFirstDamage);
+    if (errors.FDamage < std::numeric_limits<int>::max())
+        ++errors.FDamage;
 }
 
 bool TCodecErrors::Protected(void (*step)(void*), void* arg)

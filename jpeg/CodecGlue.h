@@ -68,6 +68,15 @@ public:
     int WarningCount() const { return FWarnings; }
     /// The codec's text of the first warning; empty when there was none.
     std::string FirstWarning() const { return FFirstWarning; }
+    /// Warnings so far that mean the picture is not all there as it was
+    /// written: the file cut short, scan data that does not decode, a
+    /// progression out of order (see IsDamageWarning).
+    int DamageCount() const { return FDamage; }
+    /// The codec's text of the first such warning; empty when there was none.
+    std::string FirstDamage() const { return FFirstDamage; }
+
+    /// Whether the codec's warning code stands for damaged picture data.
+    static bool IsDamageWarning(int code);
 
     /// Room for one formatted codec message (libjpeg's JMSG_LENGTH_MAX).
     static constexpr size_t kTextSize = 200;
@@ -90,6 +99,8 @@ private:
     char FMessage[kTextSize] = {};
     int FWarnings = 0;
     char FFirstWarning[kTextSize] = {};
+    int FDamage = 0;
+    char FFirstDamage[kTextSize] = {};
     std::exception_ptr FPending;
 };
 

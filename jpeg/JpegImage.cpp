@@ -403,6 +403,7 @@ void TJPEGCodec::Decode(const TJPEGImage& image)
         image.ReportProgress(TProgressStage::psEnding, 0, false, TRect{});
     }
     image.FBitmap = std::move(bitmap);
+    image.FDecodeDamage = errors.FirstDamage();
     if (paletteModified)
         image.Changed();
 }
@@ -509,8 +510,10 @@ void TJPEGImage::ResetCompressed()
 
 void TJPEGImage::DropDecodedBitmap()
 {
-    if (FImage->FData)
+    if (FImage->FData) {
         FBitmap.reset();
+        FDecodeDamage.clear();
+    }
 }
 
 void TJPEGImage::ReportProgress(TProgressStage stage, uint8_t percent, bool redraw, const TRect& rect) const
@@ -563,6 +566,7 @@ void TJPEGImage::ReadCompressed(int64_t n, TStream& stream)
 {
     ResetCompressed();
     FBitmap.reset();
+    FDecodeDamage.clear();
     auto data = std::make_unique<TMemoryStream>();
     if (n < 0)
         throw EReadError();
@@ -641,6 +645,7 @@ void TJPEGImage::SetPalette(const TPalette& palette)
     bool freed = false;
     if (FBitmap && FImage->FData && FBitmap->Palette() != palette) {
         FBitmap.reset();
+        FDecodeDamage.clear();
         freed = true;
     }
     FWorkingPalette = palette;
@@ -712,8 +717,10 @@ void TJPEGImage::Assign(const TGraphic* source)
             auto copy = std::make_unique<TBitmap>();
             copy->Assign(jpeg->FBitmap.get());
             FBitmap = std::move(copy);
+            FDecodeDamage = jpeg->FDecodeDamage;
         } else {
             FBitmap.reset();
+            FDecodeDamage.clear();
         }
         Changed();
         return;
@@ -723,6 +730,7 @@ void TJPEGImage::Assign(const TGraphic* source)
         copy->Assign(bitmap);
         ResetCompressed();
         FBitmap = std::move(copy);
+        FDecodeDamage.clear();
         return;
     }
     TGraphic::Assign(source);

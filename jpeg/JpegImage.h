@@ -101,6 +101,11 @@ public:
 
     /// The decoded picture; decoded on first use, kept until the picture changes.
     const TBitmap& DecodedBitmap() const;
+    /// The codec's text of the first warning of damaged data (the file cut
+    /// short, scan data that does not decode) met when the decoded picture
+    /// was made; empty when it decoded whole or nothing was decoded yet. A
+    /// damaged file still decodes, its missing pixels made up by the codec.
+    const std::string& DecodeDamage() const { return FDecodeDamage; }
     /// Encodes the held bitmap into new compressed bytes.
     void Encode();
     /// Encodes unless compressed bytes exist.
@@ -146,6 +151,7 @@ private:
     // Decoding runs on first use, from const accessors too: it fills the
     // bitmap and, without palette output, drops the working palette.
     mutable std::unique_ptr<TBitmap> FBitmap;
+    mutable std::string FDecodeDamage; ///< of the decode that made FBitmap
     mutable TPalette FWorkingPalette;
     TJPEGDefaults FOptions;
 };

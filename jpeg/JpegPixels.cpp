@@ -2,6 +2,7 @@
 
 #include "jpeg/CodecGlue.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -106,6 +107,16 @@ std::string TJpegPixelDecoder::FirstWarning() const
     return FImpl->Errors.FirstWarning();
 }
 
+bool TJpegPixelDecoder::Damaged() const
+{
+    return FImpl->Errors.DamageCount() > 0;
+}
+
+std::string TJpegPixelDecoder::DamageMessage() const
+{
+    return FImpl->Errors.FirstDamage();
+}
+
 // ---- encoder ----
 
 namespace {
@@ -172,7 +183,7 @@ TJpegPixelEncoder::TJpegPixelEncoder() = default;
 
 TJpegPixelEncoder::~TJpegPixelEncoder() = default;
 
-std::span<const uint8_t> TJpegPixelEncoder::Encode(const uint32_t* pixels, int width, int height)
+std::span<const uint8_t> TJpegPixelEncoder::Encode(const uint32_t* pixels, int width, int height, int quality)
 {
     // An empty picture goes to the codec as 0 x 0, which refuses it.
     const auto w = static_cast<JDIMENSION>(width > 0 && height > 0 ? width : 0);
@@ -198,7 +209,8 @@ std::span<const uint8_t> TJpegPixelEncoder::Encode(const uint32_t* pixels, int w
     TCompressor enc;
     jpeg_compress_struct& ci = enc.Info;
     ci.client_data = &out;
-    enc.Errors.Run([&ci, &out, r, w, h] {
+    const int q = std::clamp(quality, 1, 100);
+    enc.Errors.Run([&ci, &out, r, w, h, q] {
         jpeg_create_compress(&ci);
         ci.dest = &out.Mgr;
         ci.image_width = w;
@@ -207,7 +219,7 @@ std::span<const uint8_t> TJpegPixelEncoder::Encode(const uint32_t* pixels, int w
         ci.in_color_space = JCS_EXT_BGRX;
         jpeg_set_defaults(&ci);
         ci.dct_method = JDCT_FLOAT;
-        jpeg_set_quality(&ci, 100, TRUE);
+        jpeg_set_quality(&ci, q, TRUE);
         jpeg_start_compress(&ci, TRUE);
         while (ci.next_scanline < h)
             jpeg_write_scanlines(&ci, r + ci.next_scanline, h - ci.next_scanline);

@@ -37,13 +37,19 @@ public:
     /// row): blue, green, red, 255. May be called once. Raises EJPEG when the
     /// data cannot be decoded, or when the file is not Rgb(). Corrupt data
     /// the codec can go on with (a file cut short included) is decoded as far
-    /// as it goes, and counted as warnings.
+    /// as it goes, and counted as warnings (see Damaged).
     void Decode(uint32_t* pixels);
 
     /// Warnings so far: corrupt data the codec went on with.
     int WarningCount() const;
     /// The codec's text of the first warning (English); empty without one.
     std::string FirstWarning() const;
+    /// Whether a warning so far says the picture's data is damaged (cut
+    /// short, scan data that does not decode): some pixels are made up.
+    /// Harmless oddities such as padding between segments do not count.
+    bool Damaged() const;
+    /// The codec's text of the first warning of damage; empty without one.
+    std::string DamageMessage() const;
 
 private:
     struct TImpl;
@@ -51,8 +57,9 @@ private:
 };
 
 /// Encodes 32-bit pixels (blue, green, red; the fourth byte is not used) as a
-/// baseline JFIF file of quality 100. Keeps its output buffer from one
-/// picture to the next, so a run of photos of one size allocates it once.
+/// baseline JFIF file, of quality 100 unless told otherwise. Keeps its output
+/// buffer from one picture to the next, so a run of photos of one size
+/// allocates it once.
 class TJpegPixelEncoder
 {
 public:
@@ -61,10 +68,10 @@ public:
     TJpegPixelEncoder(const TJpegPixelEncoder&) = delete;
     TJpegPixelEncoder& operator=(const TJpegPixelEncoder&) = delete;
 
-    /// Encodes width x height pixels (row after row). The file's bytes stay
-    /// valid until the next Encode or the end of the encoder. Raises EJPEG
-    /// (an empty picture among others).
-    std::span<const uint8_t> Encode(const uint32_t* pixels, int width, int height);
+    /// Encodes width x height pixels (row after row) at quality (1..100).
+    /// The file's bytes stay valid until the next Encode or the end of the
+    /// encoder. Raises EJPEG (an empty picture among others).
+    std::span<const uint8_t> Encode(const uint32_t* pixels, int width, int height, int quality = 100);
 
 private:
     std::unique_ptr<uint8_t[]> FBuffer;

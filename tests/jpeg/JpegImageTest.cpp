@@ -848,6 +848,57 @@ TEST(TJpegPixelDecoder, CorruptDataIsDecodedAndCountedAsWarnings)
     EXPECT_EQ(first.rfind("Corrupt JPEG data", 0), 0u) << first;
 }
 
+TEST(TJpegPixelDecoder, DamageIsToldApartFromHarmlessOddities)
+{
+    const TBytes file = EncodeWithOptions(*Photo(64, 48), 90);
+    // Where the tables begin, after the JFIF header.
+    const auto tables = static_cast<ptrdiff_t>(4 + (size_t{file[4]} << 8 | file[5]));
+    const auto insert = [&file](ptrdiff_t at, const TBytes& bytes) {
+        TBytes out = file;
+        out.insert(out.begin() + at, bytes.begin(), bytes.end());
+        return out;
+    };
+    TBytes broken = file;
+    broken[file.size() / 2] = 0xFF;
+    broken[file.size() / 2 + 1] = 0xD4;
+    TBytes noEnd = file;
+    noEnd.resize(file.size() - 2);
+    struct Case
+    {
+        const char* Name;
+        TBytes File;
+        bool Warned;
+        std::string Damage; // empty: not damaged
+    } cases[] = {
+        {"whole", file, false, ""},
+        {"cut short", TBytes(file.begin(), file.begin() + static_cast<ptrdiff_t>(file.size() / 2)), true,
+         "Premature end of JPEG file"},
+        {"only the end marker missing", noEnd, true, "Premature end of JPEG file"},
+        {"a marker in the scan data", broken, true, "Corrupt JPEG data: premature end of data segment"},
+        {"bytes between two segments", insert(tables, {0, 0, 0}), true, ""},
+        {"fill bytes between two segments", insert(tables, {0xFF, 0xFF}), false, ""},
+    };
+    for (const Case& c : cases) {
+        TJpegPixelDecoder decoder(c.File.data(), c.File.size());
+        std::vector<uint32_t> pixels(size_t{decoder.Width()} * decoder.Height());
+        decoder.Decode(pixels.data());
+        EXPECT_EQ(decoder.WarningCount() > 0, c.Warned) << c.Name << ": " << decoder.FirstWarning();
+        EXPECT_EQ(decoder.Damaged(), !c.Damage.empty()) << c.Name;
+        EXPECT_EQ(decoder.DamageMessage(), c.Damage) << c.Name;
+
+        // The picture class tells the same of its decoded bitmap.
+        auto jpeg = Loaded(c.File);
+        EXPECT_EQ(jpeg->DecodeDamage(), "") << c.Name << ": nothing decoded yet";
+        jpeg->DecodedBitmap();
+        EXPECT_EQ(jpeg->DecodeDamage(), c.Damage) << c.Name;
+        TJPEGImage copy;
+        copy.Assign(jpeg.get());
+        EXPECT_EQ(copy.DecodeDamage(), c.Damage) << c.Name << ": goes with the bitmap";
+        jpeg->SetBlockSmoothing(!jpeg->BlockSmoothing());
+        EXPECT_EQ(jpeg->DecodeDamage(), "") << c.Name << ": the bitmap is gone";
+    }
+}
+
 TEST(TJpegPixelDecoder, OnlyColourFilesAreDecoded)
 {
     const TBytes files[] = {EncodeWithOptions(*Photo(16, 8), 90, true), FourComponentFile(false),
