@@ -3,6 +3,7 @@
 #include "app/core/RotatePhoto.h"
 #include "jpeg/JpegImage.h"
 #include "jpeg/JpegPixels.h"
+#include "meta/CarriedMetadata.h"
 #include "meta/JpegSegments.h"
 #include "platform/Classes.h"
 #include "platform/Platform.h"
@@ -11,7 +12,9 @@
 
 #include <cstdint>
 #include <new>
+#include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace {
@@ -35,8 +38,16 @@ enum class TStep
     Done,
     Unsupported, ///< not a picture for this road
     Skip,        ///< cannot be turned: left as it is
-    TooLarge     ///< more pixels than one picture may hold
+    TooLarge,    ///< more pixels than one picture may hold
+    Damaged      ///< the data is cut short or corrupt: the codec made up pixels
 };
+
+// An Exif thumbnail is a small picture (160 x 120 pixels as a rule) inside a
+// segment of at most 64 KiB; a header that claims more is not one.
+constexpr uint32_t kMaxThumbnailSide = 1024;
+// The thumbnail is a preview: quality 90 keeps it small enough to share its
+// segment with the rest of the camera's data.
+constexpr int kThumbnailQuality = 90;
 
 // ---- Files ----
 
@@ -86,12 +97,15 @@ struct TOrientationCorrector::TImpl
     TBitmap32 Dst; ///< the rendered, upright photo
     TBitmap Dst1;  ///< bridge from Dst to the encoder on the picture road
     TCorrectionRoad Road = TCorrectionRoad::Direct;
-    TFileBytes In;             ///< the photo's file
-    TJpegPixelEncoder Encoder; ///< keeps its output buffer from photo to photo
+    TFileBytes In;                      ///< the photo's file
+    TJpegPixelEncoder Encoder;          ///< keeps its output buffer from photo to photo
+    TJpegPixelEncoder ThumbnailEncoder; ///< the Exif thumbnail's, beside the photo's
+    std::string Damage;                 ///< the codec's word on damaged data
 
     TCorrectionResult Correct(const std::string& targetFile, int orientation);
     TStep DecodeDirect(const uint8_t* file, size_t size);
     TStep RunPictures(const std::string& targetFile, int orientation, TMemoryStream& out);
+    std::optional<TBytes> TurnThumbnail(std::span<const uint8_t> jpeg, int orientation);
 };
 
 // The direct road: the codec decodes into Src's pixels.
@@ -107,8 +121,13 @@ TStep TOrientationCorrector::TImpl::DecodeDirect(const uint8_t* file, size_t siz
     if (uint64_t{w} * h * 4 > kMaxPictureBytes)
         return TStep::TooLarge;
     Src.SetSize(static_cast<int>(w), static_cast<int>(h));
-    // Warnings of corrupt data leave the decoded picture as it is, repaired.
     decoder.Decode(Src.Bits());
+    // The codec fills in what it could not decode; such a picture must not
+    // replace the photo's own bytes.
+    if (decoder.Damaged()) {
+        Damage = decoder.DamageMessage();
+        return TStep::Damaged;
+    }
     return TStep::Done;
 }
 
@@ -118,7 +137,15 @@ TStep TOrientationCorrector::TImpl::DecodeDirect(const uint8_t* file, size_t siz
 TStep TOrientationCorrector::TImpl::RunPictures(const std::string& targetFile, int orientation,
                                                 TMemoryStream& out)
 {
-    Src.LoadFromFile(targetFile);
+    // As Src.LoadFromFile, with the picture kept to ask it about damage.
+    TPicture picture;
+    picture.LoadFromFile(targetFile);
+    Src.Assign(picture);
+    if (const auto* jpeg = dynamic_cast<const TJPEGImage*>(picture.Graphic());
+        jpeg != nullptr && !jpeg->DecodeDamage().empty()) {
+        Damage = jpeg->DecodeDamage();
+        return TStep::Damaged;
+    }
     const int w = Src.Width();
     const int h = Src.Height();
     if (!CanRotatePhoto(w, h))
@@ -135,6 +162,35 @@ TStep TOrientationCorrector::TImpl::RunPictures(const std::string& targetFile, i
     jpeg.Assign(&Dst1);
     jpeg.SaveToStream(out);
     return TStep::Done;
+}
+
+// The Exif thumbnail rendered as the photo is, encoded without a JFIF header
+// (the Exif segment says what it is); nothing when it cannot be, so that it
+// is removed rather than left sideways.
+std::optional<TBytes> TOrientationCorrector::TImpl::TurnThumbnail(std::span<const uint8_t> jpeg,
+                                                                  int orientation)
+{
+    try {
+        TJpegPixelDecoder decoder(jpeg.data(), jpeg.size());
+        const uint32_t w = decoder.Width();
+        const uint32_t h = decoder.Height();
+        if (!decoder.Rgb() || w > kMaxThumbnailSide || h > kMaxThumbnailSide ||
+            !CanRotatePhoto(static_cast<int>(w), static_cast<int>(h)))
+            return std::nullopt;
+        TBitmap32 src, dst;
+        src.SetSize(static_cast<int>(w), static_cast<int>(h));
+        decoder.Decode(src.Bits());
+        if (decoder.Damaged() || !RenderUpright(src, dst, orientation))
+            return std::nullopt;
+        const std::span<const uint8_t> encoded =
+            ThumbnailEncoder.Encode(dst.Bits(), dst.Width(), dst.Height(), kThumbnailQuality);
+        const size_t place = SegmentPlace(encoded);
+        TBytes out(encoded.begin(), encoded.begin() + 2);
+        out.insert(out.end(), encoded.begin() + static_cast<ptrdiff_t>(place), encoded.end());
+        return out;
+    } catch (const EJPEG&) {
+        return std::nullopt;
+    }
 }
 
 TCorrectionResult TOrientationCorrector::TImpl::Correct(const std::string& targetFile, int orientation)
@@ -164,23 +220,22 @@ TCorrectionResult TOrientationCorrector::TImpl::Correct(const std::string& targe
         return {TCorrectionOutcome::Skipped, {}};
     if (step == TStep::TooLarge)
         return Failed(TResult::Fail(TFailure::Unsupported, targetFile, "picture too large"));
+    if (step == TStep::Damaged)
+        return Failed(TResult::Fail(TFailure::Damaged, targetFile, Damage));
     if (encoded.size() < 4)
         return Failed(TResult::Fail(TFailure::Other, targetFile, "the encoder wrote no picture"));
 
-    // The photo's metadata goes along. The turned picture is upright, so
-    // its orientation tags must not make viewers turn it again.
-    const std::span<const uint8_t> file(In.Data.get(), In.Size);
-    TBytes exif;
-    if (const std::optional<TJpegSegment> segment = FindExifSegment(file)) {
-        const std::span<const uint8_t> bytes = SegmentBytes(file, *segment);
-        exif.assign(bytes.begin(), bytes.end());
-    }
+    // The photo's metadata goes along, after the encoder's JFIF header. The
+    // turned picture is upright, so its orientation tags must not make
+    // viewers turn it again, and its thumbnail is turned with it.
     float angle = 0;
-    if (!exif.empty() && OrientationAngle(orientation, angle))
-        SetExifOrientation(exif, 1);
-    const size_t at = exif.empty() ? encoded.size() : SegmentPlace(encoded);
+    const bool turned = OrientationAngle(orientation, angle);
+    const TBytes metadata = CarriedMetadata(
+        std::span<const uint8_t>(In.Data.get(), In.Size), turned,
+        [this, orientation](std::span<const uint8_t> jpeg) { return TurnThumbnail(jpeg, orientation); });
+    const size_t at = metadata.empty() ? encoded.size() : SegmentPlace(encoded);
     const TDataPiece pieces[] = {
-        {encoded.data(), at}, {exif.data(), exif.size()}, {encoded.data() + at, encoded.size() - at}};
+        {encoded.data(), at}, {metadata.data(), metadata.size()}, {encoded.data() + at, encoded.size() - at}};
     if (TResult written = Platform.ReplaceFileContents(targetFile, pieces); !written)
         return Failed(std::move(written));
     return {TCorrectionOutcome::Corrected, {}};

@@ -2,10 +2,10 @@
 
 #include "platform/Result.h"
 
-class TPlatform;
-
 #include <memory>
 #include <string>
+
+class TPlatform;
 
 /// What became of one photo handed to the orientation correction.
 enum class TCorrectionOutcome
@@ -47,7 +47,12 @@ public:
 
     /// Renders the photo at targetFile upright for its EXIF orientation
     /// (greater than 1) and saves it back in place: the new file replaces the
-    /// old one whole, with its permissions and times, or not at all. Never throws.
+    /// old one whole, with its permissions and times, or not at all. The
+    /// segments that describe the photo go along (Exif, ICC profile, XMP,
+    /// IPTC, comments), their orientation set upright and the Exif thumbnail
+    /// turned too. A photo whose data the decoder finds cut short or corrupt
+    /// is left as it is and fails as Damaged, with the decoder's message.
+    /// Never throws.
     TCorrectionResult Correct(const std::string& targetFile, int orientation);
 
     /// Direct unless set otherwise; photos the direct road does not cover

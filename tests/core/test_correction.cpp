@@ -6,6 +6,7 @@
 #include "platform/Platform.h"
 #include "platform/StringList.h"
 #include "raster/Bitmap32.h"
+#include "tests/core/CorrectionFixture.h"
 #include "tests/support/ExifBuilder.h"
 #include "tests/support/FaultyPlatform.h"
 #include "tests/support/TempDir.h"
@@ -13,22 +14,11 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cmath>
 #include <csignal>
 #include <cstring>
 #include <sys/resource.h>
-#include <sys/stat.h>
 
 namespace {
-
-using TBytes = std::string;
-
-// The operating system's platform: the corrector reads and replaces real files.
-TPlatform& OsPlatform()
-{
-    static const std::unique_ptr<TPlatform> platform = CreatePlatform();
-    return *platform;
-}
 
 // A TIFF block of 200 bytes: IFD0 (Make, Orientation, Exif pointer) at 8,
 // IFD1 (Orientation) at 60, the Exif directory (DateTimeOriginal) at 80, the
@@ -65,53 +55,6 @@ TBytes ExifSegment(uint16_t orientation, bool big)
     return Segment(CameraTiff(orientation, big));
 }
 
-// A photo as the camera writes it: start marker, Exif segment, then the rest
-// of a JPEG file encoded from a smooth pattern.
-TBytes MakePhoto(int w, int h, const TBytes& exif, bool progressive = false, bool gray = false)
-{
-    TBitmap bmp(w, h, TPixelFormat::pf24bit);
-    for (int y = 0; y < h; ++y) {
-        uint8_t* row = bmp.ScanLine(y);
-        for (int x = 0; x < w; ++x) {
-            row[3 * x] = static_cast<uint8_t>(40 + (x * 150) / w);
-            row[3 * x + 1] = static_cast<uint8_t>(30 + (y * 180) / h);
-            row[3 * x + 2] = static_cast<uint8_t>(128 + 100 * std::sin((x + 2 * y) / 9.0));
-        }
-    }
-    TJPEGImage jpeg;
-    jpeg.SetQuality(92);
-    jpeg.SetProgressiveSave(progressive);
-    jpeg.SetMonochrome(gray);
-    jpeg.Assign(&bmp);
-    TMemoryStream data;
-    jpeg.SaveToStream(data);
-    TBytes bytes(reinterpret_cast<const char*>(data.Memory()), static_cast<size_t>(data.Size()));
-    return bytes.substr(0, 2) + exif + bytes.substr(2);
-}
-
-struct TPhotoFile
-{
-    TTempDir Dir;
-    std::string Path = Dir / "20050714/IMG_0042.JPG";
-    explicit TPhotoFile(const TBytes& bytes)
-    {
-        WriteFile(Path, bytes);
-        SetModifiedTime(Path, 2005, 7, 14, 10);
-    }
-    timespec MTime() const
-    {
-        struct stat st
-        {
-        };
-        stat(Path.c_str(), &st);
-        return st.st_mtim;
-    }
-    bool OnlyThePhotoInItsFolder() const
-    {
-        return ListTree(Dir.Path()) == std::vector<std::string>{"20050714/IMG_0042.JPG"};
-    }
-};
-
 std::vector<std::string> ExifLines(const std::string& path)
 {
     TStringList list;
@@ -125,20 +68,6 @@ std::vector<std::string> ExifLines(const std::string& path)
 int Count(const std::vector<std::string>& lines, const std::string& line)
 {
     return static_cast<int>(std::count(lines.begin(), lines.end(), line));
-}
-
-// Peak signal-to-noise ratio of the colour bytes of two bitmaps of one size.
-double Psnr(const TBitmap32& a, const TBitmap32& b)
-{
-    double sum = 0;
-    const size_t n = static_cast<size_t>(a.Width()) * a.Height();
-    for (size_t i = 0; i < n; ++i)
-        for (int s = 0; s < 24; s += 8) {
-            const double d = double((a.Bits()[i] >> s) & 0xFF) - double((b.Bits()[i] >> s) & 0xFF);
-            sum += d * d;
-        }
-    const double mse = sum / (3.0 * static_cast<double>(n));
-    return mse == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mse);
 }
 
 // What the saved file should show: the render of the decoded photo.
@@ -280,31 +209,43 @@ TEST(TOrientationCorrector, KeepsTheMetadataAndTheModificationTime)
 TEST(TOrientationCorrector, HostileExifIsCarriedWithoutHarm)
 {
     // Directory offsets past the end, an entry count far beyond the segment,
-    // a directory that names itself as the next one, a directory cut short:
-    // the segment is carried as the segment writer sets it.
-    std::vector<TBytes> segments;
+    // a directory cut short: the segment is carried with its orientation set
+    // where it can be read. A first directory that names itself as the next
+    // one (so the thumbnail's would be the first again) loses that link.
+    struct Case
+    {
+        const char* Name;
+        TBytes Given;
+        TBytes Carried;
+    };
+    std::vector<Case> cases;
     exifbuild::TBytes tiff = CameraTiff(6, false);
     exifbuild::Put32(tiff, 4, 0xFFFFFFF0, false);
-    segments.push_back(Segment(tiff));
+    exifbuild::TBytes upright = CameraTiff(1, false);
+    exifbuild::Put32(upright, 4, 0xFFFFFFF0, false);
+    cases.push_back({"first directory past the end", Segment(tiff), Segment(tiff)});
+    // The first directory's Orientation value lies at 8 + 2 + 12 + 8.
     tiff = CameraTiff(6, true);
     exifbuild::Put16(tiff, 8, 0xFFFF, true);
-    segments.push_back(Segment(tiff));
+    upright = tiff;
+    exifbuild::Put16(upright, 30, 1, true);
+    cases.push_back({"entry count beyond the segment", Segment(tiff), Segment(upright)});
     tiff = CameraTiff(6, false);
     exifbuild::Put32(tiff, 8 + 2 + 36, 8, false);   // IFD0 -> IFD0
-    exifbuild::Put32(tiff, 60 + 2 + 12, 60, false); // IFD1 -> IFD1
-    segments.push_back(Segment(tiff));
-    TBytes seg = ExifSegment(6, false).substr(0, 10 + 8 + 2 + 12 + 8); // cut inside IFD0
-    seg[2] = 0;
-    seg[3] = static_cast<char>(seg.size() - 2);
-    segments.push_back(seg);
-    for (const TBytes& s : segments) {
-        TPhotoFile photo(MakePhoto(24, 16, s));
+    exifbuild::Put32(tiff, 60 + 2 + 12, 60, false); // IFD1 -> IFD1, never reached
+    upright = tiff;
+    exifbuild::Put16(upright, 30, 1, false);
+    exifbuild::Put32(upright, 8 + 2 + 36, 0, false);
+    cases.push_back({"directories linked to themselves", Segment(tiff), Segment(upright)});
+    TBytes cut = ExifSegment(6, false).substr(0, 10 + 8 + 2 + 12 + 8); // cut inside IFD0
+    cut[2] = 0;
+    cut[3] = static_cast<char>(cut.size() - 2);
+    cases.push_back({"cut inside the first directory", cut, cut});
+    for (const Case& c : cases) {
+        TPhotoFile photo(MakePhoto(24, 16, c.Given));
         TOrientationCorrector corrector(OsPlatform());
-        EXPECT_EQ(corrector.Correct(photo.Path, 6).Outcome, TCorrectionOutcome::Corrected);
-        std::vector<uint8_t> expected(s.begin(), s.end());
-        SetExifOrientation(expected, 1);
-        EXPECT_NE(ReadFile(photo.Path).find(TBytes(expected.begin(), expected.end())), TBytes::npos)
-            << "segment carried";
+        EXPECT_EQ(corrector.Correct(photo.Path, 6).Outcome, TCorrectionOutcome::Corrected) << c.Name;
+        EXPECT_NE(ReadFile(photo.Path).find(c.Carried), TBytes::npos) << c.Name;
     }
 }
 

@@ -17,7 +17,7 @@ if [ "$(id -u)" -ne 0 ]; then
     echo "skipped: mounting a card needs root"
     exit 77
 fi
-for tool in unshare mount Xvfb trayer xdotool cjpeg djpeg exiftool cmp; do
+for tool in unshare mount Xvfb trayer xdotool cjpeg djpeg exiftool exiv2 cmp; do
     if ! command -v "$tool" >/dev/null; then
         echo "skipped: $tool is not installed"
         exit 77
@@ -65,6 +65,31 @@ LC_ALL=C make_photo 100CANON/IMG_0001.JPG "2005:07:14 10:22:33" 0
 LC_ALL=C make_photo 100CANON/IMG_0002.JPG "2005:07:14 10:23:00" 0 6
 LC_ALL=C make_photo 100CANON/IMG_0003.JPG "2006:01:02 08:00:00" 0
 LC_ALL=C make_photo 101CANON/IMG_0001.JPG "2005:07:14 11:40:00" 90
+# The turned photo carries a colour profile and XMP (its orientation, a
+# keyword) as phones write them: a small RGB display profile made here.
+/usr/bin/python3 - "$WORK/photo.icc" <<'PY'
+import struct, sys
+def xyz(x, y, z):
+    return b'XYZ ' + bytes(4) + struct.pack('>iii', x, y, z)
+name = b'fotoimport e2e RGB\0'
+desc = b'desc' + bytes(4) + struct.pack('>I', len(name)) + name + bytes(4 + 4 + 2 + 1 + 67)
+cprt = b'text' + bytes(4) + b'No copyright, use freely\0'
+curv = b'curv' + bytes(4) + struct.pack('>IH', 1, 0x0233)
+tags = [(b'desc', desc), (b'cprt', cprt), (b'wtpt', xyz(0xF351, 0x10000, 0x116CC)),
+        (b'rXYZ', xyz(0x6FA2, 0x38F5, 0x0390)), (b'gXYZ', xyz(0x6299, 0xB785, 0x18DA)),
+        (b'bXYZ', xyz(0x24A0, 0x0F84, 0xB6CF)), (b'rTRC', curv), (b'gTRC', curv), (b'bTRC', curv)]
+at = 128 + 4 + 12 * len(tags)
+table, data = b'', b''
+for sig, d in tags:
+    table += sig + struct.pack('>II', at + len(data), len(d))
+    data += d + bytes(-len(d) % 4)
+header = struct.pack('>III', at + len(data), 0, 0x02100000) + b'mntrRGB XYZ '
+header += struct.pack('>6H', 2005, 7, 14, 10, 22, 33) + b'acsp'
+header = header.ljust(64, b'\0') + struct.pack('>Iiii', 0, 0xF6D6, 0x10000, 0xD32D)
+open(sys.argv[1], 'wb').write(header.ljust(128, b'\0') + struct.pack('>I', len(tags)) + table + data)
+PY
+exiftool -q -overwrite_original "-ICC_Profile<=$WORK/photo.icc" -XMP-tiff:Orientation#=6 -XMP-dc:Subject=Urlaub \
+    -ExifImageWidth=320 -ExifImageHeight=240 "$CARD/DCIM/100CANON/IMG_0002.JPG"
 cp -a "$CARD/DCIM" "$WORK/original"
 if [ "$(find "$CARD/DCIM" -type f | wc -l)" -eq 4 ]; then ok "card with 4 photos mounted at $CARD"; else
     bad "the card's photos could not be made"
@@ -170,6 +195,20 @@ if [ "$(echo "$meta" | head -n1)" = 1 ] && echo "$meta" | grep -qx "2005:07:14 1
     ok "the turned photo reads orientation 1 and keeps its date"
 else
     bad "metadata of the turned photo: $meta"
+fi
+exiftool -b -ICC_Profile "$TURNED" >"$WORK/turned.icc" 2>/dev/null
+if cmp -s "$WORK/photo.icc" "$WORK/turned.icc"; then ok "the turned photo keeps its colour profile"; else
+    bad "the colour profile of the turned photo is lost or changed"
+fi
+xmp=$(exiftool -s -s -s -n -XMP-tiff:Orientation -XMP-dc:Subject "$TURNED" 2>&1 | tr '\n' ' ')
+if [ "$xmp" = "1 Urlaub " ]; then ok "the turned photo's XMP reads orientation 1 and keeps its keyword"; else
+    bad "XMP of the turned photo: $xmp"
+fi
+valid=$(exiftool -validate -warning -a -s -s -s "$TURNED" 2>&1 | tr '\n' ' ')
+if [ "$valid" = "OK " ] && exiv2 -pa "$TURNED" 2>&1 >/dev/null | { ! grep -q .; }; then
+    ok "exiftool and exiv2 read the turned photo without warnings"
+else
+    bad "readers warn about the turned photo: $valid"
 fi
 
 # --- the import log says what happened
