@@ -34,6 +34,12 @@ TResult TPlatform::FinishCopy(TStagedCopy& copy)
     return CopyNoOverwrite(deferred->Src, deferred->Dst);
 }
 
+bool TPlatform::DriveIsReady(char letter)
+{
+    const std::string root = DriveRoot(letter);
+    return !root.empty() && DriveQueries()->DriveIsReady(root);
+}
+
 std::string TPlatform::ExtractFileName(const std::string& path) const
 {
     const size_t at = path.find_last_of(PathDelim());

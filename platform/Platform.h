@@ -3,6 +3,7 @@
 #include "platform/Result.h"
 #include "platform/StringList.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -33,6 +34,23 @@ struct TDataPiece
     size_t Size = 0;
 };
 
+/// The questions about a drive that can take long or never end: on a phone, a camera, a stale FUSE or
+/// network mount. The camera watcher asks them on worker threads and waits for them only a short while, so
+/// implementations answer from any thread and keep no state that changes, and the workers share the
+/// ownership of the object: a question that hangs past the platform's end touches nothing that is gone.
+class TDriveQueries
+{
+public:
+    virtual ~TDriveQueries() = default;
+    /// Whether the drive whose root folder is root has a medium that can be asked for its size without
+    /// asking the user.
+    virtual bool DriveIsReady(const std::string& root) = 0;
+    /// True when path names a folder.
+    virtual bool DirectoryExists(const std::string& path) = 0;
+    /// As TPlatform::FindFiles, recursive, into a list of the caller's own.
+    virtual void FindFiles(const std::string& folder, const std::string& mask, TStringList& list) = 0;
+};
+
 /// Everything the program asks of the operating system. Paths are byte
 /// strings exactly as the file system gives them, joined with PathDelim().
 /// No function throws. Operations that can fail return a TResult carrying the
@@ -43,14 +61,18 @@ class TPlatform
 public:
     virtual ~TPlatform() = default;
 
-    /// Re-reads the table of drives, once per scan of the drive letters.
+    /// Re-reads the table of drives, once per scan of the drive letters. On Linux the drives are the
+    /// volumes and the storages of phones and cameras, in the order they appeared; devices are looked at
+    /// on worker threads, and one that does not answer in time is left out until it does.
     virtual void RefreshDrives() {}
     /// Whether drive letter (A..Z, either case) has a medium that can be asked
-    /// for its size without asking the user.
-    virtual bool DriveIsReady(char letter) = 0;
-    /// The root folder of the drive letter ("K:\" on Windows, the mount point
-    /// on Linux); empty when the letter stands for no drive.
+    /// for its size without asking the user. Asks on the calling thread.
+    bool DriveIsReady(char letter);
+    /// The root folder of the drive letter ("K:\" on Windows, the mount point on Linux, or the storage
+    /// folder of a phone or camera); empty when the letter stands for no drive. Never waits for a device.
     virtual std::string DriveRoot(char letter) = 0;
+    /// The drive questions for worker threads; the same object every time.
+    virtual std::shared_ptr<TDriveQueries> DriveQueries() = 0;
 
     /// True when path names a folder.
     virtual bool DirectoryExists(const std::string& path) = 0;
@@ -172,6 +194,11 @@ struct TPlatformOptions
 {
     /// Linux: the mount table read for the drive letters.
     std::string MountInfoPath = "/proc/self/mountinfo";
+    /// Linux: the user's runtime folder, whose gvfs folder holds the phones and cameras the desktop
+    /// mounted ($XDG_RUNTIME_DIR when empty).
+    std::string RuntimeFolder;
+    /// Linux: how long a refresh of the drives waits for a device's folder to answer.
+    std::chrono::milliseconds DevicePatience{300};
     /// Linux: the home folder ($HOME when empty) and the configuration folder
     /// holding user-dirs.dirs ($XDG_CONFIG_HOME, else home + "/.config").
     std::string HomeFolder;

@@ -65,20 +65,23 @@ private:
     std::string FName;
 };
 
-/// Critical errors (a drive without medium) fail quietly while this lives.
+/// Critical errors (a drive without medium) fail quietly on this thread while this lives: no dialog asks
+/// for a disk. Per thread, as drives are asked on worker threads.
 class TQuietErrors
 {
 public:
-    TQuietErrors()
-        : FPrevious(::SetErrorMode(SEM_FAILCRITICALERRORS))
+    TQuietErrors() { FSet = ::SetThreadErrorMode(SEM_FAILCRITICALERRORS, &FPrevious) != 0; }
+    ~TQuietErrors()
     {
+        if (FSet)
+            ::SetThreadErrorMode(FPrevious, nullptr);
     }
-    ~TQuietErrors() { ::SetErrorMode(FPrevious); }
     TQuietErrors(const TQuietErrors&) = delete;
     TQuietErrors& operator=(const TQuietErrors&) = delete;
 
 private:
-    UINT FPrevious;
+    DWORD FPrevious = 0;
+    bool FSet = false;
 };
 
 std::string ParentFolder(const std::string& path)
@@ -182,8 +185,8 @@ class TWindowsPlatform : public TPlatform
 public:
     TWindowsPlatform() = default;
 
-    bool DriveIsReady(char letter) override;
     std::string DriveRoot(char letter) override;
+    std::shared_ptr<TDriveQueries> DriveQueries() override;
     bool DirectoryExists(const std::string& path) override;
     bool CardFolderExists(const std::string& root, const std::string& name) override;
     bool FileExists(const std::string& path) override;
@@ -209,6 +212,8 @@ private:
     void SearchFolder(const std::string& p, const std::string& mask, TStringList& list, bool recursive,
                       int depth);
     TResult SafeCopy(const std::string& src, const std::string& dst, bool verify);
+
+    std::shared_ptr<TDriveQueries> FDriveQueries;
 };
 
 std::string TWindowsPlatform::DriveRoot(char letter)
@@ -220,16 +225,36 @@ std::string TWindowsPlatform::DriveRoot(char letter)
     return std::string(1, letter) + ":\\";
 }
 
-bool TWindowsPlatform::DriveIsReady(char letter)
+/// The drive questions for worker threads, through a platform of their own whose path questions keep no
+/// state.
+class TWindowsDriveQueries : public TDriveQueries
 {
-    const std::string root = DriveRoot(letter);
-    if (root.empty())
-        return false;
-    TQuietErrors quiet;
-    ULARGE_INTEGER available;
-    ULARGE_INTEGER total;
-    ULARGE_INTEGER totalFree;
-    return ::GetDiskFreeSpaceExA(root.c_str(), &available, &total, &totalFree) != 0;
+public:
+    bool DriveIsReady(const std::string& root) override
+    {
+        if (root.empty())
+            return false;
+        TQuietErrors quiet;
+        ULARGE_INTEGER available;
+        ULARGE_INTEGER total;
+        ULARGE_INTEGER totalFree;
+        return ::GetDiskFreeSpaceExA(root.c_str(), &available, &total, &totalFree) != 0;
+    }
+    bool DirectoryExists(const std::string& path) override { return FPlatform.DirectoryExists(path); }
+    void FindFiles(const std::string& folder, const std::string& mask, TStringList& list) override
+    {
+        FPlatform.FindFiles(folder, mask, list, true, true);
+    }
+
+private:
+    TWindowsPlatform FPlatform;
+};
+
+std::shared_ptr<TDriveQueries> TWindowsPlatform::DriveQueries()
+{
+    if (!FDriveQueries)
+        FDriveQueries = std::make_shared<TWindowsDriveQueries>();
+    return FDriveQueries;
 }
 
 bool TWindowsPlatform::DirectoryExists(const std::string& path)

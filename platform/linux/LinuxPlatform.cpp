@@ -108,6 +108,7 @@ TResult SyncFolder(const std::string& folder)
 
 TLinuxPlatform::TLinuxPlatform(const TPlatformOptions& options)
     : FOptions(options)
+    , FDeviceCalls(options.DevicePatience, kDeviceAnswerAge)
 {
     const mode_t mask = ::umask(0);
     ::umask(mask);

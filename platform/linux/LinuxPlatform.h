@@ -3,8 +3,12 @@
 // The Linux implementation of TPlatform, split by concern over the files of
 // this folder. Private to them: nothing outside platform/ includes it.
 
+#include "platform/BoundedCalls.h"
 #include "platform/Platform.h"
 
+#include <cstdint>
+#include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <sys/types.h>
@@ -82,10 +86,10 @@ class TLinuxPlatform : public TPlatform
 public:
     explicit TLinuxPlatform(const TPlatformOptions& options);
 
-    // Drives.cpp: the mount table and the drive letters.
+    // Drives.cpp: the mount table, the devices, and the drive letters.
     void RefreshDrives() override;
-    bool DriveIsReady(char letter) override;
     std::string DriveRoot(char letter) override;
+    std::shared_ptr<TDriveQueries> DriveQueries() override;
 
     // LinuxPlatform.cpp: questions about names, folders, dates.
     bool DirectoryExists(const std::string& path) override;
@@ -127,11 +131,25 @@ private:
     TResult Finish(TLinuxStagedCopy& copy, bool verify);
     TResult SafeCopy(const std::string& src, const std::string& dst, bool verify);
     std::string HomeFolder() const;
+    std::string RuntimeFolder() const;
 
     TPlatformOptions FOptions;
     mode_t FFileMode = 0644;
     bool FDrivesRead = false;
-    std::vector<std::string> FDrives; // mount points for E, F, G, ...
+    std::vector<std::string> FDrives; // roots for E, F, G, ...
+    /// When a drive was first seen (a counter), by its key, and its root.
+    struct TAppearance
+    {
+        uint64_t Order = 0;
+        std::string Root;
+    };
+    std::map<std::string, TAppearance> FAppearance;
+    uint64_t FAppeared = 0;
+    /// How long an answer about a device folder stands in for one that does not come.
+    static constexpr std::chrono::milliseconds kDeviceAnswerAge{2500};
+    /// The device folders' answers: gvfs's folder and each device's storages.
+    TBoundedCalls<std::vector<std::string>> FDeviceCalls;
+    std::shared_ptr<TDriveQueries> FDriveQueries;
     std::set<std::string> FPendingFolders;
     std::set<TLinuxStagedCopy*> FUnfinished;
 };

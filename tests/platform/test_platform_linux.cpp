@@ -33,9 +33,21 @@ time_t ModifiedTime(const std::string& path)
     return st.st_mtime;
 }
 
-std::string MountLine(int id, const std::string& mountPoint)
+std::string MountLine(int id, const std::string& mountPoint, const std::string& type = "vfat")
 {
-    return std::to_string(id) + " 1 8:1 / " + mountPoint + " rw,relatime shared:1 - vfat /dev/sdb1 rw\n";
+    return std::to_string(id) + " 1 8:1 / " + mountPoint + " rw,relatime shared:1 - " + type +
+           " /dev/sdb1 rw\n";
+}
+
+/// The roots of the drive letters E..Z that stand for a drive, in letter order.
+std::vector<std::string> Drives(TPlatform& platform)
+{
+    std::vector<std::string> roots;
+    for (char letter = 'E'; letter <= 'Z'; ++letter) {
+        if (std::string root = platform.DriveRoot(letter); !root.empty())
+            roots.push_back(root);
+    }
+    return roots;
 }
 
 TEST(LinuxPlatform, DrivesAreTheVolumesUnderMediaRunMediaAndMntInMountOrder)
@@ -48,6 +60,7 @@ TEST(LinuxPlatform, DrivesAreTheVolumesUnderMediaRunMediaAndMntInMountOrder)
     WriteFile(tmp / "mountinfo", table);
     TPlatformOptions options;
     options.MountInfoPath = tmp / "mountinfo";
+    options.RuntimeFolder = tmp / "runtime";
     auto platform = PlatformWith(options);
 
     EXPECT_EQ(platform->DriveRoot('E'), "/media/usb stick");
@@ -78,6 +91,65 @@ TEST(LinuxPlatform, DrivesAreTheVolumesUnderMediaRunMediaAndMntInMountOrder)
     WriteFile(tmp / "mountinfo", "garbage\n\n1 2\n");
     platform->RefreshDrives();
     EXPECT_EQ(platform->DriveRoot('E'), "");
+}
+
+TEST(LinuxPlatform, PhonesAndCamerasInGvfsAndFuseToolMountsAreDrivesInTheOrderTheyAppeared)
+{
+    TTempDir tmp;
+    const std::string gvfs = tmp / "runtime/gvfs";
+    // A phone with two storages, DCIM one level down in one of them; a camera with DCIM at its root; a
+    // network share and a plain file, which are no devices.
+    const std::string phone = gvfs + "/mtp:host=SAMSUNG_SAMSUNG_Android_R58M12345";
+    fs::create_directories(phone + "/Interner gemeinsamer Speicher/DCIM/Camera");
+    fs::create_directories(phone + "/Card");
+    fs::create_directories(phone + "/.hidden");
+    const std::string camera = gvfs + "/gphoto2:host=Canon_Inc._Canon_Digital_Camera";
+    fs::create_directories(camera + "/DCIM/100CANON");
+    fs::create_directories(camera + "/MISC");
+    fs::create_directories(gvfs + "/smb-share:server=nas,share=fotos/DCIM");
+    WriteFile(gvfs + "/afc:host=file", "");
+    // jmtpfs in the home folder; simple-mtpfs under /media, where it is a device and not a volume.
+    const std::string jmtpfs = tmp / "home/anna/Telefon";
+    fs::create_directories(jmtpfs + "/Internal shared storage/DCIM");
+    std::string table =
+        MountLine(20, "/") + MountLine(23, "/media/anna/CARD") + MountLine(30, jmtpfs, "fuse.jmtpfs") +
+        MountLine(31, "/media/anna/Handy", "fuse.simple-mtpfs") + MountLine(32, gvfs, "fuse.gvfsd-fuse");
+    WriteFile(tmp / "mountinfo", table);
+    TPlatformOptions options;
+    options.MountInfoPath = tmp / "mountinfo";
+    options.RuntimeFolder = tmp / "runtime";
+    auto platform = PlatformWith(options);
+
+    const std::string phoneCard = phone + "/Card";
+    const std::string phoneInternal = phone + "/Interner gemeinsamer Speicher";
+    const std::string jmtpfsInternal = jmtpfs + "/Internal shared storage";
+    EXPECT_EQ(Drives(*platform), (std::vector<std::string>{"/media/anna/CARD", jmtpfsInternal, camera,
+                                                           phoneCard, phoneInternal}));
+    EXPECT_TRUE(platform->DriveIsReady('I'));
+
+    // Attached later, they come last, whatever the table's order or their names say: a volume mounted now
+    // placed first in the table, an iPhone whose name sorts first.
+    const std::string iphone = gvfs + "/afc:host=00008030-001A";
+    fs::create_directories(iphone + "/DCIM/100APPLE");
+    table = MountLine(19, "/media/anna/NEU") + table;
+    WriteFile(tmp / "mountinfo", table);
+    platform->RefreshDrives();
+    EXPECT_EQ(Drives(*platform),
+              (std::vector<std::string>{"/media/anna/CARD", jmtpfsInternal, camera, phoneCard, phoneInternal,
+                                        "/media/anna/NEU", iphone}));
+
+    // Unplugged and plugged in again, the phone is the newest drive; so is a card mounted anew at its old
+    // place.
+    fs::rename(phone, tmp / "away");
+    platform->RefreshDrives();
+    EXPECT_EQ(Drives(*platform), (std::vector<std::string>{"/media/anna/CARD", jmtpfsInternal, camera,
+                                                           "/media/anna/NEU", iphone}));
+    fs::rename(tmp / "away", phone);
+    table.replace(table.find("23 1 8:1"), 2, "40");
+    WriteFile(tmp / "mountinfo", table);
+    platform->RefreshDrives();
+    EXPECT_EQ(Drives(*platform), (std::vector<std::string>{jmtpfsInternal, camera, "/media/anna/NEU", iphone,
+                                                           "/media/anna/CARD", phoneCard, phoneInternal}));
 }
 
 TEST(LinuxPlatform, DocumentsFolderFollowsUserDirsElseHomeDocuments)

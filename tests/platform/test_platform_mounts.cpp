@@ -11,9 +11,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <functional>
+#include <sstream>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -377,6 +381,117 @@ TEST_F(LinuxMounts, WithoutANoReplaceRenameCopiesAndMovesTakeALinkAndStillNeverR
     EXPECT_EQ(ReadFile(out + "/mine.jpg"), "mine");
     EXPECT_TRUE(Leftovers(Tmp / "store").empty());
     EXPECT_EQ(ListTree(Tmp / "store/out"), (std::vector<std::string>{"a.jpg", "b.jpg", "mine.jpg"}));
+}
+
+/// The lines of the file that hold text.
+int LinesWith(const std::string& file, const std::string& text)
+{
+    std::istringstream lines(ReadFile(file));
+    int n = 0;
+    for (std::string line; std::getline(lines, line);)
+        n += line.find(text) != std::string::npos ? 1 : 0;
+    return n;
+}
+
+long long MillisecondsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+        .count();
+}
+
+TEST_F(LinuxMounts, AHungDeviceInGvfsIsPassedOverHoldingOneRequestWhileTheOtherDrivesStay)
+{
+    std::string why;
+    if (!TPrivateMounts::FuseAvailable(why))
+        GTEST_SKIP() << why;
+    // gvfs's one FUSE mount for all devices: a phone that answers and a camera that hangs. gvfs knows its
+    // devices' folders itself; what hangs is the inside of the camera's.
+    const std::string store = Tmp / "store";
+    fs::create_directories(store + "/mtp:host=Phone/Internal shared storage/DCIM/Camera");
+    fs::create_directories(store + "/gphoto2:host=Camera/DCIM");
+    const std::string hold = Tmp / "hold";
+    WriteFile(hold, "");
+    // The camera answers again when the test ends, however it ends, so that it can be unmounted.
+    const std::unique_ptr<const std::string, void (*)(const std::string*)> release(
+        &hold, [](const std::string* file) { fs::remove(*file); });
+    const std::string log = Tmp / "requests";
+    const std::string gvfs = Tmp / "runtime/gvfs";
+    MountFuse(store, gvfs,
+              {"--threads", "--hang", "/gphoto2:host=Camera/DCIM", "--hold", hold, "--log", log});
+    // A card beside them.
+    fs::create_directories(Tmp / "card");
+    WriteFile(Tmp / "mountinfo",
+              "30 1 8:1 / /mnt/../" + (Tmp / "card").substr(1) + " rw - vfat /dev/sdb1 rw\n");
+    TPlatformOptions options;
+    options.MountInfoPath = Tmp / "mountinfo";
+    options.RuntimeFolder = Tmp / "runtime";
+    options.DevicePatience = std::chrono::milliseconds(300);
+    auto platform = CreatePlatform(options);
+    const std::vector<std::string> expected = {"/mnt/../" + (Tmp / "card").substr(1),
+                                               gvfs + "/mtp:host=Phone/Internal shared storage"};
+
+    auto start = std::chrono::steady_clock::now();
+    platform->RefreshDrives();
+    EXPECT_LT(MillisecondsSince(start), 3000) << "the hung camera is waited for only a short while";
+    std::vector<std::string> drives;
+    for (char letter = 'E'; letter <= 'Z'; ++letter) {
+        if (std::string root = platform->DriveRoot(letter); !root.empty())
+            drives.push_back(root);
+    }
+    EXPECT_EQ(drives, expected);
+    EXPECT_TRUE(platform->DriveQueries()->DriveIsReady(expected[1]));
+
+    // Later refreshes do not wait for it and do not ask it again: its one request still hangs.
+    start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 5; ++i)
+        platform->RefreshDrives();
+    EXPECT_LT(MillisecondsSince(start), 1000);
+    EXPECT_EQ(platform->DriveRoot('F'), expected[1]);
+    EXPECT_EQ(platform->DriveRoot('G'), "");
+    EXPECT_EQ(LinesWith(log, "/gphoto2:host=Camera/DCIM"), 1) << ReadFile(log);
+
+    // It answers again: a refresh soon finds it, after the others.
+    fs::remove(hold);
+    const std::string camera = gvfs + "/gphoto2:host=Camera";
+    start = std::chrono::steady_clock::now();
+    while (platform->DriveRoot('G') != camera && MillisecondsSince(start) < 5000) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        platform->RefreshDrives();
+    }
+    EXPECT_EQ(platform->DriveRoot('G'), camera);
+    EXPECT_EQ(platform->DriveRoot('F'), expected[1]);
+}
+
+TEST_F(LinuxMounts, ADeviceThatCannotTellItsSizeIsReadyAndAFuseToolsMountIsFoundByItsType)
+{
+    std::string why;
+    if (!TPrivateMounts::FuseAvailable(why))
+        GTEST_SKIP() << why;
+    // As jmtpfs mounts a phone in the home folder: the storages one level down are the drives.
+    const std::string storage = "Interner gemeinsamer Speicher";
+    fs::create_directories(Tmp / ("store/" + storage + "/DCIM/Camera"));
+    fs::create_directories(Tmp / "store/Card");
+    const std::string phone = Tmp / "home/Telefon";
+    MountFuse(Tmp / "store", phone, {"--subtype", "jmtpfs", "--no-statfs"});
+    TPlatformOptions options;
+    options.RuntimeFolder = Tmp / "runtime";
+    auto platform = CreatePlatform(options);
+
+    // The real mount table holds the system's own volumes as well: the phone's are the newest.
+    std::vector<std::string> drives;
+    for (char letter = 'E'; letter <= 'Z'; ++letter) {
+        if (std::string root = platform->DriveRoot(letter); !root.empty())
+            drives.push_back(root);
+    }
+    ASSERT_GE(drives.size(), 2u);
+    EXPECT_EQ(drives[drives.size() - 2], phone + "/Card");
+    EXPECT_EQ(drives.back(), phone + "/" + storage);
+
+    struct statvfs info;
+    ASSERT_NE(::statvfs((phone + "/" + storage).c_str(), &info), 0) << "the file system tells no size";
+    EXPECT_TRUE(platform->DriveQueries()->DriveIsReady(phone + "/" + storage));
+    EXPECT_FALSE(platform->DriveQueries()->DriveIsReady(phone + "/gone"));
+    EXPECT_TRUE(platform->DriveQueries()->DriveIsReady(Tmp.Path()));
 }
 
 } // namespace

@@ -1,7 +1,96 @@
 #include "tests/support/FakePlatform.h"
 
+#include "platform/SysUtils.h"
+
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
+#include <tuple>
 #include <utility>
+#include <vector>
+
+/// What the fake shares with the workers that ask its drive questions: it outlives the fake while a
+/// question still runs.
+struct TFakePlatform::TShared
+{
+    mutable std::mutex Lock;
+    std::condition_variable Released;
+    std::set<std::string> NotReady;
+    std::vector<std::pair<TDriveQuestion, std::string>> Hangs;
+    std::vector<std::tuple<TDriveQuestion, std::string, std::string>> Failures;
+    std::map<std::string, int> Questions;
+    int Hanging = 0;
+    int Listings = 0;
+    std::shared_ptr<TDriveQueries> Real;
+
+    static bool IsAtOrBelow(const std::string& path, const std::string& folder)
+    {
+        return path.compare(0, folder.size(), folder) == 0 &&
+               (path.size() == folder.size() || path[folder.size()] == '/');
+    }
+
+    /// Counts the question, waits while it is to hang, and throws when it is to fail.
+    void Enter(TDriveQuestion question, const std::string& path)
+    {
+        std::unique_lock<std::mutex> lock(Lock);
+        ++Questions[path];
+        if (question == TDriveQuestion::Listing)
+            ++Listings;
+        const auto hung = [&] {
+            for (const auto& [kind, folder] : Hangs) {
+                if (kind == question && IsAtOrBelow(path, folder))
+                    return true;
+            }
+            return false;
+        };
+        if (hung()) {
+            ++Hanging;
+            Released.wait(lock, [&] { return !hung(); });
+            --Hanging;
+        }
+        for (const auto& [kind, folder, message] : Failures) {
+            if (kind == question && IsAtOrBelow(path, folder))
+                throw Exception(message);
+        }
+    }
+};
+
+namespace {
+
+/// The drive questions of the fake: the real ones, with the fake's readiness, hangs and failures.
+class TFakeDriveQueries : public TDriveQueries
+{
+public:
+    explicit TFakeDriveQueries(std::shared_ptr<TFakePlatform::TShared> shared)
+        : FShared(std::move(shared))
+    {
+    }
+    bool DriveIsReady(const std::string& root) override
+    {
+        FShared->Enter(TDriveQuestion::Ready, root);
+        {
+            std::lock_guard<std::mutex> lock(FShared->Lock);
+            if (FShared->NotReady.count(root) != 0)
+                return false;
+        }
+        return FShared->Real->DirectoryExists(root);
+    }
+    bool DirectoryExists(const std::string& path) override
+    {
+        FShared->Enter(TDriveQuestion::Folder, path);
+        return FShared->Real->DirectoryExists(path);
+    }
+    void FindFiles(const std::string& folder, const std::string& mask, TStringList& list) override
+    {
+        FShared->Enter(TDriveQuestion::Listing, folder);
+        FShared->Real->FindFiles(folder, mask, list);
+    }
+
+private:
+    std::shared_ptr<TFakePlatform::TShared> FShared;
+};
+
+} // namespace
 
 namespace {
 
@@ -29,17 +118,30 @@ TFakePlatform::TFakePlatform(std::string documentsFolder, const std::string& hom
     : TFaultyPlatform(InnerPlatform(HomeFor(documentsFolder, home)))
     , FHome(HomeFor(documentsFolder, home))
     , FDocuments(std::move(documentsFolder))
+    , FShared(std::make_shared<TShared>())
 {
+    FShared->Real = Inner().DriveQueries();
+    FQueries = std::make_shared<TFakeDriveQueries>(FShared);
+}
+
+TFakePlatform::~TFakePlatform()
+{
+    Release();
 }
 
 void TFakePlatform::AddDrive(char letter, const std::string& root, bool ready)
 {
-    FDrives[letter] = TDrive{root, ready};
+    FDrives[letter] = root;
+    std::lock_guard<std::mutex> lock(FShared->Lock);
+    if (ready)
+        FShared->NotReady.erase(root);
+    else
+        FShared->NotReady.insert(root);
 }
 
 void TFakePlatform::SetReady(char letter, bool ready)
 {
-    FDrives.at(letter).Ready = ready;
+    AddDrive(letter, FDrives.at(letter), ready);
 }
 
 void TFakePlatform::RemoveDrive(char letter)
@@ -47,22 +149,60 @@ void TFakePlatform::RemoveDrive(char letter)
     FDrives.erase(letter);
 }
 
-bool TFakePlatform::DriveIsReady(char letter)
+void TFakePlatform::Hang(TDriveQuestion question, const std::string& path)
 {
-    FQueried.insert(letter);
-    const auto it = FDrives.find(letter);
-    return it != FDrives.end() && it->second.Ready && DirectoryExists(it->second.Root);
+    std::lock_guard<std::mutex> lock(FShared->Lock);
+    FShared->Hangs.emplace_back(question, path);
+}
+
+void TFakePlatform::Fail(TDriveQuestion question, const std::string& path, const std::string& message)
+{
+    std::lock_guard<std::mutex> lock(FShared->Lock);
+    FShared->Failures.emplace_back(question, path, message);
+}
+
+void TFakePlatform::Release()
+{
+    {
+        std::lock_guard<std::mutex> lock(FShared->Lock);
+        FShared->Hangs.clear();
+        FShared->Failures.clear();
+    }
+    FShared->Released.notify_all();
+}
+
+int TFakePlatform::QuestionsAbout(const std::string& path) const
+{
+    std::lock_guard<std::mutex> lock(FShared->Lock);
+    const auto it = FShared->Questions.find(path);
+    return it == FShared->Questions.end() ? 0 : it->second;
+}
+
+int TFakePlatform::Hanging() const
+{
+    std::lock_guard<std::mutex> lock(FShared->Lock);
+    return FShared->Hanging;
+}
+
+int TFakePlatform::FindFilesCalls() const
+{
+    std::lock_guard<std::mutex> lock(FShared->Lock);
+    return FShared->Listings;
 }
 
 std::string TFakePlatform::DriveRoot(char letter)
 {
+    FQueried.insert(letter);
     const auto it = FDrives.find(letter);
-    return it == FDrives.end() ? std::string() : it->second.Root;
+    return it == FDrives.end() ? std::string() : it->second;
 }
 
 void TFakePlatform::FindFiles(const std::string& folder, const std::string& mask, TStringList& list,
                               bool recursive, bool clear)
 {
-    ++FFindFilesCalls;
+    {
+        std::lock_guard<std::mutex> lock(FShared->Lock);
+        ++FShared->Listings;
+    }
     TFaultyPlatform::FindFiles(folder, mask, list, recursive, clear);
 }

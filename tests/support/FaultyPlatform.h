@@ -35,8 +35,8 @@ public:
     TPlatform& Inner() { return *FInner; }
 
     void RefreshDrives() override { FInner->RefreshDrives(); }
-    bool DriveIsReady(char letter) override { return FInner->DriveIsReady(letter); }
     std::string DriveRoot(char letter) override { return FInner->DriveRoot(letter); }
+    std::shared_ptr<TDriveQueries> DriveQueries() override { return FInner->DriveQueries(); }
     bool DirectoryExists(const std::string& path) override { return FInner->DirectoryExists(path); }
     bool CardFolderExists(const std::string& root, const std::string& name) override
     {

@@ -4,6 +4,8 @@ can misbehave the way a worn card or a flaky reader does.
 
     faultfs.py FOLDER MOUNTPOINT [--ready FILE] [--direct-io]
                [--corrupt-first-read] [--corrupt-writes] [--fail-reads-after N]
+               [--hang PATH]... [--hold FILE] [--delay SECONDS]
+               [--threads] [--subtype NAME] [--no-statfs] [--log FILE]
 
 --corrupt-first-read  the first read of every file returns one wrong byte;
                       later reads are right again
@@ -13,6 +15,16 @@ can misbehave the way a worn card or a flaky reader does.
 --fail-reads-after N  reading a file beyond its first N bytes fails (EIO)
 --direct-io           no page cache: every read reaches this process
 --ready FILE          FILE is created once the file system is mounted
+--hang PATH           a request about PATH or anything below it (PATH as seen
+                      from the mount's root, "/" for all) does not answer: as
+                      long as the --hold file exists, or for --delay seconds,
+                      else never; like a locked phone or a stale mount
+--threads             requests are served on threads of their own, as gvfs
+                      does, so one that hangs does not hold up the others
+--subtype NAME        the mount table gives the type fuse.NAME, as FUSE tools
+                      such as jmtpfs do
+--no-statfs           asking for the file system's size fails (EOPNOTSUPP)
+--log FILE            every request is appended to FILE as "op path"
 
 Runs in the foreground until the file system is unmounted. Like every file
 system served through the high-level FUSE 2 library, it has no no-replace
@@ -23,6 +35,8 @@ import argparse
 import errno
 import os
 import sys
+import threading
+import time
 
 import fusepy
 
@@ -35,6 +49,31 @@ class FaultFs(fusepy.Operations):
 
     def _full(self, path):
         return os.path.join(self.root, path.lstrip("/"))
+
+    def __call__(self, op, *args):
+        # Every request passes here: it is logged, and one about a hung path waits.
+        path = args[0] if args and isinstance(args[0], str) else None
+        if op not in ("init", "destroy") and path is not None:
+            if self.args.log:
+                with open(self.args.log, "a") as f:
+                    f.write("%s %s\n" % (op, path))
+            if any(self._below(path, h) for h in self.args.hang):
+                self._wait()
+        return super().__call__(op, *args)
+
+    @staticmethod
+    def _below(path, folder):
+        folder = folder.rstrip("/")
+        return folder == "" or path == folder or path.startswith(folder + "/")
+
+    def _wait(self):
+        if self.args.hold:
+            while os.path.exists(self.args.hold):
+                time.sleep(0.05)
+        elif self.args.delay is not None:
+            time.sleep(self.args.delay)
+        else:
+            threading.Event().wait()
 
     def init(self, path):
         if self.args.ready:
@@ -56,6 +95,8 @@ class FaultFs(fusepy.Operations):
         return os.readlink(self._full(path))
 
     def statfs(self, path):
+        if self.args.no_statfs:
+            raise fusepy.FuseOSError(errno.EOPNOTSUPP)
         st = os.statvfs(self._full(path))
         keys = ("f_bavail", "f_bfree", "f_blocks", "f_bsize", "f_favail", "f_ffree", "f_files", "f_flag",
                 "f_frsize", "f_namemax")
@@ -150,10 +191,19 @@ def main():
     parser.add_argument("--corrupt-first-read", action="store_true")
     parser.add_argument("--corrupt-writes", action="store_true")
     parser.add_argument("--fail-reads-after", type=int)
+    parser.add_argument("--hang", action="append", default=[])
+    parser.add_argument("--hold")
+    parser.add_argument("--delay", type=float)
+    parser.add_argument("--threads", action="store_true")
+    parser.add_argument("--subtype")
+    parser.add_argument("--no-statfs", action="store_true")
+    parser.add_argument("--log")
     args = parser.parse_args()
-    options = {"foreground": True, "nothreads": True}
+    options = {"foreground": True, "nothreads": not args.threads}
     if args.direct_io:
         options["direct_io"] = True
+    if args.subtype:
+        options["subtype"] = args.subtype
     fusepy.FUSE(FaultFs(args.folder, args), args.mountpoint, **options)
     return 0
 

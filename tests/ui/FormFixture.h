@@ -23,17 +23,17 @@ inline void PrintTo(const QString& text, std::ostream* out)
     *out << '"' << text.toStdString() << '"';
 }
 
-/// A platform whose drive query fails while Fail is set.
+/// A platform whose drive table fails while Fail is set.
 class TFailingPlatform : public TFakePlatform
 {
 public:
     using TFakePlatform::TFakePlatform;
     bool Fail = false;
-    bool DriveIsReady(char letter) override
+    std::string DriveRoot(char letter) override
     {
         if (Fail)
             throw Exception("Laufwerk nicht lesbar");
-        return TFakePlatform::DriveIsReady(letter);
+        return TFakePlatform::DriveRoot(letter);
     }
 };
 
