@@ -45,8 +45,8 @@ public:
     /// Whether the drive whose root folder is root has a medium that can be asked for its size without
     /// asking the user.
     virtual bool DriveIsReady(const std::string& root) = 0;
-    /// True when path names a folder.
-    virtual bool DirectoryExists(const std::string& path) = 0;
+    /// As TPlatform::CardFolderExists: name is a real folder right inside root, on root's file system.
+    virtual bool CardFolderExists(const std::string& root, const std::string& name) = 0;
     /// As TPlatform::FindFiles, recursive, into a list of the caller's own.
     virtual void FindFiles(const std::string& folder, const std::string& mask, TStringList& list) = 0;
 };

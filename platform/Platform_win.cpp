@@ -240,7 +240,10 @@ public:
         ULARGE_INTEGER totalFree;
         return ::GetDiskFreeSpaceExA(root.c_str(), &available, &total, &totalFree) != 0;
     }
-    bool DirectoryExists(const std::string& path) override { return FPlatform.DirectoryExists(path); }
+    bool CardFolderExists(const std::string& root, const std::string& name) override
+    {
+        return FPlatform.CardFolderExists(root, name);
+    }
     void FindFiles(const std::string& folder, const std::string& mask, TStringList& list) override
     {
         FPlatform.FindFiles(folder, mask, list, true, true);

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <exception>
+#include <optional>
 #include <utility>
 
 namespace {
@@ -15,6 +16,9 @@ const char* const kCameraFolder = "DCIM";
 const char* const kPhotoMask = "*.jpg";
 const char* const kTargetFolder = "Eigene Bilder";
 constexpr size_t kCopiesInFlight = 32;
+/// How long a drive's answer stands in for one that does not come: a drive that stopped answering counts as
+/// gone after that.
+constexpr auto kAnswerAge = std::chrono::milliseconds(2500);
 constexpr auto kGroupTime = std::chrono::milliseconds(500);
 /// How many other names (NAME_1 ... NAME_9999) a photo may try.
 constexpr int kMaxAlternatives = 9999;
@@ -187,6 +191,9 @@ TCameraWatcher::TCameraWatcher(TPlatform& platform, TWatcherView& view)
     , FView(view)
     , FCorrector(platform)
     , FLog(platform)
+    , FQueries(platform.DriveQueries())
+    , FDriveAnswers(FPatience.Drives, kAnswerAge)
+    , FListings(FPatience.Listing, kAnswerAge)
 {
 }
 
@@ -195,35 +202,96 @@ void TCameraWatcher::FormCreate()
     FCameraHandled = false;
 }
 
+void TCameraWatcher::SetPatience(const TWatcherPatience& patience)
+{
+    FPatience = patience;
+    FDriveAnswers.SetPatience(patience.Drives);
+    FListings.SetPatience(patience.Listing);
+}
+
+void TCameraWatcher::AskDrive(const std::string& root)
+{
+    // Only the card's own DCIM counts: not a link, nor another volume mounted there. The question owns what
+    // it uses, so one that hangs past the watcher's end touches nothing that is gone.
+    FDriveAnswers.Ask(root, [queries = FQueries, root] {
+        return queries->DriveIsReady(root) && queries->CardFolderExists(root, kCameraFolder);
+    });
+}
+
+bool TCameraWatcher::ListPhotos(const std::string& cameraPath)
+{
+    // A camera whose list is shown already keeps it while a slow device lists anew; only its first list is
+    // waited for long.
+    const bool listed = cameraPath == FListedPath;
+    const auto photos = FListings.Get(
+        cameraPath,
+        [queries = FQueries, cameraPath] {
+            TStringList list;
+            queries->FindFiles(cameraPath, kPhotoMask, list);
+            return list.Items();
+        },
+        listed ? FPatience.Drives : FPatience.Listing);
+    if (!photos)
+        return listed;
+    FPhotoList.BeginUpdate();
+    FPhotoList.Clear();
+    for (const std::string& photo : *photos)
+        FPhotoList.Add(photo);
+    FPhotoList.EndUpdate();
+    FListedPath = cameraPath;
+    return true;
+}
+
 void TCameraWatcher::Timer1Timer()
 {
     FCameraFound = false;
     FPlatform.RefreshDrives();
-    // Every letter is looked at; the last one that qualifies wins.
+    // Every letter is looked at; the last one that qualifies wins. The drives are asked all at once, each on
+    // a worker thread, and one that has not answered when the patience is used up is passed over.
+    std::vector<std::string> roots;
     for (char letter = 'E'; letter <= 'Z'; ++letter) {
-        if (!FPlatform.DriveIsReady(letter))
-            continue;
-        const std::string root = FPlatform.DriveRoot(letter);
+        std::string root = FPlatform.DriveRoot(letter);
         if (root.empty())
             continue;
-        // Only the card's own DCIM counts: not a link, nor another volume mounted there.
-        if (FPlatform.CardFolderExists(root, kCameraFolder)) {
-            FCameraFound = true;
-            FCameraPath = FPlatform.JoinPath(root, kCameraFolder);
-        }
+        AskDrive(root);
+        roots.push_back(std::move(root));
+    }
+    if (!FOfferedRoot.empty())
+        AskDrive(FOfferedRoot);
+    std::vector<std::string> cameras; // the camera folders of the qualifying drives, the winner last
+    for (const std::string& root : roots) {
+        if (FDriveAnswers.Answer(root).value_or(false))
+            cameras.push_back(FPlatform.JoinPath(root, kCameraFolder));
     }
     // The volume the user opened the program with is the one meant, as long as it is there.
     if (!FOfferedRoot.empty()) {
-        if (FPlatform.CardFolderExists(FOfferedRoot, kCameraFolder)) {
-            FCameraFound = true;
-            FCameraPath = FPlatform.JoinPath(FOfferedRoot, kCameraFolder);
-        } else {
+        const std::optional<bool> there = FDriveAnswers.Answer(FOfferedRoot);
+        if (there == true)
+            cameras.push_back(FPlatform.JoinPath(FOfferedRoot, kCameraFolder));
+        else if (there == false)
             FOfferedRoot.clear();
+    }
+    FDriveAnswers.Prune();
+
+    if (FCameraHandled) {
+        if (!cameras.empty()) {
+            FCameraFound = true;
+            FCameraPath = cameras.back();
         }
+    } else {
+        // A camera whose photos cannot be listed in time is passed over as well, for the next one down.
+        for (auto it = cameras.rbegin(); it != cameras.rend() && !FCameraFound; ++it) {
+            if (ListPhotos(*it)) {
+                FCameraFound = true;
+                FCameraPath = *it;
+            }
+        }
+        FListings.Prune();
     }
 
     if (!FCameraFound) {
         FCameraHandled = false;
+        FListedPath.clear();
         FView.SetButton2Enabled(false);
         FView.SetTrayHint(kTextWaitForCamera);
         FView.SetCaption(kTextWaitForCamera);
@@ -241,7 +309,6 @@ void TCameraWatcher::Timer1Timer()
 void TCameraWatcher::ShowCamera()
 {
     FView.ShowMainWindow();
-    FPlatform.FindFiles(FCameraPath, kPhotoMask, FPhotoList, true, true);
     FView.SetProgressMax(FPhotoList.Count());
     FView.SetButton2Enabled(true);
     FView.SetTrayHint(kTextFetchingPhotos);
@@ -255,7 +322,8 @@ bool TCameraWatcher::OfferVolume(const std::string& root)
 {
     if (root.empty())
         return false;
-    if (!FPlatform.CardFolderExists(root, kCameraFolder))
+    AskDrive(root);
+    if (FDriveAnswers.Answer(root) != true)
         return false;
     const std::string path = FPlatform.JoinPath(root, kCameraFolder);
     FOfferedRoot = root;
@@ -265,10 +333,14 @@ bool TCameraWatcher::OfferVolume(const std::string& root)
     FView.SetTimer1Enabled(true);
     FView.SetProgressPosition(0);
     FView.SetCheckBox1(kTextTurnIfPossible, true);
-    FCameraFound = true;
-    FCameraPath = path;
     FCameraHandled = false;
-    ShowCamera();
+    // Its photos are looked at afresh; a device too slow to list them now shows them at a later tick.
+    FListedPath.clear();
+    if (ListPhotos(path)) {
+        FCameraFound = true;
+        FCameraPath = path;
+        ShowCamera();
+    }
     return true;
 }
 
@@ -315,7 +387,9 @@ void TCameraWatcher::Button2Click()
     // asks for exactly that card, so its photos are listed afresh and transferred.
     const bool dismissed = FCameraHandled && FCameraFound;
     if (dismissed) {
-        FPlatform.FindFiles(FCameraPath, kPhotoMask, FPhotoList, true, true);
+        // A device that cannot list them in time gives nothing rather than another camera's list.
+        if (!ListPhotos(FCameraPath))
+            FPhotoList.Clear();
         FView.SetProgressMax(FPhotoList.Count());
     }
     const int n = FPhotoList.Count();

@@ -4,9 +4,11 @@
 #include "app/core/ImportLog.h"
 #include "app/core/PhotoRecord.h"
 #include "app/core/WatcherView.h"
+#include "platform/BoundedCalls.h"
 #include "platform/Platform.h"
 #include "platform/StringList.h"
 
+#include <chrono>
 #include <memory>
 #include <set>
 #include <string>
@@ -31,6 +33,19 @@ std::string AlternativeName(const std::string& name, int index);
 /// the lists alone; the caller also compares the files' modification times.
 bool IsTurnedCopyOf(const TStringList& copy, const TStringList& photo);
 
+/// How long the tick waits for drives that answer slowly: phones, cameras, a stale mount. Each drive is
+/// asked on a worker thread of its own; one that has not answered when the patience is used up is passed
+/// over for that tick, and the window goes on. A drive that keeps being slow is no longer waited for: its
+/// answers come one tick late, and one that stopped answering counts as gone after a few seconds.
+struct TWatcherPatience
+{
+    /// For whether the drives are ready and hold DCIM, all asked at once.
+    std::chrono::milliseconds Drives{300};
+    /// For the first listing of a camera's photos; a camera whose list is shown already is listed again
+    /// with the drives' patience, and its list stands until the new one is there.
+    std::chrono::milliseconds Listing{1000};
+};
+
 /// The camera watcher: the state of the main window (flags, paths, the photo
 /// list) and the handlers that drive it. Everything it shows goes through the
 /// view, everything it asks of the system through the platform; both must
@@ -45,9 +60,12 @@ public:
 
     /// Window creation: the present attachment is not handled yet.
     void FormCreate();
+    void SetPatience(const TWatcherPatience& patience);
     /// The one-second tick: looks for a card on the drives E..Z (the highest
     /// letter wins) and, while its attachment is not handled, shows the
-    /// window and lists the card's photos.
+    /// window and lists the card's photos. Drives are asked on worker threads
+    /// with the patience set; one that does not answer in time, or whose photos
+    /// cannot be listed in time, is passed over for this tick.
     void Timer1Timer();
     /// "Fenster Schliessen": hides the window and re-arms the watcher.
     void Button1Click();
@@ -58,8 +76,8 @@ public:
     /// A volume the user opened the program with (the desktop offers the program for a card it mounts):
     /// when root holds DCIM, that card is looked at at once, as a tick finds a card, even when a card was
     /// dismissed or a run has finished before; later ticks keep looking at it, before every drive, as long
-    /// as its DCIM is there. False, and nothing changes, when root holds no DCIM. Not to be called while a
-    /// transfer run is going on.
+    /// as its DCIM is there. False, and nothing changes, when root holds no DCIM or does not answer in time.
+    /// Not to be called while a transfer run is going on.
     bool OfferVolume(const std::string& root);
     /// "Fotos kopieren": copies or moves every listed photo into its day
     /// folder, synchronously, then ends in the transfer-finished state.
@@ -111,7 +129,13 @@ private:
         TPhotoRecord Record;
     };
 
-    /// The tick's steps for a camera whose attachment is not handled: show the window and list the photos.
+    /// Asks, on a worker thread, whether the drive at root is ready and holds DCIM.
+    void AskDrive(const std::string& root);
+    /// Lists the photos below cameraPath into the photo list, waiting for them with the listing's patience.
+    /// False when they are not there in time and the list does not already hold this camera's photos.
+    bool ListPhotos(const std::string& cameraPath);
+    /// The tick's steps for a camera whose attachment is not handled and whose photos are listed: show the
+    /// window and the count.
     void ShowCamera();
     /// The steps of "Fenster Schliessen"; hideWindow: the window is still to be hidden.
     void Rearm(bool hideWindow);
@@ -138,6 +162,12 @@ private:
     TWatcherView& FView;
     TOrientationCorrector FCorrector;
     TImportLog FLog;
+    std::shared_ptr<TDriveQueries> FQueries;
+    TWatcherPatience FPatience;
+    TBoundedCalls<bool> FDriveAnswers;
+    TBoundedCalls<std::vector<std::string>> FListings;
+    /// The camera folder the photo list was made from; empty when the list belongs to no attached camera.
+    std::string FListedPath;
 
     bool FCameraFound = false;
     bool FCameraHandled = false;

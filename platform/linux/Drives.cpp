@@ -147,10 +147,11 @@ std::vector<std::string> SubFolders(const std::string& folder, bool lookInside,
     return found;
 }
 
+/// A real folder, not a link to one.
 bool IsFolder(const std::string& path)
 {
     struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 /// The storages of a device's folder: the folder itself when it holds DCIM (a camera, an iPhone), else
@@ -195,7 +196,10 @@ public:
         // Some device file systems cannot tell their size; a folder that answers is ready all the same.
         return (errno == ENOSYS || errno == EOPNOTSUPP) && FPlatform.DirectoryExists(root);
     }
-    bool DirectoryExists(const std::string& path) override { return FPlatform.DirectoryExists(path); }
+    bool CardFolderExists(const std::string& root, const std::string& name) override
+    {
+        return FPlatform.CardFolderExists(root, name);
+    }
     void FindFiles(const std::string& folder, const std::string& mask, TStringList& list) override
     {
         FPlatform.FindFiles(folder, mask, list, true, true);

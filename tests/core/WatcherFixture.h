@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -56,6 +57,8 @@ protected:
         , Watcher(Platform, View)
     {
         Watcher.FormCreate();
+        // The drives are folders that answer at once; a loaded machine must not make them look slow.
+        Watcher.SetPatience({std::chrono::seconds(30), std::chrono::seconds(30)});
     }
 
     /// A volume with a DCIM folder for letter; returns the DCIM path.

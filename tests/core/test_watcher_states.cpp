@@ -124,6 +124,7 @@ TEST_F(WatcherTest, OfferedVolumeIsShownAtOnceFromEveryState)
         TRecordingView view;
         TTestWatcher watcher(platform, view);
         watcher.FormCreate();
+        watcher.SetPatience({std::chrono::seconds(30), std::chrono::seconds(30)});
         const std::string other = tmp / "other";
         std::filesystem::create_directories(other + "/DCIM");
         WriteFile(other + "/DCIM/x.jpg", BuildExifJpeg({}));

@@ -73,12 +73,12 @@ public:
             if (FShared->NotReady.count(root) != 0)
                 return false;
         }
-        return FShared->Real->DirectoryExists(root);
+        return FShared->Real->DriveIsReady(root);
     }
-    bool DirectoryExists(const std::string& path) override
+    bool CardFolderExists(const std::string& root, const std::string& name) override
     {
-        FShared->Enter(TDriveQuestion::Folder, path);
-        return FShared->Real->DirectoryExists(path);
+        FShared->Enter(TDriveQuestion::Folder, root + "/" + name);
+        return FShared->Real->CardFolderExists(root, name);
     }
     void FindFiles(const std::string& folder, const std::string& mask, TStringList& list) override
     {

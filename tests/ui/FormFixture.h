@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <ostream>
 #include <stdexcept>
@@ -58,6 +59,8 @@ struct TFormFixture
         Shell->Available = trayAvailable;
         Form = std::make_unique<TForm1>(std::move(platform), std::move(shell), App);
         App.MainForm = Form.get();
+        // The drives are folders that answer at once; a loaded machine must not make them look slow.
+        Form->Watcher().SetPatience({std::chrono::seconds(30), std::chrono::seconds(30)});
     }
     template <class T> T& Get(const char* name)
     {
