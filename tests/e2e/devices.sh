@@ -137,20 +137,22 @@ if wait_until 5000 grep -q "$CAMERA_NAME/DCIM" "$LOG"; then ok "the program look
 fi
 sleep 1.5 # a few ticks with the hung camera
 
-# waiting_threads: the program's threads that wait for an answer of a FUSE file system
+# in_fuse TASK: the thread waits for a FUSE file system's answer (the kernel names where it sleeps)
+in_fuse() { case "$(cat "$1/wchan" 2>/dev/null)" in *request_wait_answer* | *fuse*) return 0 ;; esac; return 1; }
+# waiting_threads: how many of the program's threads wait for a FUSE file system's answer
 waiting_threads() {
     local t n=0
-    for t in /proc/"$APP_PID"/task/*; do
-        [ "$(cat "$t/wchan" 2>/dev/null)" = request_wait_answer ] && n=$((n + 1))
-    done
+    for t in /proc/"$APP_PID"/task/*; do in_fuse "$t" && n=$((n + 1)); done
     echo "$n"
 }
+# wchan_shown: the kernel tells where the program's threads sleep (some kernels hide it)
+wchan_shown() { grep -qv '^0$' /proc/"$APP_PID"/task/*/wchan 2>/dev/null; }
 gui_waits=0
 max_ms=0
 title=$(xdotool getwindowname "$(app_window 'Übertragung beendet')" 2>/dev/null)
 [ -n "$title" ] || title="Übertragung beendet"
 for round in 1 2 3 4; do
-    [ "$(cat /proc/"$APP_PID"/wchan 2>/dev/null)" = request_wait_answer ] && gui_waits=$((gui_waits + 1))
+    in_fuse /proc/"$APP_PID"/task/"$APP_PID" && gui_waits=$((gui_waits + 1))
     click_icon 1
     t0=$(now_ms)
     if wait_until 5000 is_visible "$title"; then
@@ -183,10 +185,14 @@ if [ -n "$CONVERT" ]; then
         bad "the window looks unpainted (${colours:-no} colours)"
     fi
 fi
-[ "$gui_waits" -eq 0 ] && ok "the window's thread never waited on the camera" ||
-    bad "the window's thread waited on the camera $gui_waits times"
-n=$(waiting_threads)
-[ "$n" -eq 1 ] && ok "one thread of the program waits on the camera" || bad "$n threads wait on the camera"
+if wchan_shown; then
+    [ "$gui_waits" -eq 0 ] && ok "the window's thread never waited on the camera" ||
+        bad "the window's thread waited on the camera $gui_waits times"
+    n=$(waiting_threads)
+    [ "$n" -eq 1 ] && ok "one thread of the program waits on the camera" || bad "$n threads wait on the camera"
+else
+    echo "# this kernel does not show where threads wait: the threads waiting on the camera are not counted"
+fi
 n=$(grep -c "$CAMERA_NAME/DCIM" "$LOG")
 [ "$n" -eq 1 ] && ok "the hung camera was asked once, not again at every tick" ||
     bad "the hung camera was asked $n times"
