@@ -15,34 +15,11 @@ SHOTS=${2:-$(mktemp -d /tmp/fotoimport-shots.XXXXXX)}
 CARD_A=/media/fotoimport-e2e-a
 CARD_B=/media/fotoimport-e2e-b
 
-if [ "$(id -u)" -ne 0 ]; then
-    echo "skipped: mounting a card needs root"
-    exit 77
-fi
-for tool in unshare mount Xvfb trayer xdotool xwininfo cjpeg exiftool; do
-    if ! command -v "$tool" >/dev/null; then
-        echo "skipped: $tool is not installed"
-        exit 77
-    fi
-done
-
-# --- into a private mount namespace (once)
-if [ -z "${FI_E2E_PRIVATE_MOUNTS:-}" ]; then
-    if ! unshare -m --propagation private true 2>/dev/null; then
-        echo "skipped: no private mount namespace (unshare -m failed)"
-        exit 77
-    fi
-    made_media=""
-    [ -d /media ] || made_media=1
-    mkdir -p "$CARD_A" "$CARD_B"
-    FI_E2E_PRIVATE_MOUNTS=1 unshare -m --propagation private bash "$0" "$APP" "$SHOTS"
-    rc=$?
-    rmdir "$CARD_A" "$CARD_B" 2>/dev/null
-    [ -n "$made_media" ] && rmdir /media 2>/dev/null
-    exit $rc
-fi
-
 . "$(dirname "$0")/lib/common.bash"
+require_tools Xvfb trayer xdotool xwininfo cjpeg exiftool
+
+in_private_mounts "$0" "$APP" "$SHOTS" "$CARD_A" "$CARD_B"
+
 e2e_init "$SHOTS"
 e2e_extra_cleanup() {
     mountpoint -q "$CARD_A" && umount "$CARD_A"

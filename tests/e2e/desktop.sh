@@ -11,18 +11,13 @@ SHOTS=${2:-$(mktemp -d /tmp/fotoimport-shots.XXXXXX)}
 TITLE="Warte auf Kamera"
 PYTHON=/usr/bin/python3
 
-for tool in Xvfb trayer xdotool dbus-daemon dbus-send; do
-    if ! command -v "$tool" >/dev/null; then
-        echo "skipped: $tool is not installed"
-        exit 77
-    fi
-done
+. "$HERE/lib/common.bash"
+require_tools Xvfb trayer xdotool dbus-daemon dbus-send
 if ! "$PYTHON" -c 'import dbus, gi' 2>/dev/null; then
     echo "skipped: python3-dbus or python3-gi is not installed"
     exit 77
 fi
 
-. "$HERE/lib/common.bash"
 e2e_init "$SHOTS"
 
 # wait_until SECONDS COMMAND...: polls the command until it succeeds

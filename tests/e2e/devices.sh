@@ -22,38 +22,15 @@ CARD=/media/fotoimport-e2e-devices
 FAULTFS="$(cd "$(dirname "$0")/../support" && pwd)/faultfs.py"
 BOUND_MS=1000 # the longest the window may take to answer a click or a key while the camera hangs
 
-if [ "$(id -u)" -ne 0 ]; then
-    echo "skipped: mounting needs root"
-    exit 77
-fi
-for tool in unshare mount Xvfb trayer xdotool xwininfo cjpeg exiftool cmp; do
-    if ! command -v "$tool" >/dev/null; then
-        echo "skipped: $tool is not installed"
-        exit 77
-    fi
-done
+. "$(dirname "$0")/lib/common.bash"
+require_tools Xvfb trayer xdotool xwininfo cjpeg exiftool cmp
 if [ ! -c /dev/fuse ] || ! /usr/bin/python3 -c 'import fusepy' 2>/dev/null; then
     echo "skipped: no FUSE (/dev/fuse and Debian's python3-fusepy are needed)"
     exit 77
 fi
 
-# --- into a private mount namespace (once)
-if [ -z "${FI_E2E_PRIVATE_MOUNTS:-}" ]; then
-    if ! unshare -m --propagation private true 2>/dev/null; then
-        echo "skipped: no private mount namespace (unshare -m failed)"
-        exit 77
-    fi
-    made_media=""
-    [ -d /media ] || made_media=1
-    mkdir -p "$CARD"
-    FI_E2E_PRIVATE_MOUNTS=1 unshare -m --propagation private bash "$0" "$APP" "$SHOTS"
-    rc=$?
-    rmdir "$CARD" 2>/dev/null
-    [ -n "$made_media" ] && rmdir /media 2>/dev/null
-    exit $rc
-fi
+in_private_mounts "$0" "$APP" "$SHOTS" "$CARD"
 
-. "$(dirname "$0")/lib/common.bash"
 e2e_init "$SHOTS"
 GVFS="$WORK/runtime/gvfs"
 STORE="$WORK/gvfs-store"

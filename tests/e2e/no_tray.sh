@@ -12,13 +12,8 @@ APP=${1:?usage: no_tray.sh FOTOIMPORT [SHOTS-DIR]}
 SHOTS=${2:-$(mktemp -d /tmp/fotoimport-shots.XXXXXX)}
 TITLE="Warte auf Kamera"
 
-for tool in Xvfb openbox trayer xdotool xwininfo xprop dbus-daemon; do
-    if ! command -v "$tool" >/dev/null; then
-        echo "skipped: $tool is not installed"
-        exit 77
-    fi
-done
 . "$(dirname "$0")/lib/common.bash"
+require_tools Xvfb openbox trayer xdotool xwininfo xprop dbus-daemon
 e2e_init "$SHOTS"
 start_xvfb
 start_openbox

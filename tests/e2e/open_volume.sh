@@ -11,13 +11,8 @@ APP=${1:?usage: open_volume.sh FOTOIMPORT [SHOTS-DIR]}
 SHOTS=${2:-$(mktemp -d /tmp/fotoimport-shots.XXXXXX)}
 APP=$(cd "$(dirname "$APP")" && pwd)/$(basename "$APP")
 
-for tool in Xvfb trayer xdotool xwininfo cjpeg exiftool python3; do
-    if ! command -v "$tool" >/dev/null; then
-        echo "skipped: $tool is not installed"
-        exit 77
-    fi
-done
 . "$(dirname "$0")/lib/common.bash"
+require_tools Xvfb trayer xdotool xwininfo cjpeg exiftool python3
 e2e_init "$SHOTS"
 TARGET="$WORK/home/Documents/Eigene Bilder"
 VOLUME_C="$WORK/EOS DIGITAL"

@@ -13,34 +13,11 @@ APP=${1:?usage: transfer.sh FOTOIMPORT [SHOTS-DIR]}
 SHOTS=${2:-$(mktemp -d /tmp/fotoimport-shots.XXXXXX)}
 CARD=/media/fotoimport-e2e-card
 
-if [ "$(id -u)" -ne 0 ]; then
-    echo "skipped: mounting a card needs root"
-    exit 77
-fi
-for tool in unshare mount Xvfb trayer xdotool cjpeg djpeg exiftool exiv2 cmp; do
-    if ! command -v "$tool" >/dev/null; then
-        echo "skipped: $tool is not installed"
-        exit 77
-    fi
-done
-
-# --- into a private mount namespace (once)
-if [ -z "${FI_E2E_PRIVATE_MOUNTS:-}" ]; then
-    if ! unshare -m --propagation private true 2>/dev/null; then
-        echo "skipped: no private mount namespace (unshare -m failed)"
-        exit 77
-    fi
-    made_media=""
-    [ -d /media ] || made_media=1
-    mkdir -p "$CARD"
-    FI_E2E_PRIVATE_MOUNTS=1 unshare -m --propagation private bash "$0" "$APP" "$SHOTS"
-    rc=$?
-    rmdir "$CARD" 2>/dev/null
-    [ -n "$made_media" ] && rmdir /media 2>/dev/null
-    exit $rc
-fi
-
 . "$(dirname "$0")/lib/common.bash"
+require_tools Xvfb trayer xdotool cjpeg djpeg exiftool exiv2 cmp
+
+in_private_mounts "$0" "$APP" "$SHOTS" "$CARD"
+
 e2e_init "$SHOTS"
 e2e_extra_cleanup() { mountpoint -q "$CARD" && umount "$CARD"; }
 

@@ -11,13 +11,8 @@ APP=${1:?usage: tray.sh FOTOIMPORT [SHOTS-DIR]}
 SHOTS=${2:-$(mktemp -d /tmp/fotoimport-shots.XXXXXX)}
 TITLE="Warte auf Kamera"
 
-for tool in Xvfb trayer xdotool xwininfo; do
-    if ! command -v "$tool" >/dev/null; then
-        echo "skipped: $tool is not installed"
-        exit 77
-    fi
-done
 . "$(dirname "$0")/lib/common.bash"
+require_tools Xvfb trayer xdotool xwininfo
 e2e_init "$SHOTS"
 start_xvfb
 start_trayer

@@ -1,6 +1,44 @@
 # Shared parts of the end-to-end scripts: a scratch folder, processes started
 # and stopped by PID, the ok/FAIL lines and their summary, the X server, the
 # tray host and screenshots. Source it, then call e2e_init SHOTS-DIR.
+# A script that cannot run here exits 77 (skipped), never 0.
+
+# require_tools TOOL...: skips the script when one of them is not installed.
+require_tools() {
+    local tool
+    for tool in "$@"; do
+        if ! command -v "$tool" >/dev/null; then
+            echo "skipped: $tool is not installed"
+            exit 77
+        fi
+    done
+}
+
+# in_private_mounts SCRIPT APP SHOTS MOUNT-POINT...: the first time, makes the
+# mount points, runs the script again in a private mount namespace (so no
+# mount is seen outside it), removes the mount points and exits with its
+# status; inside the namespace it returns. Needs root.
+in_private_mounts() {
+    local script=$1 app=$2 shots=$3 rc made_media=""
+    shift 3
+    [ -n "${FI_E2E_PRIVATE_MOUNTS:-}" ] && return 0
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "skipped: mounting a card needs root"
+        exit 77
+    fi
+    require_tools unshare mount
+    if ! unshare -m --propagation private true 2>/dev/null; then
+        echo "skipped: no private mount namespace (unshare -m failed)"
+        exit 77
+    fi
+    [ -d /media ] || made_media=1
+    mkdir -p "$@"
+    FI_E2E_PRIVATE_MOUNTS=1 unshare -m --propagation private bash "$script" "$app" "$shots"
+    rc=$?
+    rmdir "$@" 2>/dev/null
+    [ -n "$made_media" ] && rmdir /media 2>/dev/null
+    exit $rc
+}
 
 CONVERT=/usr/bin/convert # ImageMagick itself; a stand-in may come first in PATH
 command -v xwd >/dev/null && [ -x "$CONVERT" ] || CONVERT=""
