@@ -3,20 +3,45 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <sys/stat.h>
-#include <utime.h>
+#include <random>
 
 namespace fs = std::filesystem;
 
-TTempDir::TTempDir()
+namespace {
+
+/// Creates a fresh folder named prefix plus random letters under the system's
+/// temporary folder and returns its path; throws when it cannot.
+std::string MakeTempFolder(const std::string& prefix)
 {
-    std::string pattern = (fs::temp_directory_path() / "fotoimport-test-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr)
-        throw std::runtime_error("cannot create a temporary folder");
-    FPath = pattern;
+    const fs::path base = fs::temp_directory_path();
+    std::random_device seed;
+    std::mt19937 random(seed());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char suffix[16];
+        std::snprintf(suffix, sizeof suffix, "%08x", static_cast<unsigned>(random()));
+        const fs::path folder = base / (prefix + suffix);
+        std::error_code ec;
+        // False without an error when the name is taken: try another.
+        if (fs::create_directory(folder, ec)) {
+            fs::permissions(folder, fs::perms::owner_all, ec);
+            return folder.string();
+        }
+        if (ec)
+            break;
+    }
+    throw std::runtime_error("cannot create a temporary folder in " + base.string());
+}
+
+} // namespace
+
+TTempDir::TTempDir()
+    : FPath(MakeTempFolder("fotoimport-test-"))
+{
 }
 
 TTempDir::~TTempDir()
@@ -49,8 +74,8 @@ std::string ReadFile(const std::string& path)
 
 bool PathExists(const std::string& path)
 {
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0;
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(path, ec));
 }
 
 void SetModifiedTime(const std::string& path, int year, int month, int day, int hour)
@@ -62,8 +87,10 @@ void SetModifiedTime(const std::string& path, int year, int month, int day, int 
     local.tm_hour = hour;
     local.tm_isdst = -1;
     const time_t t = std::mktime(&local);
-    const utimbuf times{t, t};
-    if (::utime(path.c_str(), &times) != 0)
+    std::error_code ec;
+    fs::last_write_time(path, std::chrono::file_clock::from_sys(std::chrono::system_clock::from_time_t(t)),
+                        ec);
+    if (ec)
         throw std::runtime_error("cannot set the time of " + path);
 }
 
