@@ -489,7 +489,7 @@ TEST(ReadExifInfo, CameraPhotoTakesAHandfulOfWindowReads)
 
 TEST(exifinfo, PrintsNameLinesAndOutcomePerFile)
 {
-    const std::string tool = std::string(FI_BINARY_DIR) + "/tools/exifinfo";
+    const std::string tool = std::string(FI_BINARY_DIR) + "/tools/exifinfo" FI_EXE_SUFFIX;
     if (!std::filesystem::exists(tool))
         GTEST_SKIP() << "exifinfo not built";
     TTempDir dir;
