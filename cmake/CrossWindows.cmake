@@ -60,4 +60,7 @@ if(FI_TESTS)
         message(FATAL_ERROR "the cross build's tests run under Wine: install wine (scripts/install-deps)")
     endif()
     set(CMAKE_CROSSCOMPILING_EMULATOR sh ${PROJECT_SOURCE_DIR}/scripts/wine-run ${CMAKE_BINARY_DIR}/wine)
+    # Under Wine the Unix root is the drive Z:, so the tests are given the
+    # repository's and the build's folders that way.
+    set(FI_TEST_PATH_PREFIX Z:)
 endif()
