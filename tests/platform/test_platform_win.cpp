@@ -9,9 +9,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <string>
+#include <vector>
 #include <windows.h>
 
 namespace fs = std::filesystem;
