@@ -3,20 +3,14 @@
 #  - JPEG::JPEG stands for the build machine's libjpeg headers and no library:
 #    jpeg/ and app/core compile in full, and a Windows program that needs JPEG
 #    decoding fails to link instead of pretending to work;
-#  - the tray seam is compiled once against the build machine's Qt headers
-#    next to <windows.h> (FI_CROSS_TRAY_PROBE), so its names stay clear of the
-#    Windows macros;
+#  - the tray seam is checked next to <windows.h> against the build machine's
+#    Qt headers by tests/tray/windows_probe.sh, as a step of the build;
 #  - GoogleTest is built from Debian's sources with the cross compiler, and the
 #    tests run under Wine (scripts/wine-run) with a prefix in the build folder.
 if(NOT WIN32)
     message(FATAL_ERROR "FI_PORTABLE_ONLY is the cross build for Windows: configure with "
         "-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake (make cross-windows)")
 endif()
-
-option(FI_CROSS_TRAY_PROBE "Cross build: compile the tray seam next to <windows.h> against the host's Qt headers" ON)
-# The orientation correction compiles for Windows once every OS call it makes
-# goes through the platform; OFF leaves it out of fi_core meanwhile.
-option(FI_CROSS_CORRECTION "Cross build: compile app/core/Correction.cpp" ON)
 
 # Headers found on the build machine, never its libraries.
 set(FI_HOST_MULTIARCH ${CMAKE_HOST_SYSTEM_PROCESSOR}-linux-gnu)
@@ -37,13 +31,27 @@ configure_file(${FI_HOST_JCONFIG_DIR}/jconfig.h ${FI_HOST_JPEG_INCLUDE}/jconfig.
 add_library(JPEG::JPEG INTERFACE IMPORTED)
 set_target_properties(JPEG::JPEG PROPERTIES INTERFACE_INCLUDE_DIRECTORIES ${FI_HOST_JPEG_INCLUDE})
 
-if(FI_CROSS_TRAY_PROBE)
-    find_path(FI_HOST_QT_INCLUDE QtCore/qglobal.h PATHS /usr/include/${FI_HOST_MULTIARCH}/qt6 /usr/include/qt6
-        NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
-    if(NOT FI_HOST_QT_INCLUDE)
-        message(FATAL_ERROR "the tray probe needs the host's Qt headers (qt6-base-dev)")
-    endif()
+# The tray probe finds Qt's headers through pkg-config.
+find_program(FI_PKG_CONFIG pkg-config)
+if(NOT FI_PKG_CONFIG)
+    message(FATAL_ERROR "the tray probe needs pkg-config and the host's Qt headers (qt6-base-dev)")
 endif()
+execute_process(COMMAND ${FI_PKG_CONFIG} --exists Qt6Widgets RESULT_VARIABLE FI_HOST_QT_MISSING)
+if(FI_HOST_QT_MISSING)
+    message(FATAL_ERROR "the tray probe needs the host's Qt headers (qt6-base-dev)")
+endif()
+# Every build checks the seam again when it or the probe changed.
+set(FI_TRAY_PROBE_INPUTS tray/QtTrayShell.h tray/TrayShell.h tray/abfComponents.h tests/tray/windows_probe.cpp
+    tests/tray/windows_probe.sh)
+fi_require_files(${PROJECT_SOURCE_DIR} ${FI_TRAY_PROBE_INPUTS})
+list(TRANSFORM FI_TRAY_PROBE_INPUTS PREPEND ${PROJECT_SOURCE_DIR}/)
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/tray_windows_probe.stamp
+    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/tray/windows_probe.sh ${CMAKE_CXX_COMPILER}
+    COMMAND ${CMAKE_COMMAND} -E touch ${CMAKE_BINARY_DIR}/tray_windows_probe.stamp
+    DEPENDS ${FI_TRAY_PROBE_INPUTS}
+    COMMENT "Checking the tray seam next to <windows.h>"
+    VERBATIM)
+add_custom_target(tray_windows_probe ALL DEPENDS ${CMAKE_BINARY_DIR}/tray_windows_probe.stamp)
 
 if(FI_TESTS)
     # GoogleTest from Debian's sources (package googletest), built by the cross compiler.

@@ -139,7 +139,9 @@ std::string AlternativeName(const std::string& name, int index)
 {
     if (index <= 0)
         return name;
-    const std::string suffix = "_" + std::to_string(index);
+    // Appended rather than "_" + ...: GCC 12 warns falsely (-Wrestrict) about that form at -O3.
+    std::string suffix(1, '_');
+    suffix += std::to_string(index);
     const size_t dot = name.rfind('.');
     if (dot == std::string::npos || dot == 0)
         return name + suffix;
