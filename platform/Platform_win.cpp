@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <random>
 #include <shlobj.h>
 #include <string>
 #include <utility>
@@ -25,7 +26,7 @@ constexpr DWORD kDiskQuotaExceeded = 1295;
 class THandle
 {
 public:
-    explicit THandle(HANDLE h)
+    explicit THandle(HANDLE h = INVALID_HANDLE_VALUE)
         : FHandle(h)
     {
     }
@@ -38,31 +39,15 @@ public:
     THandle& operator=(const THandle&) = delete;
     HANDLE Get() const { return FHandle; }
     bool Valid() const { return FHandle != INVALID_HANDLE_VALUE && FHandle != nullptr; }
+    void Reset(HANDLE h)
+    {
+        if (Valid())
+            ::CloseHandle(FHandle);
+        FHandle = h;
+    }
 
 private:
     HANDLE FHandle;
-};
-
-/// Removes a temporary file unless the caller keeps it.
-class TTempFile
-{
-public:
-    explicit TTempFile(std::string name)
-        : FName(std::move(name))
-    {
-    }
-    ~TTempFile()
-    {
-        if (!FName.empty())
-            ::DeleteFileA(FName.c_str());
-    }
-    TTempFile(const TTempFile&) = delete;
-    TTempFile& operator=(const TTempFile&) = delete;
-    const std::string& Name() const { return FName; }
-    void Keep() { FName.clear(); }
-
-private:
-    std::string FName;
 };
 
 /// Critical errors (a drive without medium) fail quietly on this thread while this lives: no dialog asks
@@ -112,6 +97,7 @@ TFailure FailureOfError(DWORD error)
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
     case ERROR_INVALID_NAME:
+    case ERROR_DIRECTORY: // a file where a folder was expected
         return TFailure::NotFound;
     case ERROR_FILE_EXISTS:
     case ERROR_ALREADY_EXISTS:
@@ -154,16 +140,122 @@ TResult LastFailure(const std::string& path)
     return OsFailure(path, ::GetLastError());
 }
 
-/// A fresh temporary file in folder, created empty by the system ("fi" and a
-/// number, ".tmp"). Copies and replaced files both take their temporary names
-/// from here. The returned guard removes the file unless it is kept.
-TResult MakeTempBeside(const std::string& folder, std::unique_ptr<TTempFile>& temp)
+/// The temporary names of copies and replaced files: ".fotoimport-" and six
+/// letters or digits, the same names as on Linux, so that either system
+/// recognises the other's left-overs on a card or disk they share.
+constexpr char kTempPrefix[] = ".fotoimport-";
+constexpr size_t kTempLetters = 6;
+
+bool IsTempName(const char* name)
 {
-    char tempName[MAX_PATH + 1] = {};
-    if (::GetTempFileNameA(folder.c_str(), "fi", 0, tempName) == 0)
-        return LastFailure(folder);
-    temp = std::make_unique<TTempFile>(tempName);
-    return {};
+    const size_t n = sizeof kTempPrefix - 1;
+    if (std::strncmp(name, kTempPrefix, n) != 0 || std::strlen(name) != n + kTempLetters)
+        return false;
+    for (size_t i = n; i < n + kTempLetters; ++i) {
+        const char c = name[i];
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')))
+            return false;
+    }
+    return true;
+}
+
+/// folder joined with name by one backslash.
+std::string InFolder(const std::string& folder, const std::string& name)
+{
+    if (folder.empty() || folder.back() == '\\' || folder.back() == '/')
+        return folder + name;
+    return folder + "\\" + name;
+}
+
+/// A temporary file of this program beside its target. It stays open from
+/// its creation until it has its final name: while a handle is open nobody
+/// can open the file exclusively, which is how the removal of left-over
+/// temporaries (of any process) tells it from one that was left behind. The
+/// handle lets others read it and rename it, so the copy can be read back and
+/// named while still open. Dropped without a name, the file is removed.
+class TTempFile
+{
+public:
+    TTempFile() = default;
+    ~TTempFile() { Discard(); }
+    TTempFile(const TTempFile&) = delete;
+    TTempFile& operator=(const TTempFile&) = delete;
+
+    /// Creates a fresh, empty temporary file in folder.
+    TResult Create(const std::string& folder);
+    HANDLE Handle() const { return FHandle; }
+    const std::string& Name() const { return FName; }
+    /// Gives the file the name target, replacing a file there only when
+    /// replace is set, then closes it; the file is no longer temporary. On
+    /// failure it stays temporary and the system's error number is returned.
+    DWORD Rename(const std::string& target, bool replace);
+
+private:
+    void Discard();
+
+    HANDLE FHandle = INVALID_HANDLE_VALUE;
+    std::string FName;
+};
+
+TResult TTempFile::Create(const std::string& folder)
+{
+    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    thread_local std::mt19937 random{std::random_device{}()};
+    std::uniform_int_distribution<size_t> pick(0, sizeof kLetters - 2);
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        std::string name = InFolder(folder, kTempPrefix);
+        for (size_t i = 0; i < kTempLetters; ++i)
+            name += kLetters[pick(random)];
+        FHandle = ::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                                FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (FHandle != INVALID_HANDLE_VALUE) {
+            FName = std::move(name);
+            return {};
+        }
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
+            return OsFailure(folder, error);
+    }
+    return OsFailure(folder, ERROR_FILE_EXISTS);
+}
+
+DWORD TTempFile::Rename(const std::string& target, bool replace)
+{
+    const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+    if (!::MoveFileExA(FName.c_str(), target.c_str(), flags))
+        return ::GetLastError();
+    ::CloseHandle(FHandle);
+    FHandle = INVALID_HANDLE_VALUE;
+    FName.clear();
+    return ERROR_SUCCESS;
+}
+
+/// Marks the open file h for removal when its last handle closes. A
+/// read-only file cannot be removed, so its attribute is cleared first.
+bool RemoveOnClose(HANDLE h)
+{
+    FILE_DISPOSITION_INFO remove{};
+    remove.DeleteFile = TRUE;
+    if (::SetFileInformationByHandle(h, FileDispositionInfo, &remove, sizeof remove))
+        return true;
+    FILE_BASIC_INFO plain{};
+    plain.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    return ::SetFileInformationByHandle(h, FileBasicInfo, &plain, sizeof plain) &&
+           ::SetFileInformationByHandle(h, FileDispositionInfo, &remove, sizeof remove);
+}
+
+void TTempFile::Discard()
+{
+    if (FHandle == INVALID_HANDLE_VALUE)
+        return;
+    const bool removed = RemoveOnClose(FHandle);
+    ::CloseHandle(FHandle);
+    FHandle = INVALID_HANDLE_VALUE;
+    if (!removed) {
+        ::SetFileAttributesA(FName.c_str(), FILE_ATTRIBUTE_NORMAL);
+        ::DeleteFileA(FName.c_str());
+    }
 }
 
 bool ReadChunk(HANDLE h, char* data, DWORD count, DWORD& got)
@@ -178,6 +270,40 @@ bool ReadChunk(HANDLE h, char* data, DWORD count, DWORD& got)
         got += n;
     }
     return true;
+}
+
+bool WriteAll(HANDLE h, const char* data, size_t size)
+{
+    while (size > 0) {
+        const DWORD chunk = size > (DWORD{1} << 30) ? (DWORD{1} << 30) : static_cast<DWORD>(size);
+        DWORD done = 0;
+        if (!::WriteFile(h, data, chunk, &done, nullptr) || done == 0)
+            return false;
+        data += done;
+        size -= done;
+    }
+    return true;
+}
+
+/// Opens the photo at path for reading, writers kept out meanwhile. Only a
+/// plain file is a photo: a folder or a link (reparse point) is refused.
+TResult OpenPhoto(const std::string& path, THandle& photo, BY_HANDLE_FILE_INFORMATION& info)
+{
+    if (path.empty())
+        return OsFailure(path, ERROR_FILE_NOT_FOUND);
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return LastFailure(path);
+    if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0)
+        return TResult::Fail(TFailure::NotSafe, path, "not a regular file");
+    photo.Reset(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!photo.Valid() || !::GetFileInformationByHandle(photo.Get(), &info))
+        return LastFailure(path);
+    // What was opened, not what the name showed a moment before.
+    if ((info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0)
+        return TResult::Fail(TFailure::NotSafe, path, "not a regular file");
+    return {};
 }
 
 class TWindowsPlatform : public TPlatform
@@ -200,6 +326,7 @@ public:
     TResult MovePhoto(const std::string& src, const std::string& dst, TResult* sourceKept = nullptr) override;
     TResult ReplaceFileContents(const std::string& target, std::span<const TDataPiece> pieces) override;
     TResult SameFileContents(const std::string& a, const std::string& b, bool& same) override;
+    TResult RemoveStaleTemporaries(const std::string& folder, int& removed) override;
     std::string DocumentsFolder() override;
     TResult FileModifiedDate(const std::string& path, TLocalDate& date) override;
     TResult FileModifiedTime(const std::string& path, int64_t& seconds, int& nanoseconds) override;
@@ -268,8 +395,9 @@ bool TWindowsPlatform::DirectoryExists(const std::string& path)
 
 bool TWindowsPlatform::CardFolderExists(const std::string& root, const std::string& name)
 {
+    // One plain name: no separator, and no colon, which would name a stream of the folder.
     if (root.empty() || name.empty() || name == "." || name == ".." ||
-        name.find_first_of("\\/") != std::string::npos)
+        name.find_first_of("\\/:") != std::string::npos)
         return false;
     // A junction, a folder link or another volume mounted on the folder is a
     // reparse point: not the card's own folder.
@@ -349,21 +477,73 @@ bool SameTextNoCase(const std::string& a, const std::string& b, size_t n)
     return true;
 }
 
+/// Whether path is folder or lies below it (both absolute, letters without regard to case).
+bool IsWithin(const std::string& path, const std::string& folder)
+{
+    if (folder.empty() || path.size() < folder.size() || !SameTextNoCase(path, folder, folder.size()))
+        return false;
+    return path.size() == folder.size() || path[folder.size()] == '\\' || folder.back() == '\\';
+}
+
+/// A drive letter's root or a network share, not a path relative to the current folder.
+bool IsAbsolute(const std::string& path)
+{
+    const auto slash = [](char c) { return c == '\\' || c == '/'; };
+    const bool letter =
+        path.size() >= 3 && ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
+    return (letter && path[1] == ':' && slash(path[2])) ||
+           (path.size() >= 2 && slash(path[0]) && slash(path[1]));
+}
+
+/// The path the system reaches for the existing path once junctions and links
+/// are followed, without a trailing backslash; empty when it cannot be opened.
+std::string FinalPath(const std::string& path)
+{
+    // Folders open for their attributes only with backup semantics.
+    THandle h(::CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!h.Valid())
+        return {};
+    char buffer[MAX_PATH * 2] = {};
+    const DWORD n = ::GetFinalPathNameByHandleA(h.Get(), buffer, sizeof buffer, FILE_NAME_NORMALIZED);
+    if (n == 0 || n >= sizeof buffer)
+        return {};
+    std::string result(buffer, n);
+    // "\\?\UNC\server\share" is "\\server\share", "\\?\C:\x" is "C:\x".
+    if (result.rfind("\\\\?\\UNC\\", 0) == 0)
+        result.erase(2, 6);
+    else if (result.rfind("\\\\?\\", 0) == 0)
+        result.erase(0, 4);
+    while (result.size() > 3 && result.back() == '\\')
+        result.pop_back();
+    return result;
+}
+
 TResult TWindowsPlatform::ForceUserFolder(const std::string& path)
 {
     if (path.empty())
         return TResult::Fail(TFailure::Unavailable, path, "no folder");
     if (DirectoryExists(path))
         return {};
-    // A missing folder is made only inside the user's profile folder.
-    const std::string full = FullPath(path);
+    // A missing folder is made only inside the user's profile folder, named
+    // in full, and also only when the part of it that exists does not lead
+    // elsewhere through a junction or link.
+    const std::string full = IsAbsolute(path) ? FullPath(path) : std::string();
     const std::string home = FullPath(ShellFolder(CSIDL_PROFILE));
-    const bool inside = !full.empty() && !home.empty() && full.size() > home.size() &&
-                        SameTextNoCase(full, home, home.size()) &&
-                        (full[home.size()] == '\\' || full[home.size()] == '/');
-    if (!inside)
-        return TResult::Fail(TFailure::Unavailable, path,
-                             "the folder is missing, and it is not inside the home folder");
+    const TResult outside = TResult::Fail(TFailure::Unavailable, path,
+                                          "the folder is missing, and it is not inside the home folder");
+    if (full.empty() || home.empty() || full.size() <= home.size() || !IsWithin(full, home))
+        return outside;
+    std::string existing = full;
+    DWORD attributes = INVALID_FILE_ATTRIBUTES;
+    while ((attributes = ::GetFileAttributesA(existing.c_str())) == INVALID_FILE_ATTRIBUTES &&
+           existing.size() > home.size())
+        existing = ParentFolder(existing);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+        return OsFailure(existing, ERROR_DIRECTORY);
+    if (!IsWithin(FinalPath(existing), FinalPath(home)))
+        return outside;
     return ForceDirectories(full);
 }
 
@@ -429,58 +609,97 @@ void TWindowsPlatform::SearchFolder(const std::string& p, const std::string& mas
         SearchFolder(sub, mask, list, recursive, depth + 1);
 }
 
-/// Compares the copy b with the original a, both opened afresh.
+/// Page-aligned memory, as reads that bypass the system's cache need.
+class TAlignedBuffer
+{
+public:
+    explicit TAlignedBuffer(DWORD size)
+        : FData(static_cast<char*>(::VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE)))
+    {
+    }
+    ~TAlignedBuffer()
+    {
+        if (FData != nullptr)
+            ::VirtualFree(FData, 0, MEM_RELEASE);
+    }
+    TAlignedBuffer(const TAlignedBuffer&) = delete;
+    TAlignedBuffer& operator=(const TAlignedBuffer&) = delete;
+    char* Data() const { return FData; }
+
+private:
+    char* FData;
+};
+
+/// Opens path for a read from the disk itself, past the system's cache. The
+/// file may be open elsewhere, as the copy being verified is.
+HANDLE OpenUncached(const std::string& path)
+{
+    return ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_NO_BUFFERING | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+}
+
+/// Compares the copy b with the original a, both read back from their disks.
 TResult SameContent(const std::string& a, const std::string& b)
 {
-    THandle left(::CreateFileA(a.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    THandle left(OpenUncached(a));
     if (!left.Valid())
         return LastFailure(a);
-    THandle right(::CreateFileA(b.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    THandle right(OpenUncached(b));
     if (!right.Valid())
         return LastFailure(b);
-    std::vector<char> x(kCompareChunk);
-    std::vector<char> y(kCompareChunk);
+    TAlignedBuffer x(kCompareChunk);
+    TAlignedBuffer y(kCompareChunk);
+    if (x.Data() == nullptr || y.Data() == nullptr)
+        return OsFailure(a, ERROR_NOT_ENOUGH_MEMORY);
     for (;;) {
+        // Whole chunks: a read past the cache takes whole sectors.
         DWORD nx = 0;
         DWORD ny = 0;
-        if (!ReadChunk(left.Get(), x.data(), kCompareChunk, nx))
+        if (!::ReadFile(left.Get(), x.Data(), kCompareChunk, &nx, nullptr))
             return LastFailure(a);
-        if (!ReadChunk(right.Get(), y.data(), kCompareChunk, ny))
+        if (!::ReadFile(right.Get(), y.Data(), kCompareChunk, &ny, nullptr))
             return LastFailure(b);
-        if (nx != ny || std::memcmp(x.data(), y.data(), nx) != 0)
+        if (nx != ny || std::memcmp(x.Data(), y.Data(), nx) != 0)
             return TResult::Fail(TFailure::Mismatch, a, "the copy read back differs from the original");
-        if (nx == 0)
+        // A short chunk is the last: past it the position is no longer whole sectors.
+        if (nx < kCompareChunk)
             return {};
     }
 }
 
 TResult TWindowsPlatform::SafeCopy(const std::string& src, const std::string& dst, bool verify)
 {
-    std::unique_ptr<TTempFile> temp;
-    if (TResult made = MakeTempBeside(ParentFolder(dst), temp); !made)
+    THandle in;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (TResult opened = OpenPhoto(src, in, info); !opened)
+        return opened;
+    TTempFile temp;
+    if (TResult made = temp.Create(ParentFolder(dst)); !made)
         return made;
-    // The temporary name is ours, so it may be replaced; the final name never is.
-    if (!::CopyFileA(src.c_str(), temp->Name().c_str(), FALSE)) {
-        const DWORD error = ::GetLastError();
-        const bool targetSide = error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL ||
-                                error == kDiskQuotaExceeded || error == ERROR_WRITE_PROTECT;
-        return OsFailure(targetSide ? dst : src, error);
-    }
-    {
-        THandle h(::CreateFileA(temp->Name().c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-        if (!h.Valid() || !::FlushFileBuffers(h.Get()))
+    // The data is copied by hand rather than by the system's file copy, which
+    // would carry the card's attributes over: a photo protected in the camera
+    // is read-only, and so would be its copy, in the user's folder as well.
+    std::vector<char> buffer(kCompareChunk);
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadChunk(in.Get(), buffer.data(), kCompareChunk, got))
+            return LastFailure(src);
+        if (got == 0)
+            break;
+        if (!WriteAll(temp.Handle(), buffer.data(), got))
             return LastFailure(dst);
     }
+    // Times set after the last write stay as set when the handle closes.
+    if (!::SetFileTime(temp.Handle(), nullptr, &info.ftLastAccessTime, &info.ftLastWriteTime) ||
+        !::FlushFileBuffers(temp.Handle()))
+        return LastFailure(dst);
     if (verify) {
-        if (TResult same = SameContent(src, temp->Name()); !same)
+        if (TResult same = SameContent(src, temp.Name()); !same)
             return same;
     }
-    // Without MOVEFILE_REPLACE_EXISTING the rename fails when dst exists.
-    if (!::MoveFileExA(temp->Name().c_str(), dst.c_str(), MOVEFILE_WRITE_THROUGH))
-        return LastFailure(dst);
-    temp->Keep();
+    // Never replacing: the rename fails when dst exists.
+    if (const DWORD error = temp.Rename(dst, false); error != ERROR_SUCCESS)
+        return OsFailure(dst, error);
     return {};
 }
 
@@ -518,6 +737,14 @@ TResult TWindowsPlatform::MovePhoto(const std::string& src, const std::string& d
 
 TResult TWindowsPlatform::SameFileContents(const std::string& a, const std::string& b, bool& same)
 {
+    for (const std::string* path : {&a, &b}) {
+        const DWORD attributes =
+            path->empty() ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesA(path->c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES)
+            return path->empty() ? OsFailure(*path, ERROR_FILE_NOT_FOUND) : LastFailure(*path);
+        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+            return TResult::Fail(TFailure::NotSafe, *path, "not a regular file");
+    }
     THandle left(::CreateFileA(a.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!left.Valid())
@@ -556,6 +783,47 @@ TResult TWindowsPlatform::SameFileContents(const std::string& a, const std::stri
     }
 }
 
+TResult TWindowsPlatform::RemoveStaleTemporaries(const std::string& folder, int& removed)
+{
+    removed = 0;
+    const DWORD folderAttributes =
+        folder.empty() ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesA(folder.c_str());
+    if (folderAttributes == INVALID_FILE_ATTRIBUTES)
+        return folder.empty() ? OsFailure(folder, ERROR_PATH_NOT_FOUND) : LastFailure(folder);
+    if ((folderAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+        return OsFailure(folder, ERROR_DIRECTORY);
+    // Names first: the folder changes while they are removed.
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA data;
+    HANDLE find = ::FindFirstFileA(InFolder(folder, std::string(kTempPrefix) + "*").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            if ((data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
+                IsTempName(data.cFileName))
+                names.emplace_back(data.cFileName);
+        } while (::FindNextFileA(find, &data));
+        ::FindClose(find);
+    }
+    TResult result;
+    for (const std::string& name : names) {
+        const std::string path = InFolder(folder, name);
+        // Opened exclusively, or not at all: a file that a copy or replacement
+        // (of this or another process) is still writing is open, and stays.
+        THandle h(::CreateFileA(path.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, 0,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        BY_HANDLE_FILE_INFORMATION info;
+        if (!h.Valid() || !::GetFileInformationByHandle(h.Get(), &info) ||
+            (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0)
+            continue;
+        // Only the very file that was opened goes.
+        if (RemoveOnClose(h.Get()))
+            ++removed;
+        else if (result)
+            result = LastFailure(path);
+    }
+    return result;
+}
+
 TResult TWindowsPlatform::ReplaceFileContents(const std::string& target, std::span<const TDataPiece> pieces)
 {
     if (target.empty())
@@ -565,49 +833,45 @@ TResult TWindowsPlatform::ReplaceFileContents(const std::string& target, std::sp
         return LastFailure(target);
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
         return TResult::Fail(TFailure::NotSafe, target, "not a regular file");
-    FILETIME created;
-    FILETIME accessed;
-    FILETIME written;
+    BY_HANDLE_FILE_INFORMATION info;
     {
-        THandle old(::CreateFileA(target.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, 0, nullptr));
-        if (!old.Valid() || !::GetFileTime(old.Get(), &created, &accessed, &written))
+        THandle old(::CreateFileA(target.c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+        if (!old.Valid() || !::GetFileInformationByHandle(old.Get(), &info))
             return LastFailure(target);
     }
-    std::unique_ptr<TTempFile> temp;
-    if (TResult made = MakeTempBeside(ParentFolder(target), temp); !made)
+    TTempFile temp;
+    if (TResult made = temp.Create(ParentFolder(target)); !made)
         return made;
-    {
-        THandle out(::CreateFileA(temp->Name().c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!out.Valid())
-            return LastFailure(target);
-        for (const TDataPiece& piece : pieces) {
-            const char* data = static_cast<const char*>(piece.Data);
-            size_t left = piece.Size;
-            while (left > 0) {
-                const DWORD chunk = left > (DWORD{1} << 30) ? (DWORD{1} << 30) : static_cast<DWORD>(left);
-                DWORD done = 0;
-                if (!::WriteFile(out.Get(), data, chunk, &done, nullptr) || done == 0)
-                    return LastFailure(target);
-                data += done;
-                left -= done;
-            }
-        }
-        // Times set after the last write stay as set when the handle closes.
-        if (!::SetFileTime(out.Get(), &created, &accessed, &written) || !::FlushFileBuffers(out.Get()))
+    for (const TDataPiece& piece : pieces) {
+        if (piece.Size > 0 && !WriteAll(temp.Handle(), static_cast<const char*>(piece.Data), piece.Size))
             return LastFailure(target);
     }
-    // The attributes stand for the permissions: a read-only photo stays read-only.
-    if (!::SetFileAttributesA(temp->Name().c_str(), attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes))
+    // The photo keeps its times, the day it was made included, and its
+    // attributes, which stand for its permissions: a read-only photo stays
+    // read-only. Set after the last write, they stay as set.
+    const auto ticks = [](const FILETIME& t) {
+        LARGE_INTEGER v;
+        v.LowPart = t.dwLowDateTime;
+        v.HighPart = static_cast<LONG>(t.dwHighDateTime);
+        return v;
+    };
+    constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                      FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                                      FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    FILE_BASIC_INFO basic{};
+    basic.CreationTime = ticks(info.ftCreationTime);
+    basic.LastAccessTime = ticks(info.ftLastAccessTime);
+    basic.LastWriteTime = ticks(info.ftLastWriteTime);
+    basic.FileAttributes = (info.dwFileAttributes & kKeptAttributes) != 0
+                               ? info.dwFileAttributes & kKeptAttributes
+                               : FILE_ATTRIBUTE_NORMAL;
+    if (!::SetFileInformationByHandle(temp.Handle(), FileBasicInfo, &basic, sizeof basic) ||
+        !::FlushFileBuffers(temp.Handle()))
         return LastFailure(target);
-    if (!::MoveFileExA(temp->Name().c_str(), target.c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        const DWORD error = ::GetLastError();
-        ::SetFileAttributesA(temp->Name().c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (const DWORD error = temp.Rename(target, true); error != ERROR_SUCCESS)
         return OsFailure(target, error);
-    }
-    temp->Keep();
     return {};
 }
 
@@ -672,33 +936,29 @@ TResult TWindowsPlatform::AppendToLog(const std::string& path, const std::string
     if (TResult made = ForceDirectories(ParentFolder(path)); !made)
         return made;
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) &&
-        ((uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow) >= maxSize) {
+    const bool exists = ::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) != 0;
+    // The log is never written through a link, nor is a folder one.
+    if (exists && (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0)
+        return TResult::Fail(TFailure::NotSafe, path, "not a regular file");
+    if (exists && ((uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow) >= maxSize) {
         const std::string older = path + ".1";
         if (!::MoveFileExA(path.c_str(), older.c_str(), MOVEFILE_REPLACE_EXISTING))
             return LastFailure(older);
     }
+    // The file inherits the state folder's permissions, the user's alone.
     THandle out(::CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!out.Valid())
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!out.Valid() || !WriteAll(out.Get(), text.data(), text.size()))
         return LastFailure(path);
-    const char* next = text.data();
-    size_t left = text.size();
-    while (left > 0) {
-        const DWORD chunk = left > (DWORD{1} << 30) ? (DWORD{1} << 30) : static_cast<DWORD>(left);
-        DWORD done = 0;
-        if (!::WriteFile(out.Get(), next, chunk, &done, nullptr) || done == 0)
-            return LastFailure(path);
-        next += done;
-        left -= done;
-    }
     return {};
 }
 
 bool TWindowsPlatform::StderrIsTerminal()
 {
+    // A console, not any character device: "NUL" is one too.
     const HANDLE err = ::GetStdHandle(STD_ERROR_HANDLE);
-    return err != nullptr && err != INVALID_HANDLE_VALUE && ::GetFileType(err) == FILE_TYPE_CHAR;
+    DWORD mode = 0;
+    return err != nullptr && err != INVALID_HANDLE_VALUE && ::GetConsoleMode(err, &mode) != 0;
 }
 
 } // namespace
