@@ -199,7 +199,9 @@ def main():
     parser.add_argument("--no-statfs", action="store_true")
     parser.add_argument("--log")
     args = parser.parse_args()
-    options = {"foreground": True, "nothreads": not args.threads}
+    # hard_remove: a name unlinked while open goes at once, as on a disk, instead of
+    # lingering as .fuse_hidden* in the backing folder until the last close.
+    options = {"foreground": True, "nothreads": not args.threads, "hard_remove": True}
     if args.direct_io:
         options["direct_io"] = True
     if args.subtype:
