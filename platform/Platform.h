@@ -178,6 +178,8 @@ public:
     virtual TResult AppendToLog(const std::string& path, const std::string& text, uint64_t maxSize) = 0;
     /// Whether the program's standard error goes to a terminal.
     virtual bool StderrIsTerminal() = 0;
+    /// How many processors the program may run on (at least 1).
+    virtual int ProcessorCount() = 0;
 
     /// The folder separator: '\\' on Windows, '/' elsewhere.
     virtual char PathDelim() const = 0;

@@ -6,6 +6,7 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -333,6 +334,7 @@ public:
     std::string StateFolder() override;
     TResult AppendToLog(const std::string& path, const std::string& text, uint64_t maxSize) override;
     bool StderrIsTerminal() override;
+    int ProcessorCount() override;
     char PathDelim() const override { return '\\'; }
 
 private:
@@ -951,6 +953,19 @@ TResult TWindowsPlatform::AppendToLog(const std::string& path, const std::string
     if (!out.Valid() || !WriteAll(out.Get(), text.data(), text.size()))
         return LastFailure(path);
     return {};
+}
+
+int TWindowsPlatform::ProcessorCount()
+{
+    // The processors of this process's affinity mask, as the system may have limited it.
+    DWORD_PTR process = 0;
+    DWORD_PTR system = 0;
+    int count = 0;
+    if (::GetProcessAffinityMask(::GetCurrentProcess(), &process, &system) != 0) {
+        for (; process != 0; process &= process - 1)
+            ++count;
+    }
+    return std::max(count, 1);
 }
 
 bool TWindowsPlatform::StderrIsTerminal()

@@ -1,9 +1,11 @@
 #include "platform/linux/LinuxPlatform.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -210,4 +212,14 @@ TResult TLinuxPlatform::FileModifiedTime(const std::string& path, int64_t& secon
 std::unique_ptr<TPlatform> CreatePlatform(const TPlatformOptions& options)
 {
     return std::make_unique<TLinuxPlatform>(options);
+}
+
+int TLinuxPlatform::ProcessorCount()
+{
+    // The processors of this process's affinity (taskset, a container's cpuset), not all the machine has.
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (::sched_getaffinity(0, sizeof set, &set) == 0)
+        return std::max(CPU_COUNT(&set), 1);
+    return std::max(static_cast<int>(::sysconf(_SC_NPROCESSORS_ONLN)), 1);
 }

@@ -124,6 +124,7 @@ public:
     // Log.cpp
     TResult AppendToLog(const std::string& path, const std::string& text, uint64_t maxSize) override;
     bool StderrIsTerminal() override;
+    int ProcessorCount() override;
 
 private:
     void SearchTree(const std::string& root, const std::string& mask, TStringList& list, bool recursive);

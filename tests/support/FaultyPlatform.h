@@ -81,6 +81,7 @@ public:
         return FInner->AppendToLog(path, text, maxSize);
     }
     bool StderrIsTerminal() override { return FInner->StderrIsTerminal(); }
+    int ProcessorCount() override { return FInner->ProcessorCount(); }
     char PathDelim() const override { return FInner->PathDelim(); }
     std::string ExtractFileName(const std::string& path) const override
     {
