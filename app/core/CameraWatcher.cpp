@@ -20,6 +20,8 @@ constexpr size_t kCopiesInFlight = 32;
 /// gone after that.
 constexpr auto kAnswerAge = std::chrono::milliseconds(2500);
 constexpr auto kGroupTime = std::chrono::milliseconds(500);
+/// How long the run waits for the turning workers before it paints the window again.
+constexpr auto kTurnPatience = std::chrono::milliseconds(200);
 /// How many other names (NAME_1 ... NAME_9999) a photo may try.
 constexpr int kMaxAlternatives = 9999;
 
@@ -191,7 +193,6 @@ bool IsTurnedCopyOf(const TStringList& copy, const TStringList& photo)
 TCameraWatcher::TCameraWatcher(TPlatform& platform, TWatcherView& view)
     : FPlatform(platform)
     , FView(view)
-    , FCorrector(platform)
     , FLog(platform)
     , FQueries(platform.DriveQueries())
     , FDriveAnswers(FPatience.Drives, kAnswerAge)
@@ -384,6 +385,7 @@ void TCameraWatcher::Button2Click()
     FTurnFailedCount = 0;
     FRecords.clear();
     FCleanedFolders.clear();
+    FStopping = false;
 
     // A card dismissed with "Fenster Schliessen" and still attached keeps the button enabled: pressing it
     // asks for exactly that card, so its photos are listed afresh and transferred.
@@ -414,19 +416,45 @@ void TCameraWatcher::Button2Click()
         // Moves go one by one.
         // A group is also closed after half a second, so that the window is
         // painted and counts up often even when the card is slow.
+        // Photos to be turned go to the turning workers as soon as their copy
+        // has its name, and copying goes on meanwhile; each worker has a
+        // corrector of its own, made here, where the picture formats are
+        // registered.
+        const int workers = FTurnWorkers > 0 ? FTurnWorkers : std::max(FPlatform.ProcessorCount(), 1);
+        while (FCorrectors.size() < static_cast<size_t>(workers))
+            FCorrectors.push_back(std::make_unique<TOrientationCorrector>(FPlatform));
+        FTurns = std::make_unique<TTurnPool>(
+            workers, [this](int worker, const std::string& file, int orientation) {
+                return CorrectPhoto(*FCorrectors[static_cast<size_t>(worker)], file, orientation);
+            });
         std::vector<TPhotoPass> inFlight;
         auto groupStart = std::chrono::steady_clock::now();
-        for (int i = 0; i < n; ++i) {
+        int started = 0;
+        for (; started < n && !FStopping; ++started) {
             if (inFlight.empty())
                 groupStart = std::chrono::steady_clock::now();
-            inFlight.push_back(PreparePhoto(FPhotoList[i], metaList, targetBase, inFlight));
-            if (move || inFlight.size() >= kCopiesInFlight || i == n - 1 ||
+            inFlight.push_back(PreparePhoto(FPhotoList[started], metaList, targetBase, inFlight));
+            if (move || inFlight.size() >= kCopiesInFlight || started == n - 1 ||
                 std::chrono::steady_clock::now() - groupStart >= kGroupTime) {
                 for (TPhotoPass& pass : inFlight)
                     CompletePhoto(pass);
                 inFlight.clear();
             }
         }
+        // A stop between two photos of a group: the copies in hand are finished.
+        for (TPhotoPass& pass : inFlight)
+            CompletePhoto(pass);
+        inFlight.clear();
+        // The run ends when the last turn is saved.
+        while (FTurns->Outstanding() > 0) {
+            if (FStopping)
+                TurnsAbandoned(FTurns->Abandon());
+            CollectTurns(kTurnPatience);
+            FView.Repaint();
+        }
+        FTurns.reset();
+        if (started < n)
+            FLog.RunStopped(n - started);
         // Until their folders are flushed, the new names could still vanish
         // in a power cut: copies whose names cannot be made safe count as failed.
         if (const TResult flushed = FPlatform.FlushFolders(); !flushed) {
@@ -655,33 +683,85 @@ void TCameraWatcher::CompletePhoto(TPhotoPass& pass)
     const std::string copied = Count(FTransferredCount, kTextPhotosCopied);
     FView.SetLabel1(copied);
     FView.SetStatusPanel(0, copied);
-    FView.SetProgressPosition(FTransferredCount);
+    const bool turn =
+        pass.Orientation > 1 && FView.CheckBox1Checked() && pass.Result == TPhotoResult::Transferred;
+    FRecords.push_back(std::move(record));
+    if (turn) {
+        // Logged when its turn has ended.
+        HandOverTurn(FRecords.size() - 1, pass.TargetFile, pass.Orientation);
+    } else {
+        FLog.PhotoDone(FRecords.back());
+    }
+    ShowProgress();
     FView.Repaint();
+    CollectTurns(std::chrono::milliseconds::zero());
+}
 
-    if (pass.Orientation > 1 && FView.CheckBox1Checked() && pass.Result == TPhotoResult::Transferred) {
-        const TCorrectionResult corrected = CorrectPhoto(pass.TargetFile, pass.Orientation);
-        switch (corrected.Outcome) {
-        case TCorrectionOutcome::Corrected:
-            ++FRotatedCount;
-            record.Outcome = TPhotoOutcome::Turned;
-            if (FTurnFailedCount == 0)
-                FView.SetStatusPanel(1, Count(FRotatedCount, kTextPhotosTurned));
-            break;
-        case TCorrectionOutcome::Failed:
-            // Transferred all the same: it counts apart from the photos that did not arrive.
-            ++FTurnFailedCount;
-            record.Outcome = TPhotoOutcome::TurnFailed;
-            record.Reason = corrected.Reason ? TResult::Fail(TFailure::Other, pass.TargetFile,
-                                                             "could not be turned upright")
-                                             : corrected.Reason;
-            FView.SetStatusPanel(1, Count(FTurnFailedCount, kTextPhotosNotTurned));
-            break;
-        case TCorrectionOutcome::Skipped:
-            break;
-        }
+void TCameraWatcher::HandOverTurn(size_t index, const std::string& file, int orientation)
+{
+    TTurnJob job{index, file, orientation};
+    // At most one photo waits for a free worker; until there is room, the
+    // window is painted and the turns that end are counted.
+    while (!FStopping) {
+        if (FTurns->Submit(job, kTurnPatience))
+            return;
+        CollectTurns(std::chrono::milliseconds::zero());
+        ShowProgress();
+        FView.Repaint();
+    }
+    TurnsAbandoned({std::move(job)});
+}
+
+void TCameraWatcher::CollectTurns(std::chrono::milliseconds patience)
+{
+    std::vector<TTurnDone> ended = FTurns->TakeDone(patience);
+    for (TTurnDone& done : ended)
+        TurnEnded(done);
+    if (!ended.empty())
+        ShowProgress();
+}
+
+void TCameraWatcher::TurnEnded(TTurnDone& done)
+{
+    TPhotoRecord& record = FRecords[done.Record];
+    switch (done.Result.Outcome) {
+    case TCorrectionOutcome::Corrected:
+        ++FRotatedCount;
+        record.Outcome = TPhotoOutcome::Turned;
+        if (FTurnFailedCount == 0)
+            FView.SetStatusPanel(1, Count(FRotatedCount, kTextPhotosTurned));
+        break;
+    case TCorrectionOutcome::Failed:
+        // Transferred all the same: it counts apart from the photos that did not arrive.
+        ++FTurnFailedCount;
+        record.Outcome = TPhotoOutcome::TurnFailed;
+        record.Reason = done.Result.Reason
+                            ? TResult::Fail(TFailure::Other, record.Target, "could not be turned upright")
+                            : std::move(done.Result.Reason);
+        FView.SetStatusPanel(1, Count(FTurnFailedCount, kTextPhotosNotTurned));
+        break;
+    case TCorrectionOutcome::Skipped:
+        break;
     }
     FLog.PhotoDone(record);
-    FRecords.push_back(std::move(record));
+}
+
+void TCameraWatcher::TurnsAbandoned(std::vector<TTurnJob> jobs)
+{
+    for (TTurnJob& job : jobs) {
+        TTurnDone done{job.Record,
+                       {TCorrectionOutcome::Failed,
+                        TResult::Fail(TFailure::Other, job.File, "not turned: the program ended")}};
+        TurnEnded(done);
+    }
+}
+
+void TCameraWatcher::ShowProgress()
+{
+    // A photo to be turned is done when its turn is saved.
+    const size_t turning = FTurns ? FTurns->Outstanding() : 0;
+    FView.SetProgressPosition(FTransferredCount -
+                              static_cast<int>(std::min<size_t>(turning, FTransferredCount)));
 }
 
 bool TCameraWatcher::ReadPhotoInfo(const std::string& photo, TStringList& metaList)
@@ -689,9 +769,10 @@ bool TCameraWatcher::ReadPhotoInfo(const std::string& photo, TStringList& metaLi
     return ReadExifInfo(photo, metaList);
 }
 
-TCorrectionResult TCameraWatcher::CorrectPhoto(const std::string& targetFile, int orientation)
+TCorrectionResult TCameraWatcher::CorrectPhoto(TOrientationCorrector& corrector,
+                                               const std::string& targetFile, int orientation)
 {
-    return FCorrector.Correct(targetFile, orientation);
+    return corrector.Correct(targetFile, orientation);
 }
 
 void TCameraWatcher::EndRun()

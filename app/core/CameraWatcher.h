@@ -3,6 +3,7 @@
 #include "app/core/Correction.h"
 #include "app/core/ImportLog.h"
 #include "app/core/PhotoRecord.h"
+#include "app/core/TurnPool.h"
 #include "app/core/WatcherView.h"
 #include "platform/BoundedCalls.h"
 #include "platform/Platform.h"
@@ -80,8 +81,17 @@ public:
     /// Not to be called while a transfer run is going on.
     bool OfferVolume(const std::string& root);
     /// "Fotos kopieren": copies or moves every listed photo into its day
-    /// folder, synchronously, then ends in the transfer-finished state.
+    /// folder, then ends in the transfer-finished state. Photos to be turned
+    /// upright are turned on worker threads while the next ones are copied;
+    /// the run returns when the last turn is saved.
     void Button2Click();
+    /// The program ends during a run (called from the view's Repaint): no
+    /// further photo is started, the copies in hand are finished, photos that
+    /// wait to be turned stay as copied (not turned), those being turned are
+    /// saved, and the run ends as usual. Photos not started stay on the card.
+    void StopRun() { FStopping = true; }
+    /// How many photos are turned at once; 0 (the default): one per processor the program may run on.
+    void SetTurnWorkers(int workers) { FTurnWorkers = workers; }
 
     bool CameraFound() const { return FCameraFound; }
     /// A run has finished and the watcher waits for the window to be dismissed.
@@ -108,8 +118,10 @@ public:
 protected:
     /// Reads the photo's EXIF entries into metaList as Name=Value lines; may throw.
     virtual bool ReadPhotoInfo(const std::string& photo, TStringList& metaList);
-    /// Hands a transferred photo to the orientation correction.
-    virtual TCorrectionResult CorrectPhoto(const std::string& targetFile, int orientation);
+    /// Hands a transferred photo to the orientation correction. Runs on a
+    /// turning worker, with that worker's own corrector, beside other workers.
+    virtual TCorrectionResult CorrectPhoto(TOrientationCorrector& corrector, const std::string& targetFile,
+                                           int orientation);
 
 private:
     enum class TPhotoResult
@@ -156,11 +168,25 @@ private:
     /// Removes what interrupted runs left in a day folder, once per run.
     void CleanDayFolder(const std::string& folder);
     void CompletePhoto(TPhotoPass& pass);
+    /// Hands the photo of record index to the turning workers, taking in ended turns while it waits for room.
+    void HandOverTurn(size_t index, const std::string& file, int orientation);
+    /// Takes in the turns that have ended, waiting up to patience for one.
+    void CollectTurns(std::chrono::milliseconds patience);
+    void TurnEnded(TTurnDone& done);
+    /// The photos handed over and not turned, as the program ends.
+    void TurnsAbandoned(std::vector<TTurnJob> jobs);
+    /// Shows how many photos are copied and how many are done (copied and, where due, turned).
+    void ShowProgress();
     void EndRun();
 
     TPlatform& FPlatform;
     TWatcherView& FView;
-    TOrientationCorrector FCorrector;
+    /// One corrector per turning worker, kept from run to run.
+    std::vector<std::unique_ptr<TOrientationCorrector>> FCorrectors;
+    int FTurnWorkers = 0;
+    /// The turning workers of the run going on.
+    std::unique_ptr<TTurnPool> FTurns;
+    bool FStopping = false;
     TImportLog FLog;
     std::shared_ptr<TDriveQueries> FQueries;
     TWatcherPatience FPatience;

@@ -74,6 +74,12 @@ void TImportLog::TemporariesRemoved(const std::string& folder, int count, const 
         Write("left-over temporary files could not be removed: " + result.Text());
 }
 
+void TImportLog::RunStopped(int notStarted)
+{
+    Write("run stopped as the program ends: " + std::to_string(notStarted) +
+          " photos not begun, left on the card");
+}
+
 void TImportLog::RunEnded(const TRunCounts& counts)
 {
     Write("run ended: " + std::to_string(counts.Transferred) + " transferred (" +

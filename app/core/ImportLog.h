@@ -41,6 +41,8 @@ public:
     void PhotoDone(const TPhotoRecord& record);
     /// A line when left-over temporary files of an interrupted run were removed.
     void TemporariesRemoved(const std::string& folder, int count, const TResult& result);
+    /// A line when the program ended during the run before notStarted photos were begun.
+    void RunStopped(int notStarted);
     void RunEnded(const TRunCounts& counts);
 
 private:

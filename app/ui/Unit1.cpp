@@ -274,6 +274,9 @@ void TForm1::Button2Click()
     FInRun = true;
     Guarded(FApplication, [this] { FWatcher->Button2Click(); });
     FInRun = false;
+    // The program ends: nothing more is shown.
+    if (FEnding)
+        return;
     // Hidden or minimised while the run went on: the finished run re-arms the watcher at once.
     if (!isVisible() || isMinimized())
         WindowHidden();
@@ -335,6 +338,11 @@ void TForm1::closeEvent(QCloseEvent* event)
         return;
     }
     event->accept();
+    FEnding = true;
+    // During a run (the session ends, or "Beenden" reached the window while it painted): the run stops
+    // after the photos in hand, and the program ends when it has returned.
+    if (FInRun)
+        FWatcher->StopRun();
     QCoreApplication::quit();
 }
 

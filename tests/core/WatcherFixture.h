@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -30,18 +31,25 @@ public:
     std::map<std::string, TCorrectionResult> CorrectionFor;
     /// The real correction instead of the outcomes above.
     bool RealCorrection = false;
+    /// The photos handed to the correction, in the order the workers took them.
     std::vector<std::pair<std::string, int>> Corrections;
+    std::mutex CorrectionsMutex;
 
 protected:
     bool ReadPhotoInfo(const std::string& photo, TStringList& metaList) override
     {
         return ReadHook ? ReadHook(photo, metaList) : TCameraWatcher::ReadPhotoInfo(photo, metaList);
     }
-    TCorrectionResult CorrectPhoto(const std::string& targetFile, int orientation) override
+    // Runs on the turning workers, several at once.
+    TCorrectionResult CorrectPhoto(TOrientationCorrector& corrector, const std::string& targetFile,
+                                   int orientation) override
     {
-        Corrections.emplace_back(targetFile, orientation);
+        {
+            std::lock_guard lock(CorrectionsMutex);
+            Corrections.emplace_back(targetFile, orientation);
+        }
         if (RealCorrection)
-            return TCameraWatcher::CorrectPhoto(targetFile, orientation);
+            return TCameraWatcher::CorrectPhoto(corrector, targetFile, orientation);
         if (const auto it = CorrectionFor.find(targetFile); it != CorrectionFor.end())
             return it->second;
         return {CorrectionOutcome, CorrectionReason};
