@@ -55,7 +55,9 @@ public:
 /// strings exactly as the file system gives them, joined with PathDelim().
 /// No function throws. Operations that can fail return a TResult carrying the
 /// kind of failure, the OS error number and text, and the path concerned;
-/// questions (does it exist, is it ready) answer with a bool.
+/// questions (does it exist, is it ready) answer with a bool. FileExists,
+/// DirectoryExists and ReplaceFileContents are also called from the workers
+/// that turn photos, beside calls on the run's thread: they keep no state.
 class TPlatform
 {
 public:
