@@ -182,6 +182,14 @@ public:
     virtual bool StderrIsTerminal() = 0;
     /// How many processors the program may run on (at least 1).
     virtual int ProcessorCount() = 0;
+    /// From now on a request from outside to end the program (on Linux the
+    /// signals of the session's end, a shutdown or Ctrl+C: SIGTERM, SIGHUP,
+    /// SIGINT) no longer ends it on the spot but is noted, so that the
+    /// program can end in good order. Windows tells a program's windows of
+    /// the session's end; there is nothing to catch there.
+    virtual void CatchEndRequests() {}
+    /// Whether such a request has come since CatchEndRequests.
+    virtual bool EndRequested() { return false; }
 
     /// The folder separator: '\\' on Windows, '/' elsewhere.
     virtual char PathDelim() const = 0;

@@ -104,6 +104,16 @@ TForm1::TForm1(std::unique_ptr<TPlatform> platform, std::unique_ptr<TTrayShell> 
     FTrayCheck.setInterval(kTrayCheckInterval);
     connect(&FTrayCheck, &QTimer::timeout, this, [this] { CheckTray(); });
     FTrayCheck.start();
+
+    // The end of the session or a shutdown ends the program as "Beenden" does, a run in progress
+    // included (its painting lets this timer run), instead of cutting it off in the middle of a photo.
+    FPlatform->CatchEndRequests();
+    FEndCheck.setInterval(kEndCheckInterval);
+    connect(&FEndCheck, &QTimer::timeout, this, [this] {
+        if (FPlatform->EndRequested() && !FEnding)
+            Beenden1Click();
+    });
+    FEndCheck.start();
 }
 
 TForm1::~TForm1() = default;

@@ -82,6 +82,8 @@ public:
     bool TrayAvailable() const { return FTrayAvailable; }
     /// How often the presence of a tray is asked again, in milliseconds.
     static constexpr int kTrayCheckInterval = 2000;
+    /// How often the program looks whether it was asked from outside to end (ms).
+    static constexpr int kEndCheckInterval = 250;
 
     // What the camera watcher reads and writes.
     void ShowMainWindow() override;
@@ -150,6 +152,7 @@ private:
     QLabel StatusPanel2;
     QTimer Timer1;
     QTimer FTrayCheck;
+    QTimer FEndCheck;
     TPopupMenu PopupMenu1{this};
     QAction ffnen1{&PopupMenu1};
     QAction Fensterschliessen1{&PopupMenu1};

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -222,4 +223,32 @@ int TLinuxPlatform::ProcessorCount()
     if (::sched_getaffinity(0, sizeof set, &set) == 0)
         return std::max(CPU_COUNT(&set), 1);
     return std::max(static_cast<int>(::sysconf(_SC_NPROCESSORS_ONLN)), 1);
+}
+
+namespace {
+
+volatile std::sig_atomic_t gEndRequested = 0;
+
+extern "C" void NoteEndRequest(int)
+{
+    gEndRequested = 1;
+}
+
+} // namespace
+
+void TLinuxPlatform::CatchEndRequests()
+{
+    struct sigaction action
+    {
+    };
+    action.sa_handler = NoteEndRequest;
+    ::sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int signal : {SIGTERM, SIGHUP, SIGINT})
+        ::sigaction(signal, &action, nullptr);
+}
+
+bool TLinuxPlatform::EndRequested()
+{
+    return gEndRequested != 0;
 }

@@ -125,6 +125,8 @@ public:
     TResult AppendToLog(const std::string& path, const std::string& text, uint64_t maxSize) override;
     bool StderrIsTerminal() override;
     int ProcessorCount() override;
+    void CatchEndRequests() override;
+    bool EndRequested() override;
 
 private:
     void SearchTree(const std::string& root, const std::string& mask, TStringList& list, bool recursive);

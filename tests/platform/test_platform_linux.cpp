@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <memory>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -570,6 +571,33 @@ TEST(LinuxPlatform, StandardErrorIsATerminalOnlyWhenItIsOne)
     EXPECT_FALSE(ChildSeesTerminal(pipeEnds[1]));
     for (const int fd : {terminal, master, file, pipeEnds[0], pipeEnds[1]})
         ::close(fd);
+}
+
+/// How a child ends that receives signal, after catching end requests when catch_ is set: the exit code
+/// 0 (it noted the request), 1 (it did not), or 128 + the signal that ended it.
+int ChildAfterSignal(int signal, bool catch_)
+{
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const std::unique_ptr<TPlatform> platform = CreatePlatform();
+        if (catch_)
+            platform->CatchEndRequests();
+        const bool before = platform->EndRequested();
+        ::kill(::getpid(), signal);
+        ::_exit(!before && platform->EndRequested() ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
+}
+
+TEST(LinuxPlatform, TheSessionsEndIsNotedInsteadOfEndingTheProgramOnTheSpot)
+{
+    for (const int signal : {SIGTERM, SIGHUP, SIGINT}) {
+        EXPECT_EQ(ChildAfterSignal(signal, false), 128 + signal)
+            << "uncaught, signal " << signal << " ends it";
+        EXPECT_EQ(ChildAfterSignal(signal, true), 0) << "signal " << signal;
+    }
 }
 
 TEST(LinuxPlatform, CopyNeverReplacesAndNeverLeavesAPartialFile)

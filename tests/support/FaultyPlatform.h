@@ -82,6 +82,8 @@ public:
     }
     bool StderrIsTerminal() override { return FInner->StderrIsTerminal(); }
     int ProcessorCount() override { return FInner->ProcessorCount(); }
+    void CatchEndRequests() override { FInner->CatchEndRequests(); }
+    bool EndRequested() override { return FInner->EndRequested(); }
     char PathDelim() const override { return FInner->PathDelim(); }
     std::string ExtractFileName(const std::string& path) const override
     {

@@ -1,0 +1,115 @@
+#!/usr/bin/env bash
+# The session ends in the middle of a run: the real program copies and turns
+# a card of 40 photos taken turned, and gets SIGTERM (what a logout or a
+# shutdown sends) soon after "Fotos kopieren". It must end within a few
+# seconds, leave no temporary file, and every photo in the day folder must be
+# whole: the card's own bytes, or the photo turned upright and complete. The
+# card keeps every photo (copy mode).
+#
+# Usage: end_run.sh FOTOIMPORT [SHOTS-DIR]   (as root; skipped otherwise)
+set -u
+APP=${1:?usage: end_run.sh FOTOIMPORT [SHOTS-DIR]}
+SHOTS=${2:-$(mktemp -d /tmp/fotoimport-shots.XXXXXX)}
+CARD=/media/fotoimport-e2e-end
+
+. "$(dirname "$0")/lib/common.bash"
+require_tools Xvfb trayer xdotool cjpeg djpeg exiftool cmp
+
+in_private_mounts "$0" "$APP" "$SHOTS" "$CARD"
+
+e2e_init "$SHOTS"
+e2e_extra_cleanup() { mountpoint -q "$CARD" && umount "$CARD"; }
+
+# --- the card: 40 photos of 2400 x 1800, all taken turned (orientation 6)
+if ! mount -t tmpfs -o size=256m fotoimport-card "$CARD"; then
+    bad "cannot mount a tmpfs at $CARD"
+    finish
+fi
+mkdir -p "$CARD/DCIM/100CANON"
+/usr/bin/python3 - "$WORK/big.ppm" <<'PY'
+import sys
+w, h = 2400, 1800
+row = bytes((x * 7 + (x // 40) * 13) % 256 for x in range(w * 3))
+with open(sys.argv[1], "wb") as out:
+    out.write(b"P6\n%d %d\n255\n" % (w, h))
+    for y in range(h):
+        out.write(row[y % 251:] + row[:y % 251])
+PY
+cjpeg -quality 95 "$WORK/big.ppm" >"$WORK/big.jpg"
+exiftool -q -overwrite_original -DateTimeOriginal="2024:05:01 09:00:00" -Orientation#=6 "$WORK/big.jpg"
+for i in $(seq 1001 1040); do cp "$WORK/big.jpg" "$CARD/DCIM/100CANON/IMG_$i.JPG"; done
+if [ "$(find "$CARD/DCIM" -type f | wc -l)" -eq 40 ]; then ok "card with 40 turned photos mounted at $CARD"; else
+    bad "the card's photos could not be made"
+    finish
+fi
+
+start_xvfb
+start_trayer
+
+"$APP" >"$WORK/app.out" 2>"$WORK/app.err" &
+APP_PID=$!
+PIDS+=($APP_PID)
+if wait_until 3000 is_visible "Hole Fotos"; then ok "window \"Hole Fotos\" open"; else
+    bad "no window \"Hole Fotos\" within 3 s"
+    finish
+fi
+WIN=$(visible_window "Hole Fotos")
+sleep 0.3
+click_in "$WIN" 162 108 # Button2 "Fotos kopieren" at 112,96, 100x25
+TARGET="$HOME/Documents/Eigene Bilder"
+# The session ends once the first photos have arrived and others are on their way.
+photo_arrived() { [ -n "$(find "$TARGET" -name 'IMG_*.JPG' 2>/dev/null | head -n1)" ]; }
+wait_until 10000 photo_arrived || bad "no photo arrived within 10 s"
+shot end_run_1_during_run "$WIN"
+T0=$(now_ms)
+kill -TERM "$APP_PID"
+ended=""
+while (($(now_ms) - T0 < 20000)); do
+    alive || { ended=yes; break; }
+    sleep 0.05
+done
+if [ -n "$ended" ]; then
+    wait "$APP_PID"
+    rc=$?
+    forget_pid "$APP_PID"
+    ok "the program ended $(($(now_ms) - T0)) ms after SIGTERM (exit code $rc)"
+else
+    bad "the program still runs 20 s after SIGTERM"
+fi
+
+# --- what is in the day folder is whole
+stray=$(find "$TARGET" -name '.fotoimport-*' | wc -l)
+if [ "$stray" -eq 0 ]; then ok "no temporary file left"; else bad "$stray temporary files left"; fi
+arrived=0 turned=0 broken=0
+for f in "$TARGET"/20240501/*; do
+    [ -e "$f" ] || continue
+    arrived=$((arrived + 1))
+    if cmp -s "$f" "$WORK/big.jpg"; then continue; fi
+    if [ "$(djpeg "$f" 2>&1 >/dev/null | wc -c)" -eq 0 ] &&
+        [ "$(exiftool -s -s -s -n -Orientation -ImageWidth "$f" | tr '\n' ' ')" = "1 2400 " ]; then
+        turned=$((turned + 1))
+    else
+        broken=$((broken + 1))
+        echo "# not whole: $f"
+    fi
+done
+if ((broken == 0 && arrived > 0)); then
+    ok "$arrived photos arrived, each whole: $turned turned upright, $((arrived - turned)) as on the card"
+else
+    bad "$broken of $arrived photos in the day folder are neither the card's bytes nor a whole turned photo"
+fi
+if ((arrived < 40 || turned < 40)); then ok "the run was cut short ($arrived arrived, $turned turned)"; else
+    bad "the run had ended before SIGTERM: nothing was tested (make the card larger)"
+fi
+if [ "$(find "$CARD/DCIM" -type f | wc -l)" -eq 40 ]; then ok "the card keeps its 40 photos"; else
+    bad "the card lost photos in copy mode"
+fi
+LOG="$HOME/.local/state/fotoimport/import.log"
+if grep -q "run ended: $arrived transferred" "$LOG" 2>/dev/null; then
+    ok "the import log ends the run with the $arrived photos that arrived"
+else
+    bad "the import log does not end the run: $(cat "$LOG" 2>&1)"
+fi
+echo "# log: $(grep -c 'not turned: .*the program ended' "$LOG" 2>/dev/null) photos logged as not turned for the end"
+
+finish
