@@ -3,7 +3,7 @@
 JOBS ?= $(shell nproc)
 CTEST_ARGS ?=
 
-.PHONY: deps build run test sanitize-test bench fuzz format clean install uninstall package cross-windows cross-windows-test
+.PHONY: deps build run test sanitize-test tsan-test bench fuzz format clean install uninstall package cross-windows cross-windows-test
 
 PREFIX ?= /usr/local
 
@@ -25,6 +25,14 @@ sanitize-test: deps
 	cmake --build build-sanitize -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 		ctest --test-dir build-sanitize --output-on-failure -j $(JOBS) -LE e2e $(CTEST_ARGS)
+
+# The Qt-free areas and their tests under ThreadSanitizer (Qt is not
+# instrumented, so the front end stays out).
+tsan-test: deps
+	cmake --preset tsan
+	cmake --build build-tsan -j $(JOBS)
+	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+		ctest --test-dir build-tsan --output-on-failure -j $(JOBS) -LE e2e $(CTEST_ARGS)
 
 bench: deps
 	cmake --preset bench
@@ -63,4 +71,4 @@ format:
 	cmake --build build --target format
 
 clean:
-	rm -rf build build-sanitize build-bench build-fuzz build-mingw
+	rm -rf build build-sanitize build-tsan build-bench build-fuzz build-mingw
