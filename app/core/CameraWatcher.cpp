@@ -434,7 +434,11 @@ void TCameraWatcher::Button2Click()
             if (inFlight.empty())
                 groupStart = std::chrono::steady_clock::now();
             inFlight.push_back(PreparePhoto(FPhotoList[started], metaList, targetBase, inFlight));
-            if (move || inFlight.size() >= kCopiesInFlight || started == n - 1 ||
+            // A photo to be turned closes its group at once when no other one waits for a worker, so that
+            // the workers are never idle for want of a named copy.
+            const bool feedTurns = inFlight.back().Result == TPhotoResult::Pending &&
+                                   TurnDue(inFlight.back()) && FTurns->NoneWaiting();
+            if (move || feedTurns || inFlight.size() >= kCopiesInFlight || started == n - 1 ||
                 std::chrono::steady_clock::now() - groupStart >= kGroupTime) {
                 for (TPhotoPass& pass : inFlight)
                     CompletePhoto(pass);
@@ -683,8 +687,7 @@ void TCameraWatcher::CompletePhoto(TPhotoPass& pass)
     const std::string copied = Count(FTransferredCount, kTextPhotosCopied);
     FView.SetLabel1(copied);
     FView.SetStatusPanel(0, copied);
-    const bool turn =
-        pass.Orientation > 1 && FView.CheckBox1Checked() && pass.Result == TPhotoResult::Transferred;
+    const bool turn = pass.Result == TPhotoResult::Transferred && TurnDue(pass);
     FRecords.push_back(std::move(record));
     if (turn) {
         // Logged when its turn has ended.
@@ -695,6 +698,11 @@ void TCameraWatcher::CompletePhoto(TPhotoPass& pass)
     ShowProgress();
     FView.Repaint();
     CollectTurns(std::chrono::milliseconds::zero());
+}
+
+bool TCameraWatcher::TurnDue(const TPhotoPass& pass) const
+{
+    return pass.Orientation > 1 && FView.CheckBox1Checked();
 }
 
 void TCameraWatcher::HandOverTurn(size_t index, const std::string& file, int orientation)

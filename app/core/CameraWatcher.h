@@ -168,6 +168,8 @@ private:
     /// Removes what interrupted runs left in a day folder, once per run.
     void CleanDayFolder(const std::string& folder);
     void CompletePhoto(TPhotoPass& pass);
+    /// Whether the photo is to be turned once it is transferred.
+    bool TurnDue(const TPhotoPass& pass) const;
     /// Hands the photo of record index to the turning workers, taking in ended turns while it waits for room.
     void HandOverTurn(size_t index, const std::string& file, int orientation);
     /// Takes in the turns that have ended, waiting up to patience for one.

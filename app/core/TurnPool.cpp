@@ -70,6 +70,12 @@ size_t TTurnPool::Outstanding() const
     return FWaiting.size() + FRunning + FDone.size();
 }
 
+bool TTurnPool::NoneWaiting() const
+{
+    std::lock_guard lock(FMutex);
+    return FWaiting.empty();
+}
+
 std::vector<TTurnJob> TTurnPool::Abandon()
 {
     std::lock_guard lock(FMutex);

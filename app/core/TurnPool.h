@@ -57,6 +57,8 @@ public:
     std::vector<TTurnDone> TakeDone(std::chrono::milliseconds patience);
     /// Photos handed over whose ended turn has not been taken yet.
     size_t Outstanding() const;
+    /// Whether no photo waits for a worker: one handed over now is turned without delay, or next.
+    bool NoneWaiting() const;
     /// Takes back the photos not yet started; those being turned go on and end as usual.
     std::vector<TTurnJob> Abandon();
 
