@@ -329,6 +329,22 @@ double TurningCpuSeconds(const TCard& card)
     return total;
 }
 
+/// What went wrong in one iteration, or nullptr when both runs found the whole card and copied every photo,
+/// the one with turning turned each turned photo and nothing failed, and each turned photo could be
+/// turned on its own.
+const char* IterationError(const TRun& copyOnly, const TRun& run, double turnCpu, int photos, int turned)
+{
+    if (!copyOnly.Listed || !run.Listed)
+        return "the card was not found or not listed whole";
+    if (copyOnly.Transferred != photos || copyOnly.Rotated != 0 || copyOnly.Failed != 0)
+        return "the run without turning did not copy every photo, or turned one";
+    if (run.Transferred != photos || run.Rotated != turned || run.Failed != 0)
+        return "the run with turning did not transfer and turn every photo";
+    if (turnCpu < 0)
+        return "a photo could not be turned";
+    return nullptr;
+}
+
 void BM_Card(benchmark::State& state)
 {
     const int width = static_cast<int>(state.range(0));
@@ -355,30 +371,21 @@ void BM_Card(benchmark::State& state)
         state.PauseTiming();
         const double turnCpu = TurningCpuSeconds(card);
         state.ResumeTiming();
-        if (turnCpu < 0) {
-            state.SkipWithError("a photo could not be turned");
-            return;
-        }
-        turnTotal += turnCpu;
-        if (!copyOnly.Listed || !run.Listed) {
-            state.SkipWithError("the card was not found or not listed whole");
-            return;
-        }
-        if (copyOnly.Transferred != photos || copyOnly.Rotated != 0) {
-            state.SkipWithError("the run without turning did not copy every photo, or turned one");
-            return;
+        const char* error = IterationError(copyOnly, run, turnCpu, photos, turned);
+        if (error != nullptr) {
+            state.SkipWithError(error);
+            break;
         }
         copyTotal += copyOnly.Seconds;
         runTotal += run.Seconds;
         copyCpuTotal += copyOnly.CpuSeconds;
         runCpuTotal += run.CpuSeconds;
+        turnTotal += turnCpu;
         peakKb = std::max(peakKb, run.PeakKb);
         state.SetIterationTime(run.Seconds);
     }
-    if (run.Transferred != photos || run.Rotated != turned || run.Failed != 0) {
-        state.SkipWithError("not every photo was transferred and turned");
+    if (state.error_occurred())
         return;
-    }
     const double iterations = static_cast<double>(state.iterations());
     const double runS = runTotal / iterations;
     const double copyS = copyTotal / iterations;
