@@ -22,6 +22,8 @@ constexpr auto kAnswerAge = std::chrono::milliseconds(2500);
 constexpr auto kGroupTime = std::chrono::milliseconds(500);
 /// How long the run waits for the turning workers before it paints the window again.
 constexpr auto kTurnPatience = std::chrono::milliseconds(200);
+/// How often the run paints the window at least, between photos.
+constexpr auto kPaintInterval = std::chrono::milliseconds(200);
 /// How many other names (NAME_1 ... NAME_9999) a photo may try.
 constexpr int kMaxAlternatives = 9999;
 
@@ -429,11 +431,15 @@ void TCameraWatcher::Button2Click()
             });
         std::vector<TPhotoPass> inFlight;
         auto groupStart = std::chrono::steady_clock::now();
+        FLastPaint = groupStart;
         int started = 0;
         for (; started < n && !FStopping; ++started) {
             if (inFlight.empty())
                 groupStart = std::chrono::steady_clock::now();
             inFlight.push_back(PreparePhoto(FPhotoList[started], metaList, targetBase, inFlight));
+            // A group of copies may take a while to stage: the window is painted meanwhile.
+            if (std::chrono::steady_clock::now() - FLastPaint >= kPaintInterval)
+                Paint();
             // A photo to be turned closes its group at once when no other one waits for a worker, so that
             // the workers are never idle for want of a named copy.
             const bool feedTurns = inFlight.back().Result == TPhotoResult::Pending &&
@@ -454,7 +460,7 @@ void TCameraWatcher::Button2Click()
             if (FStopping)
                 TurnsAbandoned(FTurns->Abandon());
             CollectTurns(kTurnPatience);
-            FView.Repaint();
+            Paint();
         }
         FTurns.reset();
         if (started < n)
@@ -696,7 +702,7 @@ void TCameraWatcher::CompletePhoto(TPhotoPass& pass)
         FLog.PhotoDone(FRecords.back());
     }
     ShowProgress();
-    FView.Repaint();
+    Paint();
     CollectTurns(std::chrono::milliseconds::zero());
 }
 
@@ -715,7 +721,7 @@ void TCameraWatcher::HandOverTurn(size_t index, const std::string& file, int ori
             return;
         CollectTurns(std::chrono::milliseconds::zero());
         ShowProgress();
-        FView.Repaint();
+        Paint();
     }
     TurnsAbandoned({std::move(job)});
 }
@@ -762,6 +768,12 @@ void TCameraWatcher::TurnsAbandoned(std::vector<TTurnJob> jobs)
                         TResult::Fail(TFailure::Other, job.File, "not turned: the program ended")}};
         TurnEnded(done);
     }
+}
+
+void TCameraWatcher::Paint()
+{
+    FLastPaint = std::chrono::steady_clock::now();
+    FView.Repaint();
 }
 
 void TCameraWatcher::ShowProgress()

@@ -177,8 +177,10 @@ private:
     void TurnEnded(TTurnDone& done);
     /// The photos handed over and not turned, as the program ends.
     void TurnsAbandoned(std::vector<TTurnJob> jobs);
-    /// Shows how many photos are copied and how many are done (copied and, where due, turned).
+    /// Moves the progress to the photos done: copied and, where due, turned.
     void ShowProgress();
+    /// Paints the window now (and lets the view take its pending events).
+    void Paint();
     void EndRun();
 
     TPlatform& FPlatform;
@@ -189,6 +191,8 @@ private:
     /// The turning workers of the run going on.
     std::unique_ptr<TTurnPool> FTurns;
     bool FStopping = false;
+    /// When the run last painted the window.
+    std::chrono::steady_clock::time_point FLastPaint;
     TImportLog FLog;
     std::shared_ptr<TDriveQueries> FQueries;
     TWatcherPatience FPatience;

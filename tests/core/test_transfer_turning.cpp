@@ -2,11 +2,14 @@
 // folders hold exactly the bytes the corrector gives photo by photo, every
 // photo is counted once, and a program that ends during a run leaves no torn
 // file, no temporary and no photo unaccounted for.
+#include "meta/phJpegInfo.h"
 #include "tests/core/CorrectionFixture.h"
 #include "tests/core/WatcherFixture.h"
 
+#include <chrono>
 #include <filesystem>
 #include <map>
+#include <thread>
 
 namespace {
 
@@ -231,6 +234,32 @@ TEST_F(TransferTurning, EndingDuringARunLeavesEveryPhotoWholeOnTheCardOrInItsDay
         for (const TCardPhoto& photo : Photos)
             WriteFile(Dcim + "/100CAM/" + photo.Name, photo.Bytes);
     }
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(WatcherTest, TheWindowIsPaintedWhileAGroupOfCopiesIsStaged)
+{
+    // Photos slow to read (a slow card): the group of copies stays open for half a second, and the window
+    // is painted meanwhile, not only when the group's photos get their names.
+    const std::string dcim = AddCard('E');
+    for (int i = 0; i < 6; ++i)
+        AddPhoto(dcim, "IMG_" + std::to_string(i) + ".JPG",
+                 Dated("2005:07:14 10:00:0" + std::to_string(i), i));
+    Watcher.ReadHook = [&](const std::string& photo, TStringList& list) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        return ReadExifInfo(photo, list);
+    };
+    int paintedBeforeFirstCopy = 0;
+    View.OnRepaint = [&] {
+        if (Watcher.TransferredCount() == 0)
+            ++paintedBeforeFirstCopy;
+    };
+    Transfer();
+    EXPECT_EQ(Watcher.TransferredCount(), 6);
+    EXPECT_GE(paintedBeforeFirstCopy, 1);
 }
 
 } // namespace
