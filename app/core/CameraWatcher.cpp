@@ -720,7 +720,6 @@ void TCameraWatcher::HandOverTurn(size_t index, const std::string& file, int ori
         if (FTurns->Submit(job, kTurnPatience))
             return;
         CollectTurns(std::chrono::milliseconds::zero());
-        ShowProgress();
         Paint();
     }
     TurnsAbandoned({std::move(job)});
