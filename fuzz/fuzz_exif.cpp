@@ -1,10 +1,10 @@
 // Feeds arbitrary bytes to the EXIF reader as if they were a JPEG file. The
 // reader may return either result or raise one of its own exceptions; it must
 // never crash, hang or touch memory outside its buffers.
+#include "base/Classes.h"
+#include "base/StringList.h"
+#include "base/SysUtils.h"
 #include "meta/phJpegInfo.h"
-#include "platform/Classes.h"
-#include "platform/StringList.h"
-#include "platform/SysUtils.h"
 
 #include <cstddef>
 #include <cstdint>

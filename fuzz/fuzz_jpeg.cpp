@@ -1,9 +1,9 @@
 // Loads arbitrary bytes as a JPEG file through TJPEGImage and decodes them.
 // The last byte also picks the decoding options, so the palette, grayscale,
 // scaled and multi-pass paths are all reached.
+#include "base/Classes.h"
 #include "graphics/Graphics.h"
 #include "jpeg/JpegImage.h"
-#include "platform/Classes.h"
 
 #include <cstddef>
 #include <cstdint>

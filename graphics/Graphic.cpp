@@ -1,4 +1,5 @@
 #include "graphics/Graphics.h"
+#include "platform/FileStream.h"
 
 #include <algorithm>
 #include <array>

@@ -5,8 +5,8 @@
 // drawing target TCanvas over a caller-owned 32-bit buffer, and TPicture with
 // its process-wide registry of picture classes by file extension.
 
-#include "platform/Classes.h"
-#include "platform/SysUtils.h"
+#include "base/Classes.h"
+#include "base/SysUtils.h"
 
 #include <cstdint>
 #include <functional>

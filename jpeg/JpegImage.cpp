@@ -1,7 +1,7 @@
 #include "jpeg/JpegImage.h"
 
+#include "base/SysUtils.h"
 #include "jpeg/CodecGlue.h"
-#include "platform/SysUtils.h"
 
 #include <algorithm>
 #include <chrono>

@@ -4,8 +4,8 @@
 // compressed bytes and decodes them into a TBitmap only when pixels are asked
 // for; it encodes an assigned bitmap only when bytes are asked for.
 
+#include "base/Classes.h"
 #include "graphics/Graphics.h"
-#include "platform/Classes.h"
 
 #include <cstdint>
 #include <functional>

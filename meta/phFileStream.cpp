@@ -1,6 +1,6 @@
 #include "meta/phFileStream.h"
 
-#include "platform/SysUtils.h"
+#include "base/SysUtils.h"
 
 #include <algorithm>
 #include <limits>

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "platform/Classes.h"
+#include "base/Classes.h"
+#include "platform/FileStream.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,8 +1,8 @@
 #include "meta/phJpegInfo.h"
 
+#include "base/Classes.h"
+#include "base/SysUtils.h"
 #include "meta/CheckedBytes.h"
-#include "platform/Classes.h"
-#include "platform/SysUtils.h"
 
 #include <algorithm>
 #include <array>

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "base/StringList.h"
 #include "meta/phFileStream.h"
-#include "platform/StringList.h"
 
 #include <cstddef>
 #include <cstdint>

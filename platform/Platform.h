@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/Result.h"
-#include "platform/StringList.h"
+#include "base/Result.h"
+#include "base/StringList.h"
 
 #include <chrono>
 #include <cstddef>

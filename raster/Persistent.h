@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/SysUtils.h"
+#include "base/SysUtils.h"
 
 #include <atomic>
 #include <functional>

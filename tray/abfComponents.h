@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/SysUtils.h"
+#include "base/SysUtils.h"
 #include "tray/TrayShell.h"
 
 #include <QIcon>

@@ -5,9 +5,9 @@
 #include "app/core/PhotoRecord.h"
 #include "app/core/TurnPool.h"
 #include "app/core/WatcherView.h"
-#include "platform/BoundedCalls.h"
+#include "base/BoundedCalls.h"
+#include "base/StringList.h"
 #include "platform/Platform.h"
-#include "platform/StringList.h"
 
 #include <chrono>
 #include <memory>

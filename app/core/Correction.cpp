@@ -1,11 +1,12 @@
 #include "app/core/Correction.h"
 
 #include "app/core/RotatePhoto.h"
+#include "base/Classes.h"
 #include "jpeg/JpegImage.h"
 #include "jpeg/JpegPixels.h"
 #include "meta/CarriedMetadata.h"
 #include "meta/JpegSegments.h"
-#include "platform/Classes.h"
+#include "platform/FileStream.h"
 #include "platform/Platform.h"
 #include "raster/Bitmap32.h"
 #include "raster/Transform.h"

@@ -2,9 +2,9 @@
 // libjpeg-turbo calls with the same settings. Each benchmark alternates the
 // two ways in every iteration and reports their CPU times and the ratio
 // adapter / plain, so a busy machine slows both alike.
+#include "base/Classes.h"
 #include "graphics/Graphics.h"
 #include "jpeg/JpegImage.h"
-#include "platform/Classes.h"
 
 #include <benchmark/benchmark.h>
 #include <jpeglib.h>

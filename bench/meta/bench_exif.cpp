@@ -1,7 +1,7 @@
 // EXIF reading of camera-like photos (warm cache), against the floor of a
 // plain open, read of the first 64 KiB and close of the same files.
+#include "base/StringList.h"
 #include "meta/phJpegInfo.h"
-#include "platform/StringList.h"
 #include "tests/support/ExifBuilder.h"
 
 #include <benchmark/benchmark.h>

@@ -7,7 +7,7 @@
 // So each storage folder of a device is a drive of its own, and a device with
 // DCIM at its root is one drive: either way the drive root holds DCIM, as a
 // card's mount point does.
-#include "platform/BoundedCalls.h"
+#include "base/BoundedCalls.h"
 #include "platform/linux/LinuxPlatform.h"
 
 #include <algorithm>

@@ -3,7 +3,7 @@
 // The Linux implementation of TPlatform, split by concern over the files of
 // this folder. Private to them: nothing outside platform/ includes it.
 
-#include "platform/BoundedCalls.h"
+#include "base/BoundedCalls.h"
 #include "platform/Platform.h"
 
 #include <cstdint>

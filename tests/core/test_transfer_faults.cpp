@@ -1,5 +1,5 @@
+#include "base/SysUtils.h"
 #include "meta/phJpegInfo.h"
-#include "platform/SysUtils.h"
 #include "tests/core/WatcherFixture.h"
 #include "tests/support/PrivateMounts.h"
 

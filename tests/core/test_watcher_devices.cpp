@@ -1,7 +1,7 @@
 // Drives that answer slowly or never (a locked phone, a stale mount): the tick
 // waits for them only as long as its patience, passes them over, and goes on
 // with the others; a hung drive is not asked again while it hangs.
-#include "platform/SysUtils.h"
+#include "base/SysUtils.h"
 #include "tests/core/WatcherFixture.h"
 
 #include <chrono>

@@ -1,6 +1,6 @@
 #include "graphics/Graphics.h"
 
-#include "platform/Classes.h"
+#include "base/Classes.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "jpeg/JpegImage.h"
 
+#include "base/Classes.h"
 #include "jpeg/JpegPixels.h"
-#include "platform/Classes.h"
 
 #include <gtest/gtest.h>
 #include <jpeglib.h>

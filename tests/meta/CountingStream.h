@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Classes.h"
+#include "base/Classes.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,5 +1,5 @@
+#include "base/SysUtils.h"
 #include "meta/phFileStream.h"
-#include "platform/SysUtils.h"
 #include "tests/meta/CountingStream.h"
 #include "tests/support/ExifBuilder.h"
 #include "tests/support/TempDir.h"

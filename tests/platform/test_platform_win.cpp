@@ -2,9 +2,10 @@
 // under Wine by the cross build). Paths are built with backslashes, as the
 // program builds them on Windows. What Wine does not have (junctions and
 // links) is tested where the system can make them, and skipped otherwise.
-#include "platform/Classes.h"
+#include "base/Classes.h"
+#include "base/SysUtils.h"
+#include "platform/FileStream.h"
 #include "platform/Platform.h"
-#include "platform/SysUtils.h"
 #include "tests/support/ResultPrint.h"
 #include "tests/support/TempDir.h"
 

@@ -1,6 +1,6 @@
 #include "tests/support/FakePlatform.h"
 
-#include "platform/SysUtils.h"
+#include "base/SysUtils.h"
 
 #include <condition_variable>
 #include <filesystem>

@@ -2,8 +2,8 @@
 // reader appended in append order, then "result=true", "result=false" or
 // "error=<message>" when the reader raised. The format is compared by other
 // tools; keep it stable.
+#include "base/StringList.h"
 #include "meta/phJpegInfo.h"
-#include "platform/StringList.h"
 
 #include <cstdio>
 #include <exception>

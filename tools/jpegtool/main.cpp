@@ -2,10 +2,11 @@
 //   jpegtool decode IN OUT.ppm          load IN by its extension, decode, write binary PPM
 //   jpegtool encode IN.ppm QUALITY OUT  read a binary PPM, save it as JPEG at QUALITY
 // Errors print the exception's message and exit with 1.
+#include "base/Classes.h"
+#include "base/SysUtils.h"
 #include "graphics/Graphics.h"
 #include "jpeg/JpegImage.h"
-#include "platform/Classes.h"
-#include "platform/SysUtils.h"
+#include "platform/FileStream.h"
 
 #include <charconv>
 #include <cstdio>
@@ -84,8 +85,9 @@ int ReadHeaderNumber(const std::vector<uint8_t>& file, size_t& pos)
 
 void ReadPpm(const std::string& fileName, TBitmap& bitmap)
 {
+    TFileStream input(fileName, fmOpenRead | fmShareDenyWrite);
     TMemoryStream stream;
-    stream.LoadFromFile(fileName);
+    stream.LoadFromStream(input);
     std::vector<uint8_t> file(stream.Memory(), stream.Memory() + stream.Size());
     if (file.size() < 2 || file[0] != 'P' || file[1] != '6')
         throw Exception("Ungültige PPM-Datei");

@@ -1,5 +1,6 @@
-#include "platform/Classes.h"
-#include "platform/SysUtils.h"
+#include "platform/FileStream.h"
+
+#include "base/SysUtils.h"
 
 #include <cerrno>
 #include <fcntl.h>

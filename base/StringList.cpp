@@ -1,6 +1,6 @@
-#include "platform/StringList.h"
+#include "base/StringList.h"
 
-#include "platform/SysUtils.h"
+#include "base/SysUtils.h"
 
 #include <algorithm>
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-/// Open modes of TFileStream, as the callers pass them.
+/// Open modes of file streams (platform/FileStream.h), as the callers pass them.
 constexpr uint16_t fmOpenRead = 0x0000;
 constexpr uint16_t fmOpenWrite = 0x0001;
 constexpr uint16_t fmOpenReadWrite = 0x0002;
@@ -43,30 +43,6 @@ public:
     int64_t CopyFrom(TStream& source, int64_t count);
 };
 
-/// A file opened by name. fmCreate creates or empties the file; the other
-/// modes open an existing one. Raises EFOpenError / EFCreateError.
-class TFileStream : public TStream
-{
-public:
-    TFileStream(const std::string& fileName, uint16_t mode);
-    ~TFileStream() override;
-    TFileStream(const TFileStream&) = delete;
-    TFileStream& operator=(const TFileStream&) = delete;
-
-    int64_t Read(void* buffer, int64_t count) override;
-    int64_t Write(const void* buffer, int64_t count) override;
-    int64_t Seek(int64_t offset, TSeekOrigin origin) override;
-    int64_t ReadAt(int64_t pos, void* buffer, int64_t count) override;
-    /// Flushes the file's data to the disk; raises EWriteError when it fails.
-    void Flush();
-    const std::string& FileName() const { return FFileName; }
-    int Handle() const { return FHandle; }
-
-private:
-    std::string FFileName;
-    int FHandle = -1;
-};
-
 /// A growable block of memory with a position.
 class TMemoryStream : public TStream
 {
@@ -79,9 +55,7 @@ public:
     void SetSize(int64_t size);
     void Clear();
     void LoadFromStream(TStream& source);
-    void LoadFromFile(const std::string& fileName);
     void SaveToStream(TStream& dest);
-    void SaveToFile(const std::string& fileName);
     uint8_t* Memory() { return FData.data(); }
     const uint8_t* Memory() const { return FData.data(); }
 

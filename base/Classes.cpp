@@ -1,6 +1,6 @@
-#include "platform/Classes.h"
+#include "base/Classes.h"
 
-#include "platform/SysUtils.h"
+#include "base/SysUtils.h"
 
 #include <algorithm>
 #include <cstring>
@@ -110,19 +110,7 @@ void TMemoryStream::LoadFromStream(TStream& source)
     FPosition = 0;
 }
 
-void TMemoryStream::LoadFromFile(const std::string& fileName)
-{
-    TFileStream file(fileName, fmOpenRead | fmShareDenyWrite);
-    LoadFromStream(file);
-}
-
 void TMemoryStream::SaveToStream(TStream& dest)
 {
     dest.WriteBuffer(FData.data(), Size());
-}
-
-void TMemoryStream::SaveToFile(const std::string& fileName)
-{
-    TFileStream file(fileName, fmCreate);
-    SaveToStream(file);
 }

@@ -1,7 +1,7 @@
 // Questions that may hang, asked on worker threads with a time bound: what is
 // passed over, what is asked again, which answers count, and that nothing
 // waits for a hung worker or is touched by it after its asker has gone.
-#include "platform/BoundedCalls.h"
+#include "base/BoundedCalls.h"
 
 #include <gtest/gtest.h>
 

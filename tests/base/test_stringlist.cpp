@@ -1,4 +1,4 @@
-#include "platform/StringList.h"
+#include "base/StringList.h"
 
 #include <gtest/gtest.h>
 
