@@ -6,18 +6,6 @@
 #include <cstdint>
 #include <string>
 
-/// The counts of one transfer run, for the line that ends it in the log.
-struct TRunCounts
-{
-    int Transferred = 0;  ///< copied or moved, renamed and kept ones included
-    int Turned = 0;       ///< of them, turned upright
-    int NotTurned = 0;    ///< of them, not turned although they should have been
-    int Renamed = 0;      ///< of them, under another name because theirs was taken
-    int KeptOnCard = 0;   ///< of them, moved but still on the card
-    int AlreadyThere = 0; ///< left alone, as they are in their day folder already
-    int Failed = 0;       ///< not transferred
-};
-
 /// The import log: a plain-text file, import.log in the program's state
 /// folder, that says when each transfer run started and ended and why a
 /// photo did not arrive as expected: it failed, it went under another name,

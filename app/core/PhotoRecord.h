@@ -31,3 +31,29 @@ struct TPhotoRecord
     /// verified copy is in the day folder. Success otherwise.
     TResult KeptOnCard;
 };
+
+/// What the user chose for a transfer run when pressing "Fotos kopieren"; it holds for every photo.
+struct TRunOptions
+{
+    /// "Fotos kopieren und in Kamera löschen": the photos leave the card.
+    bool Move = false;
+    /// "Wenn möglich Bilder drehen": photos taken sideways are turned upright.
+    bool Turn = true;
+};
+
+/// The counts of one transfer run, kept from its records: the window's numbers and the log's end line.
+struct TRunCounts
+{
+    int Transferred = 0;  ///< copied or moved, renamed and kept ones included
+    int Turned = 0;       ///< of them, turned upright
+    int NotTurned = 0;    ///< of them, not turned although they should have been
+    int Renamed = 0;      ///< of them, under another name because theirs was taken
+    int KeptOnCard = 0;   ///< of them, moved but still on the card
+    int AlreadyThere = 0; ///< left alone, as they are in their day folder already
+    int Failed = 0;       ///< not transferred
+
+    /// Counts the record in (sign 1) or out again (sign -1), before its outcome changes.
+    void Count(const TPhotoRecord& record, int sign);
+    bool operator==(const TRunCounts&) const = default;
+};
+

@@ -35,10 +35,20 @@ constexpr std::array kWindowTexts{
     TWindowText{StatusPanel2, "", false},
     TWindowText{StatusPanel2, kTextPhotosTurned, true},
     TWindowText{StatusPanel2, kTextPhotosNotTurned, true},
+    TWindowText{StatusPanel2, kTextTurnedAnd, true, kTextAndNotTurned},
 
     TWindowText{CheckBox1, kTextTurnIfPossible, false},
     TWindowText{CheckBox1, kTextTurning, false},
     TWindowText{CheckBox1, kTextNoAutoTurn, false},
+
+    TWindowText{RadioButton1, kTextCopyPhotos, false},
+    TWindowText{RadioButton2, kTextMovePhotos, false},
+    TWindowText{Button1, kTextCloseWindowButton, false},
+    TWindowText{Button2, kTextCopyPhotos, false},
+
+    TWindowText{MenuItem, kTextOpenWindowItem, false},
+    TWindowText{MenuItem, kTextCloseWindowItem, false},
+    TWindowText{MenuItem, kTextQuitItem, false},
 };
 
 } // namespace

@@ -6,7 +6,7 @@
 /// and the window's tests check that each text fits every control it can appear in, so a text added here is
 /// checked without further ado. Texts are UTF-8.
 
-/// The controls whose texts the watcher sets.
+/// The controls of the main window and its tray menu that show a text.
 enum class TWindowControl
 {
     Caption,
@@ -14,15 +14,22 @@ enum class TWindowControl
     Label1,
     StatusPanel1,
     StatusPanel2,
-    CheckBox1
+    CheckBox1,
+    RadioButton1,
+    RadioButton2,
+    Button1,
+    Button2,
+    MenuItem
 };
 
-/// One text a control can show. A counted text is shown after a decimal count ("12 Fotos gefunden").
+/// One text a control can show. A counted text is shown after a decimal count ("12 Fotos gefunden"); one
+/// with a second part has a second count between the two ("5 gedreht, 2 nicht gedreht").
 struct TWindowText
 {
     TWindowControl Control;
     const char* Text;
     bool Counted;
+    const char* Second = nullptr;
 };
 
 inline constexpr const char* kTextWaitForCameraDesign = "Warte auf Camera";
@@ -42,9 +49,18 @@ inline constexpr const char* kTextPhotosNotTransferred = " Fotos nicht übertrag
 inline constexpr const char* kTextPhotosTurned = " Fotos gedreht";
 /// Photos that were transferred but could not be turned upright.
 inline constexpr const char* kTextPhotosNotTurned = " Fotos nicht gedreht";
+/// Some photos turned and some not: "5 gedreht, 2 nicht gedreht".
+inline constexpr const char* kTextTurnedAnd = " gedreht, ";
+inline constexpr const char* kTextAndNotTurned = " nicht gedreht";
 inline constexpr const char* kTextTurnIfPossible = "Wenn möglich Bilder drehen";
 inline constexpr const char* kTextTurning = "Bilder werden gedreht";
 inline constexpr const char* kTextNoAutoTurn = "Auto-Drehen wird nicht unterstützt";
+inline constexpr const char* kTextCopyPhotos = "Fotos kopieren";
+inline constexpr const char* kTextMovePhotos = "Fotos kopieren und in Kamera löschen";
+inline constexpr const char* kTextCloseWindowButton = "Fenster Schliessen";
+inline constexpr const char* kTextOpenWindowItem = "Fenster öffnen";
+inline constexpr const char* kTextCloseWindowItem = "Fenster schliessen";
+inline constexpr const char* kTextQuitItem = "Beenden";
 
 /// Every text of every control above, the empty texts of the status panels included.
 std::span<const TWindowText> WindowTexts();

@@ -299,9 +299,9 @@ TRun RunCard(const TCard& card, bool turn)
     run.Seconds = Now(CLOCK_MONOTONIC) - start;
     run.CpuSeconds = Now(CLOCK_PROCESS_CPUTIME_ID) - cpuStart;
     run.PeakKb = PeakMemoryKb();
-    run.Transferred = watcher.TransferredCount();
-    run.Rotated = watcher.RotatedCount();
-    run.Failed = watcher.FailedCount() + watcher.TurnFailedCount();
+    run.Transferred = watcher.RunCounts().Transferred;
+    run.Rotated = watcher.RunCounts().Turned;
+    run.Failed = watcher.RunCounts().Failed + watcher.RunCounts().NotTurned;
     return run;
 }
 

@@ -119,7 +119,7 @@ void BM_Transfer200PhotosAgainstCpAndSync(benchmark::State& state)
         watcher.Button2Click();
         const double runTime = Seconds(start);
         ours += runTime;
-        transferred = watcher.TransferredCount();
+        transferred = watcher.RunCounts().Transferred;
         state.SetIterationTime(runTime);
     }
     if (transferred != kPhotos)

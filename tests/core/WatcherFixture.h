@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/core/CameraWatcher.h"
+#include "meta/phJpegInfo.h"
 #include "tests/support/ExifBuilder.h"
 #include "tests/support/FakePlatform.h"
 #include "tests/support/RecordingView.h"
@@ -17,13 +18,10 @@
 #include <string>
 #include <vector>
 
-/// The watcher with its two hand-overs open to the test: the metadata read
-/// (by default the real reader) and the orientation correction.
-class TTestWatcher : public TCameraWatcher
+/// The two hand-overs of a run open to the test: the metadata read (by default the real reader) and the
+/// orientation correction.
+struct TRunHooks
 {
-public:
-    using TCameraWatcher::TCameraWatcher;
-
     std::function<bool(const std::string&, TStringList&)> ReadHook;
     TCorrectionOutcome CorrectionOutcome = TCorrectionOutcome::Skipped;
     TResult CorrectionReason;
@@ -35,25 +33,43 @@ public:
     std::vector<std::pair<std::string, int>> Corrections;
     std::mutex CorrectionsMutex;
 
-protected:
-    bool ReadPhotoInfo(const std::string& photo, TStringList& metaList) override
+    TRunTools Tools()
     {
-        return ReadHook ? ReadHook(photo, metaList) : TCameraWatcher::ReadPhotoInfo(photo, metaList);
+        TRunTools tools;
+        tools.Reader = [this](const std::string& photo, TStringList& metaList) {
+            return ReadHook ? ReadHook(photo, metaList) : ReadExifInfo(photo, metaList);
+        };
+        // Runs on the turning workers, several at once.
+        tools.Turner = [this](TOrientationCorrector& corrector, const std::string& file, int orientation) {
+            {
+                std::lock_guard lock(CorrectionsMutex);
+                Corrections.emplace_back(file, orientation);
+            }
+            if (RealCorrection)
+                return corrector.Correct(file, orientation);
+            if (const auto it = CorrectionFor.find(file); it != CorrectionFor.end())
+                return it->second;
+            return TCorrectionResult{CorrectionOutcome, CorrectionReason};
+        };
+        return tools;
     }
-    // Runs on the turning workers, several at once.
-    TCorrectionResult CorrectPhoto(TOrientationCorrector& corrector, const std::string& targetFile,
-                                   int orientation) override
+};
+
+/// The watcher with its run's hand-overs open to the test, taking the run's options from the recording
+/// window's radio button and check box.
+class TTestWatcher : public TRunHooks, public TCameraWatcher
+{
+public:
+    TTestWatcher(TPlatform& platform, TRecordingView& view)
+        : TCameraWatcher(platform, view, Tools())
+        , FView(view)
     {
-        {
-            std::lock_guard lock(CorrectionsMutex);
-            Corrections.emplace_back(targetFile, orientation);
-        }
-        if (RealCorrection)
-            return TCameraWatcher::CorrectPhoto(corrector, targetFile, orientation);
-        if (const auto it = CorrectionFor.find(targetFile); it != CorrectionFor.end())
-            return it->second;
-        return {CorrectionOutcome, CorrectionReason};
     }
+    using TCameraWatcher::Button2Click;
+    void Button2Click() { Button2Click(TRunOptions{FView.MoveMode, FView.CheckBox1IsChecked}); }
+
+private:
+    TRecordingView& FView;
 };
 
 /// Volumes and the documents folder as temporary folders.

@@ -5,6 +5,7 @@
 #include "base/Classes.h"
 #include "graphics/Graphics.h"
 #include "jpeg/JpegImage.h"
+#include "app/core/PhotoRules.h"
 #include "tests/core/WatcherFixture.h"
 
 #include <cmath>
@@ -140,8 +141,8 @@ TEST_F(WatcherTest, PhotosWithOneNameFromSeveralFoldersAllArriveAndARerunWritesN
             arrived.insert(ReadFile(Base() + "/" + f));
         EXPECT_EQ(arrived, (std::multiset<std::string>{first, second, third, otherDay}));
         EXPECT_EQ(ReadFile(Base() + "/20050715/IMG_0001.JPG"), otherDay);
-        EXPECT_EQ(Watcher.TransferredCount(), 4);
-        EXPECT_EQ(Watcher.FailedCount(), 0);
+        EXPECT_EQ(Watcher.RunCounts().Transferred, 4);
+        EXPECT_EQ(Watcher.RunCounts().Failed, 0);
         EXPECT_EQ(View.Label1, "Übertragung beendet");
 
         int renamed = 0;
@@ -175,7 +176,7 @@ TEST_F(WatcherTest, PhotosWithOneNameFromSeveralFoldersAllArriveAndARerunWritesN
     const std::vector<std::string> before = ListTree(Base());
     View.MoveMode = false;
     TransferAgain('E');
-    EXPECT_EQ(Watcher.TransferredCount(), 0);
+    EXPECT_EQ(Watcher.RunCounts().Transferred, 0);
     EXPECT_EQ(View.Label1, "Keine neuen Fotos vorhanden");
     EXPECT_EQ(ListTree(Base()), before);
 }
@@ -198,7 +199,7 @@ TEST_F(WatcherTest, AFileThisProgramDidNotWriteIsNeverReplaced)
     EXPECT_EQ(ReadFile(Base() + "/20050714/IMG_0001_3.JPG"), photo);
     EXPECT_EQ(ReadFile(Base() + "/20050714/IMG_0001.JPG"), older[0]);
     EXPECT_EQ(ReadFile(Base() + "/20050714/IMG_0001_1.JPG"), older[1]);
-    EXPECT_EQ(Watcher.TransferredCount(), 1);
+    EXPECT_EQ(Watcher.RunCounts().Transferred, 1);
     ASSERT_EQ(Watcher.PhotoRecords().size(), 1u);
     EXPECT_TRUE(Watcher.PhotoRecords()[0].Renamed);
     EXPECT_NE(LogText().find("renamed: " + dcim + "/100CANON/IMG_0001.JPG -> " + Base() +
@@ -260,8 +261,8 @@ TEST_F(WatcherTest, TurnedPhotosAreNotTransferredAgain)
     Watcher.RealCorrection = true;
 
     Transfer();
-    ASSERT_EQ(Watcher.TransferredCount(), 4);
-    ASSERT_EQ(Watcher.RotatedCount(), 3);
+    ASSERT_EQ(Watcher.RunCounts().Transferred, 4);
+    ASSERT_EQ(Watcher.RunCounts().Turned, 3);
     EXPECT_NE(ReadFile(Base() + "/20050714/IMG_0001.JPG"), turned) << "saved again, upright";
     EXPECT_EQ(ReadFile(Base() + "/20050714/IMG_0001_1.JPG"), upright);
     const std::vector<std::string> tree = ListTree(Base());
@@ -278,8 +279,8 @@ TEST_F(WatcherTest, TurnedPhotosAreNotTransferredAgain)
         View.CheckBox1IsChecked = turning;
         Watcher.Corrections.clear();
         TransferAgain('E');
-        EXPECT_EQ(Watcher.TransferredCount(), 0);
-        EXPECT_EQ(Watcher.FailedCount(), 0);
+        EXPECT_EQ(Watcher.RunCounts().Transferred, 0);
+        EXPECT_EQ(Watcher.RunCounts().Failed, 0);
         EXPECT_TRUE(Watcher.Corrections.empty());
         EXPECT_EQ(View.Label1, "Keine neuen Fotos vorhanden");
         EXPECT_EQ(ListTree(Base()), tree);
@@ -306,7 +307,7 @@ TEST_F(WatcherTest, TurnedPhotosAreNotTransferredAgain)
         View.MoveMode = false;
         View.CheckBox1IsChecked = false;
         TransferAgain('E');
-        EXPECT_EQ(Watcher.TransferredCount(), 1) << name;
+        EXPECT_EQ(Watcher.RunCounts().Transferred, 1) << name;
         EXPECT_TRUE(PathExists(Base() + "/20050714/" + name));
         std::filesystem::remove(dcim + "/102CANON/IMG_0001.JPG");
     }
@@ -325,8 +326,8 @@ TEST_F(WatcherTest, AWriteProtectedCardKeepsThePhotoAndTheImportCounts)
     EXPECT_EQ(ReadFile(Base() + "/20050714/a.jpg"), a);
     EXPECT_EQ(ReadFile(dcim + "/a.jpg"), a) << "the card kept it";
     EXPECT_FALSE(PathExists(dcim + "/b/b.jpg"));
-    EXPECT_EQ(Watcher.TransferredCount(), 2);
-    EXPECT_EQ(Watcher.FailedCount(), 0);
+    EXPECT_EQ(Watcher.RunCounts().Transferred, 2);
+    EXPECT_EQ(Watcher.RunCounts().Failed, 0);
     EXPECT_EQ(View.Label1, "Übertragung beendet");
     const auto& records = Watcher.PhotoRecords();
     ASSERT_EQ(records.size(), 2u);
@@ -343,7 +344,7 @@ TEST_F(WatcherTest, AWriteProtectedCardKeepsThePhotoAndTheImportCounts)
 
     // The next run finds it there and leaves it.
     TransferAgain('E');
-    EXPECT_EQ(Watcher.TransferredCount(), 0);
+    EXPECT_EQ(Watcher.RunCounts().Transferred, 0);
     EXPECT_EQ(View.Label1, "Keine neuen Fotos vorhanden");
 }
 
@@ -358,8 +359,8 @@ TEST_F(WatcherTest, ADocumentsFolderOnADiskThatIsNotAttachedTakesNoPhoto)
     for (const bool move : {false, true}) {
         View.MoveMode = move;
         TransferAgain('E');
-        EXPECT_EQ(Watcher.TransferredCount(), 0) << move;
-        EXPECT_EQ(Watcher.FailedCount(), 2) << move;
+        EXPECT_EQ(Watcher.RunCounts().Transferred, 0) << move;
+        EXPECT_EQ(Watcher.RunCounts().Failed, 2) << move;
         EXPECT_EQ(View.Panels[0], "2 Fotos nicht übertragen") << move;
         EXPECT_TRUE(ListTree(Tmp / "media").empty()) << move;
         EXPECT_EQ(ListTree(dcim).size(), 2u) << move;
@@ -409,13 +410,13 @@ TEST_F(WatcherTest, TheWindowsNumbersAndTheLogAccountForEveryPhoto)
     testing::internal::CaptureStderr();
     Transfer();
     const std::string echoed = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(Watcher.TransferredCount(), 3);
-    EXPECT_EQ(Watcher.RotatedCount(), 1);
-    EXPECT_EQ(Watcher.TurnFailedCount(), 1);
-    EXPECT_EQ(Watcher.FailedCount(), 1);
+    EXPECT_EQ(Watcher.RunCounts().Transferred, 3);
+    EXPECT_EQ(Watcher.RunCounts().Turned, 1);
+    EXPECT_EQ(Watcher.RunCounts().NotTurned, 1);
+    EXPECT_EQ(Watcher.RunCounts().Failed, 1);
     EXPECT_EQ(View.Label1, "Übertragung mit Fehlern beendet");
     EXPECT_EQ(View.Panels[0], "1 Fotos nicht übertragen");
-    EXPECT_EQ(View.Panels[1], "1 Fotos nicht gedreht");
+    EXPECT_EQ(View.Panels[1], "1 gedreht, 1 nicht gedreht");
     EXPECT_EQ(View.TrayHint, "Fehler bei der Übertragung");
 
     const std::string log = LogText();

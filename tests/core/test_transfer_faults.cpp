@@ -48,9 +48,9 @@ TEST_F(WatcherTest, UnsafeOrMissingDatesUseTheFilesOwnDayInsideTargetBase)
               (std::vector<std::string>{"20050714/1.jpg", "20110102/2.jpg", "20120304/3.jpg",
                                         "20130506/4.jpg", "20140708/5.jpg", "20150910/6.jpg"}));
     EXPECT_TRUE(StrayFiles(Tmp).empty());
-    EXPECT_EQ(Watcher.DayFolder(), Base() + "/20150910");
-    EXPECT_EQ(Watcher.TransferredCount(), 6);
-    EXPECT_EQ(Watcher.FailedCount(), 0);
+    EXPECT_EQ(Watcher.PhotoRecords().back().Target, Base() + "/20150910/6.jpg");
+    EXPECT_EQ(Watcher.RunCounts().Transferred, 6);
+    EXPECT_EQ(Watcher.RunCounts().Failed, 0);
 }
 
 TEST_F(WatcherTest, MissingTargetFoldersAreCreatedAndUncreatableOnesFailVisibly)
@@ -71,8 +71,8 @@ TEST_F(WatcherTest, MissingTargetFoldersAreCreatedAndUncreatableOnesFailVisibly)
     Watcher.Timer1Timer();
     Platform.SetReady('E', true);
     Transfer();
-    EXPECT_EQ(Watcher.TransferredCount(), 0);
-    EXPECT_EQ(Watcher.FailedCount(), 2);
+    EXPECT_EQ(Watcher.RunCounts().Transferred, 0);
+    EXPECT_EQ(Watcher.RunCounts().Failed, 2);
     EXPECT_EQ(View.Label1, "Übertragung mit Fehlern beendet");
     EXPECT_EQ(View.Panels[0], "2 Fotos nicht übertragen");
     EXPECT_EQ(View.TrayHint, "Fehler bei der Übertragung");
@@ -86,7 +86,7 @@ TEST_F(WatcherTest, MissingTargetFoldersAreCreatedAndUncreatableOnesFailVisibly)
     Platform.SetReady('E', true);
     Transfer();
     EXPECT_EQ(Watcher.TargetBase(), "/Eigene Bilder");
-    EXPECT_EQ(Watcher.FailedCount(), 2);
+    EXPECT_EQ(Watcher.RunCounts().Failed, 2);
     EXPECT_FALSE(PathExists("/Eigene Bilder"));
     EXPECT_TRUE(PathExists(dcim + "/a.jpg"));
 }
@@ -125,8 +125,8 @@ TEST_F(WatcherTest, FailedTransfersKeepTheirReasonAndTheWindowCountsThem)
         Transfer();
         EXPECT_EQ(ReadFile(dcim + "/a.jpg"), a) << c.Name;
         EXPECT_EQ(ListTree(Base()), std::vector<std::string>{"20050714/b.jpg"}) << c.Name;
-        EXPECT_EQ(Watcher.TransferredCount(), 1) << c.Name;
-        EXPECT_EQ(Watcher.FailedCount(), 1) << c.Name;
+        EXPECT_EQ(Watcher.RunCounts().Transferred, 1) << c.Name;
+        EXPECT_EQ(Watcher.RunCounts().Failed, 1) << c.Name;
         EXPECT_EQ(View.Label1, "Übertragung mit Fehlern beendet") << c.Name;
         EXPECT_EQ(View.Panels[0], "1 Fotos nicht übertragen") << c.Name;
 
@@ -155,7 +155,7 @@ TEST_F(WatcherTest, CopiesWhoseNamesCannotBeMadeDurableAreReportedAsFailed)
     Platform.FailFlushFolders(io);
 
     Transfer();
-    EXPECT_EQ(Watcher.FailedCount(), 2);
+    EXPECT_EQ(Watcher.RunCounts().Failed, 2);
     EXPECT_EQ(View.Label1, "Übertragung mit Fehlern beendet");
     EXPECT_EQ(View.Panels[0], "2 Fotos nicht übertragen");
     const auto& records = Watcher.PhotoRecords();
@@ -194,8 +194,8 @@ TEST_F(WatcherTest, MovesIntoAVolumeThatFillsUpFailWithNoSpaceAndLeaveThePhotosO
         Watcher.Timer1Timer();
         Platform.SetReady('E', true);
         Transfer();
-        EXPECT_EQ(Watcher.TransferredCount(), 2) << move;
-        EXPECT_EQ(Watcher.FailedCount(), 2) << move;
+        EXPECT_EQ(Watcher.RunCounts().Transferred, 2) << move;
+        EXPECT_EQ(Watcher.RunCounts().Failed, 2) << move;
         EXPECT_EQ(View.Panels[0], "2 Fotos nicht übertragen") << move;
         EXPECT_EQ(ListTree(Base()), (std::vector<std::string>{"20050714/1.jpg", "20050714/2.jpg"})) << move;
         EXPECT_EQ(ReadFile(dcim + "/a/b/3.jpg"), bytes[2]) << move;
@@ -236,8 +236,8 @@ TEST_F(WatcherTest, OneBadPhotoDoesNotStopTheRun)
     Watcher.Button2Click();
 
     EXPECT_EQ(ListTree(Base()), (std::vector<std::string>{"20050714/1.jpg", "20110102/2.jpg"}));
-    EXPECT_EQ(Watcher.TransferredCount(), 2);
-    EXPECT_EQ(Watcher.FailedCount(), 2);
+    EXPECT_EQ(Watcher.RunCounts().Transferred, 2);
+    EXPECT_EQ(Watcher.RunCounts().Failed, 2);
     EXPECT_TRUE(Watcher.Corrections.empty()) << "an unreadable photo has no orientation";
     EXPECT_EQ(View.Label1, "Übertragung mit Fehlern beendet");
     EXPECT_EQ(View.Panels[0], "2 Fotos nicht übertragen");
@@ -267,9 +267,8 @@ TEST_F(WatcherTest, MalformedOrientationValuesTurnNothing)
 
     Transfer();
     EXPECT_TRUE(Watcher.Corrections.empty());
-    EXPECT_EQ(Watcher.PhotoOrientation(), 0);
     EXPECT_EQ(View.CheckBox1Caption, "Bilder werden gedreht");
-    EXPECT_EQ(Watcher.TransferredCount(), 2);
+    EXPECT_EQ(Watcher.RunCounts().Transferred, 2);
 }
 
 } // namespace

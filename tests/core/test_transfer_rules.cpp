@@ -1,4 +1,4 @@
-#include "app/core/CameraWatcher.h"
+#include "app/core/PhotoRules.h"
 
 #include <gtest/gtest.h>
 

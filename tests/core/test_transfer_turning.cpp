@@ -131,13 +131,19 @@ TEST_F(TransferTurning, SavesTheSequentialBytesWithAnyNumberOfWorkersInCopyAndMo
         Watcher.SetTurnWorkers(workers);
         View.MoveMode = move;
         View.Label1History.clear();
+        // The bar counts the photos copied, as the label does, also while turns are still to come.
+        View.OnRepaint = [this] {
+            if (View.Label1.ends_with(" Fotos kopiert")) {
+                EXPECT_EQ(std::to_string(View.ProgressPosition) + " Fotos kopiert", View.Label1);
+            }
+        };
         TransferAgain('E');
 
-        EXPECT_EQ(Watcher.TransferredCount(), static_cast<int>(Photos.size()));
-        EXPECT_EQ(Watcher.RotatedCount(), corrected);
-        EXPECT_EQ(Watcher.TurnFailedCount(), 2);
-        EXPECT_EQ(Watcher.FailedCount(), 0);
-        EXPECT_EQ(View.Panels[1], "2 Fotos nicht gedreht");
+        EXPECT_EQ(Watcher.RunCounts().Transferred, static_cast<int>(Photos.size()));
+        EXPECT_EQ(Watcher.RunCounts().Turned, corrected);
+        EXPECT_EQ(Watcher.RunCounts().NotTurned, 2);
+        EXPECT_EQ(Watcher.RunCounts().Failed, 0);
+        EXPECT_EQ(View.Panels[1], std::to_string(corrected) + " gedreht, 2 nicht gedreht");
         EXPECT_EQ(View.Label1, "Übertragung beendet");
         EXPECT_EQ(View.ProgressPosition, static_cast<int>(Photos.size()));
         EXPECT_EQ(std::count(View.Label1History.begin(), View.Label1History.end(),
@@ -230,7 +236,7 @@ TEST_F(TransferTurning, EndingDuringARunLeavesEveryPhotoWholeOnTheCardOrInItsDay
                                      " photos not begun"),
                       std::string::npos);
         }
-        EXPECT_EQ(Watcher.TransferredCount(), static_cast<int>(arrived.size()));
+        EXPECT_EQ(Watcher.RunCounts().Transferred, static_cast<int>(arrived.size()));
         for (const TCardPhoto& photo : Photos)
             WriteFile(Dcim + "/100CAM/" + photo.Name, photo.Bytes);
     }
@@ -254,11 +260,11 @@ TEST_F(WatcherTest, TheWindowIsPaintedWhileAGroupOfCopiesIsStaged)
     };
     int paintedBeforeFirstCopy = 0;
     View.OnRepaint = [&] {
-        if (Watcher.TransferredCount() == 0)
+        if (Watcher.RunCounts().Transferred == 0)
             ++paintedBeforeFirstCopy;
     };
     Transfer();
-    EXPECT_EQ(Watcher.TransferredCount(), 6);
+    EXPECT_EQ(Watcher.RunCounts().Transferred, 6);
     EXPECT_GE(paintedBeforeFirstCopy, 1);
 }
 

@@ -140,7 +140,7 @@ TEST_F(SlowDrivesTest, ADismissedCameraWhoseListDoesNotComeTransfersNothingOfAno
     Platform.Hang(TDriveQuestion::Listing, k);
     Watcher.SetPatience({100ms, 100ms});
     Watcher.Button2Click();
-    EXPECT_EQ(Watcher.TransferredCount(), 0);
+    EXPECT_EQ(Watcher.RunCounts().Transferred, 0);
     EXPECT_EQ(View.Label1, "Keine neuen Fotos vorhanden");
     EXPECT_FALSE(PathExists(Base() + "/20050714/f.jpg")) << "the first card's list is not the camera's";
 }

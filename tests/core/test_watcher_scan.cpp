@@ -55,7 +55,7 @@ TEST_F(WatcherTest, CameraFoundShowsWindowAndListsPhotosAtEveryTick)
     EXPECT_EQ(Watcher.PhotoList()[1], dcim + "/100TEST/b.jpg");
 
     // Hidden through the tray menu: the next tick shows it again, with a fresh list.
-    View.HideMainWindow();
+    View.Hide();
     AddPhoto(dcim, "c.jpg");
     Watcher.Timer1Timer();
     EXPECT_TRUE(View.Visible);

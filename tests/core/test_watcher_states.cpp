@@ -18,7 +18,7 @@ TEST_F(WatcherTest, DismissedCardIsTransferredWhenFotosKopierenIsPressed)
     AddPhoto(dcim, "b.jpg", Dated("2005:07:14 10:00:01", 2)); // taken while the window was away
 
     Watcher.Button2Click();
-    EXPECT_EQ(Watcher.TransferredCount(), 2);
+    EXPECT_EQ(Watcher.RunCounts().Transferred, 2);
     EXPECT_EQ(ListTree(Base()), (std::vector<std::string>{"20050714/a.jpg", "20050714/b.jpg"}));
     EXPECT_EQ(View.ProgressMax, 2);
     EXPECT_EQ(View.ProgressPosition, 2);
@@ -36,8 +36,8 @@ TEST_F(WatcherTest, DismissedCardIsTransferredWhenFotosKopierenIsPressed)
     Watcher.Button1Click();
     std::filesystem::remove_all(dcim);
     Watcher.Button2Click();
-    EXPECT_EQ(Watcher.TransferredCount(), 0);
-    EXPECT_EQ(Watcher.FailedCount(), 0);
+    EXPECT_EQ(Watcher.RunCounts().Transferred, 0);
+    EXPECT_EQ(Watcher.RunCounts().Failed, 0);
     EXPECT_EQ(View.Label1, "Keine neuen Fotos vorhanden");
 }
 
@@ -61,7 +61,7 @@ TEST_F(WatcherTest, HidingAFinishedWindowReArmsTheWatcherAndNothingElse)
 
     // Camera found, and dismissed: hiding is only hiding.
     Watcher.Timer1Timer();
-    View.HideMainWindow();
+    View.Hide();
     Watcher.WindowHidden();
     EXPECT_FALSE(Watcher.CameraHandled()) << "a found card is shown again at the next tick";
     EXPECT_EQ(View.Label1, "1 Fotos gefunden");
@@ -77,7 +77,7 @@ TEST_F(WatcherTest, HidingAFinishedWindowReArmsTheWatcherAndNothingElse)
     Watcher.Button2Click();
     ASSERT_EQ(View.CheckBox1Caption, "Bilder werden gedreht");
     ASSERT_FALSE(View.Timer1Enabled);
-    View.HideMainWindow();
+    View.Hide();
     Watcher.WindowHidden();
     EXPECT_TRUE(View.Timer1Enabled);
     EXPECT_TRUE(Watcher.CameraHandled());
@@ -158,7 +158,7 @@ TEST_F(WatcherTest, OfferedVolumeIsShownAtOnceFromEveryState)
         watcher.Timer1Timer();
         EXPECT_EQ(watcher.CameraPath(), card + "/DCIM");
         watcher.Button2Click();
-        EXPECT_EQ(watcher.TransferredCount(), 2);
+        EXPECT_EQ(watcher.RunCounts().Transferred, 2);
         EXPECT_TRUE(PathExists(tmp / "home/Documents/Eigene Bilder/20050714/b.jpg"));
 
         // Once its DCIM has gone it is forgotten: the tick sees the drives again.

@@ -1,98 +1,117 @@
 #pragma once
 
-#include "app/core/WatcherView.h"
+#include "app/core/CameraWatcher.h"
 #include "app/core/WindowTexts.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 /// Whether the window's list of texts holds text for control: as it is, or, for a counted text, after a
-/// decimal count.
+/// decimal count (and with its second part after another).
 inline bool IsWindowText(TWindowControl control, const std::string& text)
 {
-    size_t digits = 0;
-    while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9')
-        ++digits;
+    // The text after a leading decimal count, or nothing when it has none.
+    const auto afterCount = [](std::string_view s) -> std::optional<std::string_view> {
+        const size_t digits = s.find_first_not_of("0123456789");
+        if (digits == 0 || s.empty())
+            return std::nullopt;
+        return s.substr(digits == std::string_view::npos ? s.size() : digits);
+    };
     for (const TWindowText& entry : WindowTexts()) {
-        if (entry.Control == control &&
-            (entry.Counted ? digits > 0 && text.substr(digits) == entry.Text : text == entry.Text))
+        if (entry.Control != control)
+            continue;
+        if (!entry.Counted) {
+            if (text == entry.Text)
+                return true;
+            continue;
+        }
+        const auto rest = afterCount(text);
+        if (!rest || !rest->starts_with(entry.Text))
+            continue;
+        if (entry.Second == nullptr) {
+            if (*rest == entry.Text)
+                return true;
+            continue;
+        }
+        const auto second = afterCount(rest->substr(std::string_view(entry.Text).size()));
+        if (second && *second == entry.Second)
             return true;
     }
     return false;
 }
 
-/// A main window that only remembers what it was told. The inputs (radio
-/// buttons, check box) are plain fields the test sets. Every text it is
-/// given must be one of the window's listed texts, so that the window's
-/// tests see it: a text shown by the watcher but missing from the list fails
-/// the test that shows it.
-class TRecordingView : public TWatcherView
+/// Whether each of a window state's texts is in the window's list of texts, so that the window's tests see
+/// it: a text shown by the watcher but missing from the list fails the test that shows it.
+inline void ExpectListed(const TWindowState& state)
+{
+    const std::pair<TWindowControl, const std::string*> texts[] = {
+        {TWindowControl::Caption, &state.Caption},        {TWindowControl::TrayHint, &state.TrayHint},
+        {TWindowControl::Label1, &state.Label},           {TWindowControl::StatusPanel1, &state.Panel1},
+        {TWindowControl::StatusPanel2, &state.Panel2},    {TWindowControl::CheckBox1, &state.TurnCaption},
+    };
+    for (const auto& [control, text] : texts) {
+        EXPECT_TRUE(IsWindowText(control, *text))
+            << "\"" << *text << "\" is not in the window's list of texts for control " << static_cast<int>(control);
+    }
+}
+
+/// A main window that only remembers what it was shown, and the histories of its label and check box (a
+/// text once per change). The inputs (radio buttons, check box) are plain fields the test sets.
+class TRecordingView : public TWatcherWindow
 {
 public:
-    void ShowMainWindow() override
+    void Render(const TWindowState& state) override
+    {
+        ExpectListed(state);
+        if (Label1History.empty() || Label1History.back() != state.Label)
+            Label1History.push_back(state.Label);
+        if (state.TurnCaption != CheckBox1Caption)
+            CheckBox1History.push_back(state.TurnCaption);
+        State = state;
+        Caption = state.Caption;
+        TrayHint = state.TrayHint;
+        Label1 = state.Label;
+        Panels = {state.Panel1, state.Panel2};
+        Button2Enabled = state.TransferEnabled;
+        ProgressMax = state.ProgressMax;
+        ProgressPosition = state.ProgressPosition;
+        CheckBox1Caption = state.TurnCaption;
+        CheckBox1Enabled = state.TurnEnabled;
+        BeendenEnabled = state.QuitEnabled;
+        Timer1Enabled = state.Ticking;
+    }
+    void Show() override
     {
         Visible = true;
         ++ShowCount;
     }
-    void HideMainWindow() override { Visible = false; }
-    void SetCaption(const std::string& text) override
-    {
-        Listed(TWindowControl::Caption, text);
-        Caption = text;
-    }
-    void SetTrayHint(const std::string& text) override
-    {
-        Listed(TWindowControl::TrayHint, text);
-        TrayHint = text;
-    }
-    void SetLabel1(const std::string& text) override
-    {
-        Listed(TWindowControl::Label1, text);
-        Label1 = text;
-        Label1History.push_back(text);
-    }
-    void SetStatusPanel(int index, const std::string& text) override
-    {
-        Listed(index == 0 ? TWindowControl::StatusPanel1 : TWindowControl::StatusPanel2, text);
-        Panels.at(static_cast<size_t>(index)) = text;
-    }
-    void SetButton2Enabled(bool enabled) override { Button2Enabled = enabled; }
-    void SetProgressMax(int value) override { ProgressMax = value; }
-    void SetProgressPosition(int value) override { ProgressPosition = value; }
-    void SetCheckBox1(const std::string& caption, bool enabled) override
-    {
-        Listed(TWindowControl::CheckBox1, caption);
-        CheckBox1Caption = caption;
-        CheckBox1Enabled = enabled;
-        CheckBox1History.push_back(caption);
-    }
-    void SetBeendenEnabled(bool enabled) override { BeendenEnabled = enabled; }
-    void SetTimer1Enabled(bool enabled) override { Timer1Enabled = enabled; }
-    bool CheckBox1Checked() const override { return CheckBox1IsChecked; }
-    bool RadioButton1Checked() const override { return !MoveMode; }
-    bool RadioButton2Checked() const override { return MoveMode; }
-    void Repaint() override
+    void Hide() override { Visible = false; }
+    void Paint() override
     {
         ++RepaintCount;
         if (OnRepaint)
             OnRepaint();
     }
 
+    TWindowState State;
     bool Visible = false;
     int ShowCount = 0;
     int RepaintCount = 0;
-    std::string Caption = "Warte auf Kamera";
-    std::string TrayHint = "Warte auf Camera";
-    std::string Label1 = "Kein Gerät angeschlossen";
+    std::string Caption = State.Caption;
+    std::string TrayHint = State.TrayHint;
+    std::string Label1 = State.Label;
     std::vector<std::string> Label1History;
     std::vector<std::string> Panels{"", ""};
     bool Button2Enabled = false;
     int ProgressMax = 100;
     int ProgressPosition = 0;
-    std::string CheckBox1Caption = "Wenn möglich Bilder drehen";
+    std::string CheckBox1Caption = State.TurnCaption;
     bool CheckBox1Enabled = true;
     std::vector<std::string> CheckBox1History;
     bool BeendenEnabled = true;
@@ -101,12 +120,4 @@ public:
     bool CheckBox1IsChecked = true;
     bool MoveMode = false;
     std::function<void()> OnRepaint;
-
-private:
-    static void Listed(TWindowControl control, const std::string& text)
-    {
-        EXPECT_TRUE(IsWindowText(control, text))
-            << "\"" << text << "\" is not in the window's list of texts for control "
-            << static_cast<int>(control);
-    }
 };

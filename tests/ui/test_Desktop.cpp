@@ -236,7 +236,7 @@ TEST(TForm1, VolumeOpenedWithTheProgramIsShownAtOnceAndOneOpenedDuringARunWaitsF
     });
     QTest::mouseClick(&f.Get<QPushButton>("Button2"), Qt::LeftButton);
     EXPECT_TRUE(openedDuringRun);
-    EXPECT_EQ(form.Watcher().TransferredCount(), 3) << "the first card's photos";
+    EXPECT_EQ(form.Watcher().RunCounts().Transferred, 3) << "the first card's photos";
     EXPECT_EQ(f.Text("Label1"), "1 Fotos gefunden") << "then the second card";
     EXPECT_EQ(form.Watcher().CameraPath(), f.Temp / "second/DCIM");
     EXPECT_TRUE(f.Get<QPushButton>("Button2").isEnabled());

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "app/core/PhotoRecord.h"
+#include "app/core/WindowTexts.h"
+
+#include <string>
+
+/// Everything the main window shows, as the core decides it. A front end maps it onto its controls whole,
+/// whenever the core renders it; texts are UTF-8 and come from WindowTexts.
+struct TWindowState
+{
+    std::string Caption = kTextWaitForCamera;
+    std::string TrayHint = kTextWaitForCameraDesign;
+    /// The big label over the progress bar.
+    std::string Label = kTextNoDevice;
+    /// The two panels of the status bar.
+    std::string Panel1;
+    std::string Panel2;
+    int ProgressMax = 100;
+    int ProgressPosition = 0;
+    /// "Fotos kopieren" can be pressed.
+    bool TransferEnabled = false;
+    /// The caption of the check box that switches turning on and off, and whether it takes input.
+    std::string TurnCaption = kTextTurnIfPossible;
+    bool TurnEnabled = true;
+    /// The tray menu's "Beenden" can be chosen.
+    bool QuitEnabled = true;
+    /// The one-second tick runs.
+    bool Ticking = true;
+
+    bool operator==(const TWindowState&) const = default;
+};
+
+/// How the main window is on the desktop now.
+enum class TWindowShow
+{
+    Hidden,
+    Minimised,
+    Shown
+};
+
+/// What the core asks of a front end: show its window state, and the commands that only a window can carry
+/// out. The Qt window implements it on Linux, the Win32 window on Windows; tests record it.
+class TFrontEnd
+{
+public:
+    virtual ~TFrontEnd() = default;
+
+    virtual void Render(const TWindowState& state) = 0;
+    /// Makes the window visible (also out of minimised) and brings it to the front; activate: it also
+    /// takes the keyboard.
+    virtual void ShowWindow(bool activate) = 0;
+    /// Hides the window into the tray.
+    virtual void HideWindow() = 0;
+    /// Minimises the window into the desktop's task list.
+    virtual void MinimizeWindow() = 0;
+    virtual TWindowShow WindowShow() const = 0;
+    /// Paints the window now and lets pending events other than input run, so that the desktop does not
+    /// take a long transfer for a hung program.
+    virtual void Paint() = 0;
+    /// Ends the program's event loop.
+    virtual void Quit() = 0;
+};

@@ -1,0 +1,121 @@
+#pragma once
+
+#include "app/core/Correction.h"
+#include "app/core/PhotoRecord.h"
+#include "base/StringList.h"
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+class TImportLog;
+class TPlatform;
+class TTurnPool;
+struct TTurnDone;
+
+/// Reads a photo's EXIF entries into metaList as Name=Value lines; may throw.
+using TPhotoReader = std::function<bool(const std::string& photo, TStringList& metaList)>;
+/// Turns a transferred photo upright with the corrector of the worker it runs on, beside other workers.
+using TPhotoTurner =
+    std::function<TCorrectionResult(TOrientationCorrector& corrector, const std::string& file, int orientation)>;
+
+/// What a run uses besides the platform: how photos are read and turned, and on how many workers.
+struct TRunTools
+{
+    /// Unset: the EXIF reader.
+    TPhotoReader Reader;
+    /// Unset: the corrector's own correction.
+    TPhotoTurner Turner;
+    /// How many photos are turned at once; 0: one per processor the program may run on.
+    int TurnWorkers = 0;
+};
+
+/// Where a run tells how it goes, on the thread that runs it.
+class TRunProgress
+{
+public:
+    virtual ~TRunProgress() = default;
+    /// The metadata of the next photo was read; hasOrientation: it has an Orientation entry.
+    virtual void PhotoRead(bool hasOrientation) = 0;
+    /// A photo is done: copied or moved (its turn may still come), left alone, or failed.
+    virtual void PhotoDone(const TRunCounts& counts) = 0;
+    /// A photo was turned upright, or could not be.
+    virtual void TurnEnded(const TRunCounts& counts) = 0;
+    /// Time to paint the window: at least every 200 ms while the run works or waits.
+    virtual void Paint() = 0;
+};
+
+/// One transfer run: copies or moves the photos of a card into their day folders below "Eigene Bilder" in
+/// the documents folder, and hands those taken sideways to turning workers while the next ones are copied.
+/// It owns its records (one per photo, with what became of it and why), their counts, the turning workers
+/// and the day folders it cleaned. The platform, the log and the progress must outlive it.
+class TTransferRun
+{
+public:
+    TTransferRun(TPlatform& platform, TImportLog& log, TRunProgress& progress, const TRunOptions& options,
+                 TRunTools tools = {});
+    ~TTransferRun();
+    TTransferRun(const TTransferRun&) = delete;
+    TTransferRun& operator=(const TTransferRun&) = delete;
+
+    /// Transfers the photos, listed from the camera folder cameraPath, in their order, and returns when the
+    /// last turn is saved. An empty list writes nothing but the log's lines.
+    void Run(const std::string& cameraPath, const std::vector<std::string>& photos);
+    /// The program ends: no further photo is started, the copies in hand are finished, photos that wait to
+    /// be turned stay as copied (not turned), those being turned are saved, and the run ends as usual.
+    /// Photos not started stay on the card.
+    void Stop() { FStopping = true; }
+
+    /// The documents folder followed by "Eigene Bilder".
+    const std::string& TargetBase() const { return FTargetBase; }
+    const TRunCounts& Counts() const { return FCounts; }
+    /// Every photo handled, in the order they were handled.
+    const std::vector<TPhotoRecord>& Records() const { return FRecords; }
+
+private:
+    struct TPhotoPass;
+    struct TPlace;
+
+    TPhotoPass PreparePhoto(const std::string& photo, TStringList& metaList, const TResult& targetBase,
+                            const std::vector<TPhotoPass>& inFlight);
+    bool ReadMetadata(const std::string& photo, TStringList& metaList);
+    void PlacePhoto(const std::string& photo, const TStringList& metaList, const std::string& dayFolder,
+                    const TResult& targetBase, const std::vector<TPhotoPass>& inFlight, TPhotoPass& pass);
+    /// The photo's place in its day folder: its own name or the first free alternative, unless a file under
+    /// one of these names is this photo already.
+    TPlace FindPlace(const std::string& photo, const std::string& name, const std::string& dayFolder,
+                     const TStringList& metaList, const std::vector<TPhotoPass>& inFlight);
+    /// Whether the file target is the photo: the same bytes, or the copy this program turned upright.
+    bool IsThisPhoto(const std::string& photo, const TStringList& metaList, const std::string& target);
+    /// Removes what interrupted runs left in a day folder, once per run.
+    void CleanDayFolder(const std::string& folder);
+    void CompletePhoto(TPhotoPass& pass);
+    /// Hands the photo of record index to the turning workers, taking in ended turns while it waits for room.
+    void HandOverTurn(size_t index, const std::string& file, int orientation);
+    /// Takes in the turns that have ended, waiting up to patience for one.
+    void CollectTurns(std::chrono::milliseconds patience);
+    void TurnEnded(const TTurnDone& done);
+    void SetOutcome(TPhotoRecord& record, TPhotoOutcome outcome);
+    void Paint();
+
+    TPlatform& FPlatform;
+    TImportLog& FLog;
+    TRunProgress& FProgress;
+    const TRunOptions FOptions;
+    TRunTools FTools;
+    std::string FTargetBase;
+    /// One corrector per turning worker.
+    std::vector<std::unique_ptr<TOrientationCorrector>> FCorrectors;
+    std::unique_ptr<TTurnPool> FTurns;
+    std::atomic<bool> FStopping = false;
+    /// When the run last painted the window.
+    std::chrono::steady_clock::time_point FLastPaint;
+    std::vector<TPhotoRecord> FRecords;
+    TRunCounts FCounts;
+    /// Day folders this run has cleaned of left-over temporary files.
+    std::set<std::string> FCleanedFolders;
+};

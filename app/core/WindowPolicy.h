@@ -1,0 +1,73 @@
+#pragma once
+
+#include "app/core/CameraWatcher.h"
+#include "app/core/FrontEnd.h"
+
+#include <string>
+#include <vector>
+
+/// When the main window shows, hides or minimises, and when the program ends: the same on every desktop
+/// and toolkit. A front end reports what happens (clicks, ticks, its window minimised or closed, a tray
+/// coming or going, volumes offered, the end asked for) and carries out the commands that come back
+/// through TFrontEnd. Owns the camera watcher. Without a tray the window is minimised wherever it would be
+/// hidden, so that the program stays in the desktop's task list; only the first appearance for a card takes
+/// the keyboard from what the user is typing into.
+class TWindowPolicy : private TWatcherWindow
+{
+public:
+    /// platform and frontEnd must outlive the policy.
+    TWindowPolicy(TPlatform& platform, TFrontEnd& frontEnd, TRunTools tools = {});
+
+    TCameraWatcher& Watcher() { return FWatcher; }
+    const TCameraWatcher& Watcher() const { return FWatcher; }
+
+    /// The window and its tray icon are built: the window shows its first state, and shows itself when
+    /// there is no tray, which would leave no trace of the program otherwise.
+    void Start(bool trayAvailable);
+    /// The one-second tick; the front end runs its timer while the state says Ticking.
+    void Tick();
+    /// "Fotos kopieren" with the options as the window shows them. Volumes offered meanwhile wait for the
+    /// end of the run; the end of the program asked for meanwhile stops the run and then ends it.
+    void Transfer(const TRunOptions& options);
+    /// "Fenster Schliessen".
+    void Dismiss();
+    /// A click on the tray icon, "Fenster öffnen", a second start of the program.
+    void OpenWindow();
+    /// "Fenster schliessen" in the tray menu, the window manager's close button.
+    void CloseWindow();
+    /// The window went out of sight in another way: hidden (the tray's double click) or minimised.
+    void WindowHidden();
+    /// The user minimised the window.
+    void WindowMinimised();
+    /// The desktop's tray came or went.
+    void TrayChanged(bool available);
+    /// A volume (a mounted card's folder) the program was opened with: looked at at once, and the window
+    /// shows, also for a folder that is no card.
+    void OfferVolume(const std::string& root);
+    /// "Beenden", or the end of the session: the program ends, after the photos in hand when a run goes on.
+    void EndRequested();
+
+    bool InRun() const { return FInRun; }
+    bool Ending() const { return FEnding; }
+    bool TrayAvailable() const { return FTrayAvailable; }
+
+private:
+    void Render(const TWindowState& state) override { FFrontEnd.Render(state); }
+    void Show() override { ShowForm(!FActivatedOnce); }
+    void Hide() override { HideForm(); }
+    void Paint() override { FFrontEnd.Paint(); }
+
+    void ShowForm(bool activate);
+    void HideForm();
+    void RunEnded();
+
+    TFrontEnd& FFrontEnd;
+    TCameraWatcher FWatcher;
+    bool FInRun = false;
+    bool FEnding = false;
+    bool FActivatedOnce = false;
+    bool FTrayAvailable = true;
+    /// The window shows only because there was no tray at start.
+    bool FShownForMissingTray = false;
+    std::vector<std::string> FWaitingVolumes;
+};
