@@ -279,8 +279,12 @@ TResult TWindowsPlatform::MovePhoto(const std::string& src, const std::string& d
     if (::MoveFileExW(LongPath(src).c_str(), LongPath(dst).c_str(), MOVEFILE_WRITE_THROUGH))
         return {};
     const DWORD error = ::GetLastError();
-    if (error != ERROR_NOT_SAME_DEVICE)
-        return OsFailure(error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ? dst : src, error);
+    if (error != ERROR_NOT_SAME_DEVICE) {
+        // The name that was in the way, or the one that led nowhere: a missing folder of dst is dst's.
+        const bool dstsFault = error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ||
+                               (error == ERROR_PATH_NOT_FOUND && Attributes(src) != INVALID_FILE_ATTRIBUTES);
+        return OsFailure(dstsFault ? dst : src, error);
+    }
     if (TResult copied = SafeCopy(src, dst, true); !copied)
         return copied;
     if (!::DeleteFileW(LongPath(src).c_str())) {
