@@ -1,6 +1,7 @@
 #include "platform/FileStream.h"
 
 #include "base/SysUtils.h"
+#include "platform/windows/WindowsPlatform.h"
 
 #include <algorithm>
 #include <climits>
@@ -23,9 +24,11 @@ unsigned int Chunk(int64_t count)
 TFileStream::TFileStream(const std::string& fileName, uint16_t mode)
     : FFileName(fileName)
 {
+    // The file is opened by its wide name; an empty one (no name, or not UTF-8) opens nothing.
+    const std::wstring name = LongPath(fileName);
     if (mode == fmCreate) {
-        if (::_sopen_s(&FHandle, fileName.c_str(), _O_RDWR | _O_CREAT | _O_TRUNC | _O_BINARY | _O_NOINHERIT,
-                       _SH_DENYRW, _S_IREAD | _S_IWRITE) != 0)
+        if (::_wsopen_s(&FHandle, name.c_str(), _O_RDWR | _O_CREAT | _O_TRUNC | _O_BINARY | _O_NOINHERIT,
+                        _SH_DENYRW, _S_IREAD | _S_IWRITE) != 0)
             throw EFCreateError(fileName);
         return;
     }
@@ -39,7 +42,7 @@ TFileStream::TFileStream(const std::string& fileName, uint16_t mode)
         share = _SH_DENYRW;
     else if ((mode & 0xF0) == fmShareDenyWrite)
         share = _SH_DENYWR;
-    if (::_sopen_s(&FHandle, fileName.c_str(), flags | _O_BINARY | _O_NOINHERIT, share, 0) != 0)
+    if (::_wsopen_s(&FHandle, name.c_str(), flags | _O_BINARY | _O_NOINHERIT, share, 0) != 0)
         throw EFOpenError(fileName);
 }
 

@@ -29,15 +29,33 @@ std::string MakeTempFolder(const std::string& prefix)
         // False without an error when the name is taken: try another.
         if (fs::create_directory(folder, ec)) {
             fs::permissions(folder, fs::perms::owner_all, ec);
-            return folder.string();
+            return Utf8Path(folder);
         }
         if (ec)
             break;
     }
-    throw std::runtime_error("cannot create a temporary folder in " + base.string());
+    throw std::runtime_error("cannot create a temporary folder in " + Utf8Path(base));
 }
 
 } // namespace
+
+fs::path FsPath(const std::string& path)
+{
+    fs::path p(std::u8string(path.begin(), path.end()));
+    // On Windows the C runtime lists no folder past 260 characters; under the prefix "\\?\" the system
+    // takes a name of any length as it is.
+    if constexpr (fs::path::preferred_separator == '\\') {
+        if (path.size() >= 248 && p.is_absolute() && path.rfind("\\\\", 0) != 0)
+            p = fs::path(L"\\\\?\\") += p.lexically_normal().make_preferred();
+    }
+    return p;
+}
+
+std::string Utf8Path(const fs::path& path)
+{
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
 
 TTempDir::TTempDir()
     : FPath(MakeTempFolder("fotoimport-test-"))
@@ -47,7 +65,7 @@ TTempDir::TTempDir()
 TTempDir::~TTempDir()
 {
     std::error_code ignored;
-    fs::remove_all(FPath, ignored);
+    fs::remove_all(FsPath(FPath), ignored);
 }
 
 std::string TTempDir::Write(const std::string& relative, const std::vector<uint8_t>& bytes) const
@@ -59,8 +77,8 @@ std::string TTempDir::Write(const std::string& relative, const std::vector<uint8
 
 void WriteFile(const std::string& path, const std::string& data)
 {
-    fs::create_directories(fs::path(path).parent_path());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    fs::create_directories(FsPath(path).parent_path());
+    std::ofstream out(FsPath(path), std::ios::binary | std::ios::trunc);
     out.write(data.data(), static_cast<std::streamsize>(data.size()));
     if (!out)
         throw std::runtime_error("cannot write " + path);
@@ -68,14 +86,14 @@ void WriteFile(const std::string& path, const std::string& data)
 
 std::string ReadFile(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(FsPath(path), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 bool PathExists(const std::string& path)
 {
     std::error_code ec;
-    return fs::exists(fs::symlink_status(path, ec));
+    return fs::exists(fs::symlink_status(FsPath(path), ec));
 }
 
 void SetModifiedTime(const std::string& path, int year, int month, int day, int hour)
@@ -88,8 +106,8 @@ void SetModifiedTime(const std::string& path, int year, int month, int day, int 
     local.tm_isdst = -1;
     const time_t t = std::mktime(&local);
     std::error_code ec;
-    fs::last_write_time(path, std::chrono::file_clock::from_sys(std::chrono::system_clock::from_time_t(t)),
-                        ec);
+    fs::last_write_time(FsPath(path),
+                        std::chrono::file_clock::from_sys(std::chrono::system_clock::from_time_t(t)), ec);
     if (ec)
         throw std::runtime_error("cannot set the time of " + path);
 }
@@ -98,10 +116,11 @@ std::vector<std::string> ListTree(const std::string& root)
 {
     std::vector<std::string> out;
     std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(root, ec);
-         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    const fs::path top = FsPath(root);
+    for (auto it = fs::recursive_directory_iterator(top, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec)) {
         if (!it->is_directory() || it->is_symlink())
-            out.push_back(fs::relative(it->path(), root).string());
+            out.push_back(Utf8Path(it->path().lexically_relative(top)));
     }
     std::sort(out.begin(), out.end());
     return out;

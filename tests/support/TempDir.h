@@ -2,8 +2,17 @@
 
 #include <cstdint>
 #include <ctime>
+#include <filesystem>
 #include <string>
 #include <vector>
+
+// Paths are UTF-8 strings here, as at the platform's seam: on Windows a plain
+// string would be read in the code page.
+
+/// The UTF-8 path as a std::filesystem path.
+std::filesystem::path FsPath(const std::string& path);
+/// The path as UTF-8.
+std::string Utf8Path(const std::filesystem::path& path);
 
 /// A fresh folder under the system's temporary folder, removed with all its
 /// contents when the object goes out of scope.

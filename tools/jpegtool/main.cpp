@@ -6,6 +6,7 @@
 #include "base/SysUtils.h"
 #include "graphics/Graphics.h"
 #include "jpeg/JpegImage.h"
+#include "platform/CommandLine.h"
 #include "platform/FileStream.h"
 
 #include <charconv>
@@ -114,29 +115,29 @@ void ReadPpm(const std::string& fileName, TBitmap& bitmap)
     }
 }
 
-int Run(int argc, char** argv)
+int Run(const std::vector<std::string>& args)
 {
-    const std::string command = argc > 1 ? argv[1] : "";
-    if (command == "decode" && argc == 4) {
+    const std::string command = args.size() > 1 ? args[1] : "";
+    if (command == "decode" && args.size() == 4) {
         TPicture picture;
-        picture.LoadFromFile(argv[2]);
+        picture.LoadFromFile(args[2]);
         TBitmap bitmap;
         bitmap.Assign(picture.Graphic());
-        WritePpm(bitmap, argv[3]);
+        WritePpm(bitmap, args[3]);
         return 0;
     }
-    if (command == "encode" && argc == 5) {
+    if (command == "encode" && args.size() == 5) {
         int quality = -1;
-        const std::string q = argv[3];
+        const std::string& q = args[3];
         const auto [end, ec] = std::from_chars(q.data(), q.data() + q.size(), quality);
         if (ec != std::errc() || end != q.data() + q.size() || quality < 0 || quality > 255)
             throw Exception("Ungültige Qualität: " + q);
         TBitmap bitmap;
-        ReadPpm(argv[2], bitmap);
+        ReadPpm(args[2], bitmap);
         TJPEGImage jpeg;
         jpeg.SetQuality(static_cast<uint8_t>(quality));
         jpeg.Assign(&bitmap);
-        jpeg.SaveToFile(argv[4]);
+        jpeg.SaveToFile(args[4]);
         return 0;
     }
     return Usage();
@@ -148,7 +149,7 @@ int main(int argc, char** argv)
 {
     RegisterJpegFormats();
     try {
-        return Run(argc, argv);
+        return Run(ProgramArguments(argc, argv));
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s\n", e.what());
         return 1;

@@ -6,33 +6,43 @@
 // for a picture that cannot be turned, the input is written unchanged.
 
 #include "app/core/RotatePhoto.h"
+#include "base/SysUtils.h"
+#include "platform/CommandLine.h"
+#include "platform/FileStream.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
 
+// Files go through the platform's file stream, which opens UTF-8 names on every system.
 bool ReadFile(const std::string& name, std::vector<unsigned char>& data)
 {
-    std::ifstream in(name, std::ios::binary);
-    if (!in)
+    try {
+        TFileStream in(name, fmOpenRead | fmShareDenyWrite);
+        data.clear();
+        unsigned char chunk[65536];
+        while (const int64_t n = in.Read(chunk, sizeof chunk))
+            data.insert(data.end(), chunk, chunk + n);
+        return true;
+    } catch (const EStreamError&) {
         return false;
-    data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
+    }
 }
 
 bool WriteFile(const std::string& name, const std::vector<unsigned char>& data)
 {
-    std::ofstream out(name, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-    out.close();
-    return static_cast<bool>(out);
+    try {
+        TFileStream out(name, fmCreate);
+        out.WriteBuffer(data.data(), static_cast<int64_t>(data.size()));
+        return true;
+    } catch (const EStreamError&) {
+        return false;
+    }
 }
 
 bool ParseInt(const std::string& text, long& value)
@@ -141,25 +151,26 @@ std::vector<unsigned char> FormatPam(const TBitmap32& bitmap)
 
 int main(int argc, char** argv)
 {
+    const std::vector<std::string> args = ProgramArguments(argc, argv);
     long orientation = 0;
-    if (argc != 4 || !ParseInt(argv[1], orientation)) {
+    if (args.size() != 4 || !ParseInt(args[1], orientation)) {
         std::fprintf(stderr, "usage: orient-render ORIENTATION IN.pam OUT.pam\n");
         return 2;
     }
     std::vector<unsigned char> input;
-    if (!ReadFile(argv[2], input)) {
-        std::fprintf(stderr, "orient-render: cannot read %s\n", argv[2]);
+    if (!ReadFile(args[2], input)) {
+        std::fprintf(stderr, "orient-render: cannot read %s\n", args[2].c_str());
         return 1;
     }
     TBitmap32 src, dst;
     std::string error;
     if (!ParsePam(input, src, error)) {
-        std::fprintf(stderr, "orient-render: %s: %s\n", argv[2], error.c_str());
+        std::fprintf(stderr, "orient-render: %s: %s\n", args[2].c_str(), error.c_str());
         return 1;
     }
     const bool rendered = orientation > 1 && RenderUpright(src, dst, static_cast<int>(orientation));
-    if (!(rendered ? WriteFile(argv[3], FormatPam(dst)) : WriteFile(argv[3], input))) {
-        std::fprintf(stderr, "orient-render: cannot write %s\n", argv[3]);
+    if (!(rendered ? WriteFile(args[3], FormatPam(dst)) : WriteFile(args[3], input))) {
+        std::fprintf(stderr, "orient-render: cannot write %s\n", args[3].c_str());
         return 1;
     }
     return 0;
