@@ -284,7 +284,7 @@ TRun RunCard(const TCard& card, bool turn)
     options.ConfigFolder = home + "/.config";
     options.StateHome = home + "/.local/state";
     auto platform = CreatePlatform(options);
-    TSilentView view(turn);
+    TSilentView view;
     TCameraWatcher watcher(*platform, view);
     watcher.FormCreate();
     watcher.Timer1Timer();
@@ -295,7 +295,7 @@ TRun RunCard(const TCard& card, bool turn)
     ResetPeakMemory();
     const double start = Now(CLOCK_MONOTONIC);
     const double cpuStart = Now(CLOCK_PROCESS_CPUTIME_ID);
-    watcher.Button2Click();
+    watcher.Button2Click({false, turn});
     run.Seconds = Now(CLOCK_MONOTONIC) - start;
     run.CpuSeconds = Now(CLOCK_PROCESS_CPUTIME_ID) - cpuStart;
     run.PeakKb = PeakMemoryKb();

@@ -116,7 +116,7 @@ void BM_Transfer200PhotosAgainstCpAndSync(benchmark::State& state)
         watcher.FormCreate();
         watcher.Timer1Timer();
         start = std::chrono::steady_clock::now();
-        watcher.Button2Click();
+        watcher.Button2Click({false, false});
         const double runTime = Seconds(start);
         ours += runTime;
         transferred = watcher.RunCounts().Transferred;
