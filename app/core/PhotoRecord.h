@@ -56,4 +56,3 @@ struct TRunCounts
     void Count(const TPhotoRecord& record, int sign);
     bool operator==(const TRunCounts&) const = default;
 };
-

@@ -134,9 +134,10 @@ void TTransferRun::Run(const std::string& cameraPath, const std::vector<std::str
     const int workers = FTools.TurnWorkers > 0 ? FTools.TurnWorkers : std::max(FPlatform.ProcessorCount(), 1);
     while (FCorrectors.size() < static_cast<size_t>(workers))
         FCorrectors.push_back(std::make_unique<TOrientationCorrector>(FPlatform));
-    FTurns = std::make_unique<TTurnPool>(workers, [this](int worker, const std::string& file, int orientation) {
-        return FTools.Turner(*FCorrectors[static_cast<size_t>(worker)], file, orientation);
-    });
+    FTurns =
+        std::make_unique<TTurnPool>(workers, [this](int worker, const std::string& file, int orientation) {
+            return FTools.Turner(*FCorrectors[static_cast<size_t>(worker)], file, orientation);
+        });
     TStringList metaList;
     std::vector<TPhotoPass> inFlight;
     auto groupStart = std::chrono::steady_clock::now();
@@ -145,7 +146,8 @@ void TTransferRun::Run(const std::string& cameraPath, const std::vector<std::str
     for (; started < n && !FStopping; ++started) {
         if (inFlight.empty())
             groupStart = std::chrono::steady_clock::now();
-        inFlight.push_back(PreparePhoto(photos[static_cast<size_t>(started)], metaList, targetBase, inFlight));
+        inFlight.push_back(
+            PreparePhoto(photos[static_cast<size_t>(started)], metaList, targetBase, inFlight));
         // A group of copies may take a while to stage: the window is painted meanwhile.
         if (std::chrono::steady_clock::now() - FLastPaint >= kPaintInterval)
             Paint();
@@ -235,9 +237,9 @@ TTransferRun::TPhotoPass TTransferRun::PreparePhoto(const std::string& photo, TS
     return pass;
 }
 
-void TTransferRun::PlacePhoto(const std::string& photo, const TStringList& metaList, const std::string& dayFolder,
-                              const TResult& targetBase, const std::vector<TPhotoPass>& inFlight,
-                              TPhotoPass& pass)
+void TTransferRun::PlacePhoto(const std::string& photo, const TStringList& metaList,
+                              const std::string& dayFolder, const TResult& targetBase,
+                              const std::vector<TPhotoPass>& inFlight, TPhotoPass& pass)
 {
     TResult& reason = pass.Record.Reason;
     const std::string name = FPlatform.ExtractFileName(photo);
@@ -299,13 +301,15 @@ TTransferRun::TPlace TTransferRun::FindPlace(const std::string& photo, const std
             return {TPassResult::Skipped, std::move(candidate), false, std::move(reason)};
         }
     }
-    return {TPassResult::Failed,
-            {},
-            false,
-            TResult::Fail(TFailure::Exists, FPlatform.JoinPath(dayFolder, name), "no free name for the photo")};
+    return {
+        TPassResult::Failed,
+        {},
+        false,
+        TResult::Fail(TFailure::Exists, FPlatform.JoinPath(dayFolder, name), "no free name for the photo")};
 }
 
-bool TTransferRun::IsThisPhoto(const std::string& photo, const TStringList& metaList, const std::string& target)
+bool TTransferRun::IsThisPhoto(const std::string& photo, const TStringList& metaList,
+                               const std::string& target)
 {
     bool same = false;
     if (FPlatform.SameFileContents(photo, target, same) && same)
@@ -371,7 +375,8 @@ void TTransferRun::HandOverTurn(size_t index, const std::string& file, int orien
         Paint();
     }
     TurnEnded({job.Record,
-               {TCorrectionOutcome::Failed, TResult::Fail(TFailure::Other, file, "not turned: the program ended")}});
+               {TCorrectionOutcome::Failed,
+                TResult::Fail(TFailure::Other, file, "not turned: the program ended")}});
 }
 
 void TTransferRun::CollectTurns(std::chrono::milliseconds patience)

@@ -20,8 +20,8 @@ struct TTurnDone;
 /// Reads a photo's EXIF entries into metaList as Name=Value lines; may throw.
 using TPhotoReader = std::function<bool(const std::string& photo, TStringList& metaList)>;
 /// Turns a transferred photo upright with the corrector of the worker it runs on, beside other workers.
-using TPhotoTurner =
-    std::function<TCorrectionResult(TOrientationCorrector& corrector, const std::string& file, int orientation)>;
+using TPhotoTurner = std::function<TCorrectionResult(TOrientationCorrector& corrector,
+                                                     const std::string& file, int orientation)>;
 
 /// What a run uses besides the platform: how photos are read and turned, and on how many workers.
 struct TRunTools

@@ -2,10 +2,10 @@
 // that is there already (as it is, or turned upright by an earlier run), a
 // card that keeps its photo, a target that is not there, what interrupted
 // runs left, the counts and texts of the window, and the import log.
+#include "app/core/PhotoRules.h"
 #include "base/Classes.h"
 #include "graphics/Graphics.h"
 #include "jpeg/JpegImage.h"
-#include "app/core/PhotoRules.h"
 #include "tests/core/WatcherFixture.h"
 
 #include <cmath>

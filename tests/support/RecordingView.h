@@ -51,13 +51,14 @@ inline bool IsWindowText(TWindowControl control, const std::string& text)
 inline void ExpectListed(const TWindowState& state)
 {
     const std::pair<TWindowControl, const std::string*> texts[] = {
-        {TWindowControl::Caption, &state.Caption},        {TWindowControl::TrayHint, &state.TrayHint},
-        {TWindowControl::Label1, &state.Label},           {TWindowControl::StatusPanel1, &state.Panel1},
-        {TWindowControl::StatusPanel2, &state.Panel2},    {TWindowControl::CheckBox1, &state.TurnCaption},
+        {TWindowControl::Caption, &state.Caption},     {TWindowControl::TrayHint, &state.TrayHint},
+        {TWindowControl::Label1, &state.Label},        {TWindowControl::StatusPanel1, &state.Panel1},
+        {TWindowControl::StatusPanel2, &state.Panel2}, {TWindowControl::CheckBox1, &state.TurnCaption},
     };
     for (const auto& [control, text] : texts) {
         EXPECT_TRUE(IsWindowText(control, *text))
-            << "\"" << *text << "\" is not in the window's list of texts for control " << static_cast<int>(control);
+            << "\"" << *text << "\" is not in the window's list of texts for control "
+            << static_cast<int>(control);
     }
 }
 

@@ -1,0 +1,140 @@
+// The window's policy as every front end gets it: what the window does with and without a tray, which
+// appearance takes the keyboard, and what waits for the end of a run.
+#include "app/core/WindowPolicy.h"
+#include "tests/core/WatcherFixture.h"
+
+#include <string>
+#include <vector>
+
+namespace {
+
+/// A front end that carries out the commands on a window of its own and writes them down.
+class TRecordingFrontEnd : public TFrontEnd
+{
+public:
+    void Render(const TWindowState& state) override
+    {
+        ExpectListed(state);
+        State = state;
+    }
+    void ShowWindow(bool activate) override
+    {
+        Show = TWindowShow::Shown;
+        Log.push_back(activate ? "show+activate" : "show");
+    }
+    void HideWindow() override
+    {
+        Show = TWindowShow::Hidden;
+        Log.push_back("hide");
+    }
+    void MinimizeWindow() override
+    {
+        Show = TWindowShow::Minimised;
+        Log.push_back("minimise");
+    }
+    TWindowShow WindowShow() const override { return Show; }
+    void Paint() override
+    {
+        if (OnPaint)
+            OnPaint();
+    }
+    void Quit() override { Log.push_back("quit"); }
+
+    TWindowState State;
+    TWindowShow Show = TWindowShow::Hidden;
+    std::vector<std::string> Log;
+    std::function<void()> OnPaint;
+};
+
+class WindowPolicyTest : public WatcherTest
+{
+protected:
+    std::vector<std::string> Commands() { return std::exchange(Front.Log, {}); }
+
+    TRecordingFrontEnd Front;
+    TWindowPolicy Policy{Platform, Front};
+};
+
+TEST_F(WindowPolicyTest, WithoutATrayTheWindowShowsAndMinimisesUntilATrayTakesIt)
+{
+    Policy.Start(false);
+    EXPECT_EQ(Commands(), std::vector<std::string>{"show+activate"})
+        << "no tray: the window is the program's trace";
+    // Everything that would hide the window minimises it instead.
+    for (const auto& hide :
+         {+[](TWindowPolicy& p) { p.CloseWindow(); }, +[](TWindowPolicy& p) { p.Dismiss(); }}) {
+        Policy.OpenWindow();
+        hide(Policy);
+        EXPECT_EQ(Commands(), (std::vector<std::string>{"show+activate", "minimise"}));
+    }
+    // A tray comes: the minimised window goes into it. The tray goes: the hidden window is minimised.
+    Policy.TrayChanged(true);
+    Policy.TrayChanged(true);
+    Policy.CloseWindow();
+    Policy.TrayChanged(false);
+    EXPECT_EQ(Commands(), (std::vector<std::string>{"hide", "hide", "minimise"}));
+
+    // Shown only for want of a tray, the window goes into the tray that comes; shown for a card, it stays.
+    for (const bool card : {false, true}) {
+        TRecordingFrontEnd front;
+        TWindowPolicy policy(Platform, front);
+        policy.Start(false);
+        if (card) {
+            AddPhoto(AddCard('E'), "a.jpg");
+            policy.Tick();
+        }
+        policy.TrayChanged(true);
+        EXPECT_EQ(front.Show, card ? TWindowShow::Shown : TWindowShow::Hidden);
+    }
+}
+
+TEST_F(WindowPolicyTest, OnlyTheFirstAppearanceForACardTakesTheKeyboard)
+{
+    Policy.Start(true);
+    AddPhoto(AddCard('E'), "a.jpg");
+    Policy.Tick();
+    Policy.Tick();
+    Policy.OpenWindow();
+    Policy.Tick();
+    EXPECT_EQ(Commands(), (std::vector<std::string>{"show+activate", "show", "show+activate", "show"}));
+    EXPECT_EQ(Front.State.Label, "1 Fotos gefunden");
+}
+
+TEST_F(WindowPolicyTest, VolumesAndTheEndAskedForDuringARunWaitForItsEnd)
+{
+    const std::string dcim = AddCard('E');
+    for (const char* name : {"a.jpg", "b.jpg", "c.jpg"})
+        AddPhoto(dcim, name, Dated("2005:07:14 10:22:33", static_cast<unsigned>(name[0])));
+    AddPhoto(Tmp / "second/DCIM", "x.jpg");
+    Policy.Start(true);
+    Policy.Tick();
+    Commands();
+
+    // A second card offered during the run is looked at once the run has ended.
+    Front.OnPaint = [&] { Policy.OfferVolume(Tmp / "second"); };
+    Policy.Transfer({});
+    EXPECT_EQ(Policy.Watcher().RunCounts().Transferred, 3);
+    EXPECT_EQ(Front.State.Label, "1 Fotos gefunden");
+    EXPECT_EQ(Policy.Watcher().CameraPath(), Tmp / "second/DCIM");
+
+    // The end asked for during a run stops it after the photo in hand; the program ends when it returns.
+    Platform.RemoveDrive('E');
+    const std::string next = AddCard('F');
+    for (const char* name : {"d.jpg", "e.jpg", "f.jpg"})
+        AddPhoto(next, name, Dated("2006:01:02 08:00:00", static_cast<unsigned>(name[0])));
+    TRecordingFrontEnd front;
+    TWindowPolicy policy(Platform, front);
+    policy.Start(true);
+    policy.Tick();
+    front.Log.clear();
+    front.OnPaint = [&] {
+        policy.EndRequested();
+        EXPECT_EQ(front.Log, std::vector<std::string>{"show"}) << "no quit while the run goes on";
+    };
+    policy.Transfer({true, true});
+    EXPECT_EQ(policy.Watcher().RunCounts().Transferred, 1);
+    EXPECT_EQ(front.Log, (std::vector<std::string>{"show", "quit"}));
+    EXPECT_EQ(ListTree(next).size(), 2u) << "photos not begun stay on the card";
+}
+
+} // namespace
