@@ -3,7 +3,8 @@
 #  - JPEG::JPEG stands for the build machine's libjpeg headers and no library:
 #    jpeg/ and app/core compile in full, and a Windows program that needs JPEG
 #    decoding fails to link instead of pretending to work;
-#  - the tray area is Qt-free and builds as it is, with its tests;
+#  - the tray area is Qt-free and builds as it is; its tests compile its
+#    headers next to <windows.h> (tests/tray/test_windows_headers.cpp);
 #  - GoogleTest is built from Debian's sources with the cross compiler, and the
 #    tests run under Wine (scripts/wine-run) with a prefix in the build folder.
 if(NOT WIN32)
