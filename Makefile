@@ -58,9 +58,9 @@ uninstall:
 package: build
 	cd build && cpack -G DEB
 
-# Windows: every Qt-free area, app/core and their unit tests, cross-compiled
-# with MinGW-w64, and the tray seam checked next to <windows.h>;
-# cross-windows-test runs those tests under Wine.
+# Windows: every Qt-free area (the tray icon among them), app/core and their
+# unit tests, cross-compiled with MinGW-w64; cross-windows-test runs those
+# tests under Wine.
 cross-windows: deps
 	cmake --preset cross-windows
 	cmake --build build-mingw -j $(JOBS)

@@ -3,8 +3,8 @@
 #  - JPEG::JPEG stands for the build machine's libjpeg headers and no library:
 #    jpeg/ and app/core compile in full, and a Windows program that needs JPEG
 #    decoding fails to link instead of pretending to work;
-#  - the tray seam is checked next to <windows.h> against the build machine's
-#    Qt headers by tests/tray/windows_probe.sh, as a step of the build;
+#  - the tray area is Qt-free and builds as it is; its tests compile its
+#    headers next to <windows.h> (tests/tray/test_windows_headers.cpp);
 #  - GoogleTest is built from Debian's sources with the cross compiler, and the
 #    tests run under Wine (scripts/wine-run) with a prefix in the build folder.
 if(NOT WIN32)
@@ -30,28 +30,6 @@ endforeach()
 configure_file(${FI_HOST_JCONFIG_DIR}/jconfig.h ${FI_HOST_JPEG_INCLUDE}/jconfig.h COPYONLY)
 add_library(JPEG::JPEG INTERFACE IMPORTED)
 set_target_properties(JPEG::JPEG PROPERTIES INTERFACE_INCLUDE_DIRECTORIES ${FI_HOST_JPEG_INCLUDE})
-
-# The tray probe finds Qt's headers through pkg-config.
-find_program(FI_PKG_CONFIG pkg-config)
-if(NOT FI_PKG_CONFIG)
-    message(FATAL_ERROR "the tray probe needs pkg-config and the host's Qt headers (qt6-base-dev)")
-endif()
-execute_process(COMMAND ${FI_PKG_CONFIG} --exists Qt6Widgets RESULT_VARIABLE FI_HOST_QT_MISSING)
-if(FI_HOST_QT_MISSING)
-    message(FATAL_ERROR "the tray probe needs the host's Qt headers (qt6-base-dev)")
-endif()
-# Every build checks the seam again when it or the probe changed.
-set(FI_TRAY_PROBE_INPUTS tray/QtTrayShell.h tray/TrayShell.h tray/abfComponents.h tests/tray/windows_probe.cpp
-    tests/tray/windows_probe.sh)
-fi_require_files(${PROJECT_SOURCE_DIR} ${FI_TRAY_PROBE_INPUTS})
-list(TRANSFORM FI_TRAY_PROBE_INPUTS PREPEND ${PROJECT_SOURCE_DIR}/)
-add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/tray_windows_probe.stamp
-    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/tray/windows_probe.sh ${CMAKE_CXX_COMPILER}
-    COMMAND ${CMAKE_COMMAND} -E touch ${CMAKE_BINARY_DIR}/tray_windows_probe.stamp
-    DEPENDS ${FI_TRAY_PROBE_INPUTS}
-    COMMENT "Checking the tray seam next to <windows.h>"
-    VERBATIM)
-add_custom_target(tray_windows_probe ALL DEPENDS ${CMAKE_BINARY_DIR}/tray_windows_probe.stamp)
 
 if(FI_TESTS)
     # GoogleTest from Debian's sources (package googletest), built by the cross compiler.

@@ -1,25 +1,18 @@
 #include "tray/abfComponents.h"
 
-#include <QApplication>
-#include <QEvent>
-#include <QMessageBox>
-#include <QTimerEvent>
-#include <QWindowStateChangeEvent>
-
-#include <algorithm>
-#include <climits>
 #include <utility>
 
 namespace {
 
-constexpr int kMaxHint = 63;
+constexpr std::size_t kMaxHint = 63;
 constexpr std::size_t kMaxTipExtended = 127;
 constexpr std::size_t kMaxTipShort = 63;
 constexpr std::size_t kMaxInfoText = 255;
 constexpr std::size_t kMaxInfoTitle = 63;
+constexpr std::uint32_t kTimerId = 1;
 
-/// Runs a step whose exceptions must not leave through Qt: they go to the application's handler.
-template <class F> void RunGuarded(const TApplicationHost& application, F&& step)
+/// Runs a step whose exceptions must not leave through the shell: they go to the application's handler.
+template <class F> void RunGuarded(const TTrayApplication& application, F&& step)
 {
     try {
         step();
@@ -28,68 +21,22 @@ template <class F> void RunGuarded(const TApplicationHost& application, F&& step
     }
 }
 
-/// The first count characters of text, never ending in half a surrogate pair.
-QString CutText(const QString& text, int count)
-{
-    if (text.size() <= count)
-        return text;
-    qsizetype keep = count;
-    if (keep > 0 && text.at(keep - 1).isHighSurrogate())
-        --keep;
-    return text.left(keep);
-}
-
-/// Makes a window visible again, also one that was minimised before it went to the tray.
-void ShowWindowNormal(QWidget& window)
-{
-    if (window.isMinimized())
-        window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
-    window.setVisible(true);
-}
-
 } // namespace
 
-void TApplicationHost::HandleException(const std::exception& e) const
-{
-    if (OnException) {
-        OnException(e);
-        return;
-    }
-    QMessageBox::critical(MainForm, QApplication::applicationDisplayName(), QString::fromUtf8(e.what()));
-}
-
-TApplicationHost& Application()
-{
-    static TApplicationHost application;
-    return application;
-}
-
-void TImageList::Add(const QIcon& icon)
-{
-    FIcons.append(icon);
-    emit Change();
-}
-
-void TImageList::Clear()
-{
-    FIcons.clear();
-    emit Change();
-}
-
-void TImageList::GetIcon(int index, QIcon& icon) const
-{
-    icon = index >= 0 && index < FIcons.size() ? FIcons.at(index) : QIcon();
-}
-
-TabfHiddenWindow::TabfHiddenWindow(TWndProc wndProc, const TApplicationHost& application)
+TabfHiddenWindow::TabfHiddenWindow(TWndProc wndProc, TTrayShell& shell, const TTrayApplication& application)
     : FWndProc(std::move(wndProc))
+    , FShell(shell)
     , FApplication(application)
 {
+    FShell.SetCallback([this](std::uint32_t msg, std::uintptr_t wParam, std::intptr_t lParam) {
+        return Perform(static_cast<TWindowMessage>(msg), wParam, lParam);
+    });
 }
 
 TabfHiddenWindow::~TabfHiddenWindow()
 {
     KillTimer();
+    FShell.SetCallback({});
 }
 
 std::intptr_t TabfHiddenWindow::Perform(TWindowMessage msg, std::uintptr_t wParam, std::intptr_t lParam)
@@ -101,28 +48,21 @@ std::intptr_t TabfHiddenWindow::Perform(TWindowMessage msg, std::uintptr_t wPara
 
 bool TabfHiddenWindow::SetTimer(std::uint32_t interval)
 {
-    KillTimer();
-    FTimerId = startTimer(static_cast<int>(std::min<std::uint32_t>(interval, INT_MAX)));
-    return FTimerId != 0;
+    FTimerRunning = FShell.SetTimer(kTimerId, interval);
+    return FTimerRunning;
 }
 
 void TabfHiddenWindow::KillTimer()
 {
-    if (FTimerId != 0)
-        killTimer(FTimerId);
-    FTimerId = 0;
+    if (FTimerRunning)
+        FShell.KillTimer(kTimerId);
+    FTimerRunning = false;
 }
 
-void TabfHiddenWindow::timerEvent(QTimerEvent* event)
-{
-    if (event->timerId() == FTimerId)
-        Perform(TWindowMessage::Timer, 1, 0);
-}
-
-TabfCustomTimer::TabfCustomTimer(QObject* owner, const TApplicationHost& application)
+TabfCustomTimer::TabfCustomTimer(TTrayWindow* owner, TTrayShell& shell, const TTrayApplication& application)
     : TabfComponent(owner)
-    , FWindow(
-          std::make_unique<TabfHiddenWindow>([this](TMessage& message) { WndProc(message); }, application))
+    , FWindow(std::make_unique<TabfHiddenWindow>([this](TMessage& message) { WndProc(message); }, shell,
+                                                 application))
 {
 }
 
@@ -171,20 +111,16 @@ void TabfCustomTimer::Timer()
         FOnTimer(this);
 }
 
-TabfTrayIcon::TabfTrayIcon(QObject* owner, TTrayShell& shell, TApplicationHost& application)
-    : TabfCustomTimer(owner, application)
+TabfTrayIcon::TabfTrayIcon(TTrayWindow* owner, TTrayShell& shell, TTrayApplication& application)
+    : TabfCustomTimer(owner, shell, application)
     , FShell(shell)
     , FApplication(application)
 {
+    FChangeLink.OnChange = [this] { RefreshFromImageList(); };
     // An empty handler lets timer 1 run once cycling is switched on; until then nothing runs.
-    SetOnTimer([](QObject*) {});
+    SetOnTimer([](TComponent*) {});
     SetCycleIcons(false);
     SetCycleInterval(200);
-    HookApplication();
-    // The shell knows no window of ours: its callback messages come through this receiver.
-    FShell.SetCallback([this](std::uint32_t msg, std::uintptr_t wParam, std::intptr_t lParam) {
-        Handle()->Perform(static_cast<TWindowMessage>(msg), wParam, lParam);
-    });
 }
 
 TabfTrayIcon::~TabfTrayIcon()
@@ -192,15 +128,12 @@ TabfTrayIcon::~TabfTrayIcon()
     // The owner is going away: the icon leaves the tray, but no window is shown any more.
     FDestroying = true;
     RunGuarded(FApplication, [this] { SetVisible(false); });
-    UnhookApplication();
-    QObject::disconnect(FChangeLink);
-    FShell.SetCallback({});
 }
 
 void TabfTrayIcon::Loaded()
 {
     if (FMinimizeOnStart) {
-        FApplication.ShowMainForm = false;
+        FApplication.SetShowMainForm(false);
         GoToTray();
     }
     // An icon already added by the Visible setter is refused a second time; that is ignored.
@@ -208,15 +141,22 @@ void TabfTrayIcon::Loaded()
         ShowIcon();
 }
 
-void TabfTrayIcon::SetHint(const QString& value)
+void TabfTrayIcon::ApplicationMinimized()
+{
+    // Only a window can be minimised: a component without a window owner has no application to hide.
+    if (Owner() != nullptr && FMinimizeToTray && !FDestroying)
+        RunGuarded(FApplication, [this] { GoToTray(); });
+}
+
+void TabfTrayIcon::SetHint(const std::string& value)
 {
     if (value == FHint)
         return;
-    FHint = CutText(value, kMaxHint);
+    FHint = CutToUtf16Length(value, kMaxHint);
     UpdateTray();
 }
 
-void TabfTrayIcon::SetIcon(const QIcon& value)
+void TabfTrayIcon::SetIcon(TIconHandle value)
 {
     FIcon = value;
     UpdateTray();
@@ -224,10 +164,13 @@ void TabfTrayIcon::SetIcon(const QIcon& value)
 
 void TabfTrayIcon::SetImageList(TImageList* value)
 {
-    QObject::disconnect(FChangeLink);
+    if (FImageList != nullptr)
+        FImageList->UnregisterChanges(FChangeLink);
     FImageList = value;
-    if (value != nullptr)
-        FChangeLink = connect(value, &TImageList::Change, this, [this] { RefreshFromImageList(); });
+    if (value != nullptr) {
+        value->RegisterChanges(FChangeLink);
+        value->FreeNotification(this);
+    }
     RefreshFromImageList();
 }
 
@@ -245,6 +188,13 @@ void TabfTrayIcon::SetIconID(int value)
     SetVisible(false);
     FIconID = value;
     SetVisible(wasVisible);
+}
+
+void TabfTrayIcon::SetPopupMenu(TPopupMenu* value)
+{
+    FPopupMenu = value;
+    if (value != nullptr)
+        value->FreeNotification(this);
 }
 
 void TabfTrayIcon::SetShowHint(bool value)
@@ -295,15 +245,13 @@ void TabfTrayIcon::Timer()
         OnCycleIcons(this);
 }
 
-bool TabfTrayIcon::eventFilter(QObject* watched, QEvent* event)
+void TabfTrayIcon::Notification(TComponent* component)
 {
-    if (FHooked && watched == Owner() && event->type() == QEvent::WindowStateChange && FMinimizeToTray) {
-        const auto* change = static_cast<QWindowStateChangeEvent*>(event);
-        const QWidget* window = OwnerWidget();
-        if (window != nullptr && window->isMinimized() && !(change->oldState() & Qt::WindowMinimized))
-            RunGuarded(FApplication, [this] { GoToTray(); });
-    }
-    return false;
+    // The image list's own end has already taken the change link off it.
+    if (component == FImageList)
+        FImageList = nullptr;
+    if (component == FPopupMenu)
+        FPopupMenu = nullptr;
 }
 
 void TabfTrayIcon::TrayWndProc(TMessage& message)
@@ -311,18 +259,18 @@ void TabfTrayIcon::TrayWndProc(TMessage& message)
     if (message.Msg == TWindowMessage::TrayCallback) {
         if (!FEnabled)
             return;
-        const QPoint cursor = FShell.CursorPos();
+        const TPoint cursor = FShell.CursorPos();
         const TShiftState keys = FShell.KeyState();
         switch (static_cast<TTrayEvent>(static_cast<std::uint32_t>(message.LParam))) {
         case TTrayEvent::MouseMove: {
-            const QPoint now = FShell.CursorPos();
+            const TPoint now = FShell.CursorPos();
             if (OnMouseMove)
-                OnMouseMove(this, FShell.KeyState(), now.x(), now.y());
+                OnMouseMove(this, FShell.KeyState(), now.X, now.Y);
             break;
         }
         case TTrayEvent::LButtonDown:
             if (OnMouseDown)
-                OnMouseDown(this, TMouseButton::mbLeft, keys | ssLeft, cursor.x(), cursor.y());
+                OnMouseDown(this, TMouseButton::mbLeft, keys | ssLeft, cursor.X, cursor.Y);
             FClickPending = true;
             break;
         case TTrayEvent::LButtonUp:
@@ -338,7 +286,7 @@ void TabfTrayIcon::TrayWndProc(TMessage& message)
             break;
         case TTrayEvent::RButtonDown:
             if (OnMouseDown)
-                OnMouseDown(this, TMouseButton::mbRight, keys | ssRight, cursor.x(), cursor.y());
+                OnMouseDown(this, TMouseButton::mbRight, keys | ssRight, cursor.X, cursor.Y);
             break;
         case TTrayEvent::RButtonUp:
             MouseUp(TMouseButton::mbRight, keys | ssRight, cursor);
@@ -346,7 +294,7 @@ void TabfTrayIcon::TrayWndProc(TMessage& message)
             break;
         case TTrayEvent::MButtonDown:
             if (OnMouseDown)
-                OnMouseDown(this, TMouseButton::mbMiddle, keys | ssMiddle, cursor.x(), cursor.y());
+                OnMouseDown(this, TMouseButton::mbMiddle, keys | ssMiddle, cursor.X, cursor.Y);
             break;
         case TTrayEvent::MButtonUp:
             MouseUp(TMouseButton::mbMiddle, keys | ssMiddle, cursor);
@@ -399,7 +347,7 @@ void TabfTrayIcon::InsertToTray()
         FillIconData();
         FShell.NotifyIcon(TNotifyIconMessage::nimAdd, FIconData);
     } catch (const std::exception&) {
-        throw EabfTrayIcon(FormatS("%s.InsertToTray failed", objectName().toStdString()));
+        throw EabfTrayIcon(FormatS("%s.InsertToTray failed", Name()));
     }
 }
 
@@ -409,7 +357,7 @@ void TabfTrayIcon::DeleteFromTray()
         FillIconData();
         FShell.NotifyIcon(TNotifyIconMessage::nimDelete, FIconData);
     } catch (const std::exception&) {
-        throw EabfTrayIcon(FormatS("%s.DeleteFromTray failed", objectName().toStdString()));
+        throw EabfTrayIcon(FormatS("%s.DeleteFromTray failed", Name()));
     }
 }
 
@@ -439,93 +387,77 @@ void TabfTrayIcon::HideIcon()
         return;
     if (FMinimizeToTray)
         ShowApplication();
-    if (QWidget* owner = OwnerWidget(); owner != nullptr && !owner->isVisible())
-        ShowWindowNormal(*owner);
+    if (TTrayWindow* owner = Owner(); owner != nullptr && !owner->Visible())
+        owner->ShowNormal();
 }
 
 void TabfTrayIcon::PopupAtCursor()
 {
-    const QPointer<TPopupMenu> menu = FPopupMenu;
-    if (menu == nullptr || !menu->AutoPopup())
+    if (FPopupMenu == nullptr || !FPopupMenu->AutoPopup())
         return;
-    const QPoint cursor = FShell.CursorPos();
+    const TPoint cursor = FShell.CursorPos();
     FShell.ProcessMessages();
-    if (QWidget* owner = OwnerWidget())
-        FShell.SetForegroundWindow(owner);
-    if (menu == nullptr)
+    if (Owner() != nullptr)
+        FShell.SetForegroundWindow();
+    // Pending messages may have destroyed the menu, which cleared PopupMenu.
+    if (FPopupMenu == nullptr)
         return;
-    menu->SetPopupComponent(this);
-    FShell.Popup(*menu, cursor);
-    if (QWidget* owner = OwnerWidget())
-        FShell.PostNullMessage(owner);
+    FPopupMenu->SetPopupComponent(this);
+    const std::uint32_t command = FShell.TrackPopupMenu(FPopupMenu->ShellItems(), cursor);
+    // The menu may have gone while it was open; its item runs only if it is still there.
+    if (FPopupMenu != nullptr)
+        FPopupMenu->DispatchCommand(command);
+    if (Owner() != nullptr)
+        FShell.PostNullMessage();
     if (OnPopupMenu)
         OnPopupMenu(this);
 }
 
 void TabfTrayIcon::ShowApplication()
 {
-    // Qt has no separate application window: the main window is all there is to show.
-    if (FApplication.MainForm != nullptr)
-        ShowWindowNormal(*FApplication.MainForm);
+    if (TTrayWindow* mainWindow = FApplication.MainWindow())
+        mainWindow->ShowNormal();
 }
 
 void TabfTrayIcon::HideApplication()
 {
-    if (FApplication.MainForm != nullptr)
-        FApplication.MainForm->setVisible(false);
-}
-
-void TabfTrayIcon::HookApplication()
-{
-    if (QWidget* owner = OwnerWidget()) {
-        owner->installEventFilter(this);
-        FHooked = true;
-    }
-}
-
-void TabfTrayIcon::UnhookApplication()
-{
-    if (!FHooked)
-        return;
-    if (QWidget* owner = OwnerWidget())
-        owner->removeEventFilter(this);
-    FHooked = false;
+    if (TTrayWindow* mainWindow = FApplication.MainWindow())
+        mainWindow->Hide();
 }
 
 void TabfTrayIcon::RefreshFromImageList()
 {
     if (FImageList == nullptr)
         return;
-    FIcon = QIcon();
-    FImageList->GetIcon(FImageIndex, FIcon);
+    FIcon = FImageList->GetIcon(FImageIndex);
     UpdateTray();
 }
 
-void TabfTrayIcon::MouseUp(TMouseButton button, TShiftState shift, QPoint position)
+void TabfTrayIcon::MouseUp(TMouseButton button, TShiftState shift, TPoint position)
 {
-    if (QWidget* owner = OwnerWidget())
-        FShell.SetForegroundWindow(owner);
+    if (Owner() != nullptr)
+        FShell.SetForegroundWindow();
     if (OnMouseUp)
-        OnMouseUp(this, button, shift, position.x(), position.y());
+        OnMouseUp(this, button, shift, position.X, position.Y);
 }
 
 void TabfTrayIcon::DoubleClick()
 {
     if (FPopupMenu != nullptr && FPopupMenu->AutoPopup() && !FPopupByLeft) {
-        const QAction* defaultItem = FPopupMenu->defaultAction();
-        for (QAction* item : FPopupMenu->actions()) {
-            if (item != defaultItem)
+        for (int i = 0; i < FPopupMenu->Count(); ++i) {
+            TMenuItem& item = FPopupMenu->Items(i);
+            if (!item.Default())
                 continue;
-            item->trigger();
+            item.Click();
             if (OnDblClick)
                 OnDblClick(this);
-            if (QWidget* owner = OwnerWidget())
-                FShell.SetForegroundWindow(owner);
+            if (Owner() != nullptr)
+                FShell.SetForegroundWindow();
             return;
         }
     }
-    if (QWidget* owner = OwnerWidget()) {
-        if (FMinimizeToTray && owner->isVisible())
+    if (TTrayWindow* owner = Owner()) {
+        if (FMinimizeToTray && owner->Visible())
             HideApplication();
         else
             ShowApplication();

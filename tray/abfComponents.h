@@ -1,85 +1,22 @@
 #pragma once
 
 #include "base/SysUtils.h"
+#include "tray/Component.h"
+#include "tray/ImageList.h"
+#include "tray/Menus.h"
+#include "tray/TrayHost.h"
 #include "tray/TrayShell.h"
 
-#include <QIcon>
-#include <QList>
-#include <QMenu>
-#include <QMetaObject>
-#include <QObject>
-#include <QPointer>
-#include <QString>
-#include <QWidget>
-
 #include <cstdint>
-#include <exception>
 #include <functional>
 #include <memory>
+#include <string>
 
 /// Raised when the icon cannot be added to or deleted from the tray.
 class EabfTrayIcon : public Exception
 {
 public:
     using Exception::Exception;
-};
-
-/// The parts of the application object that the tray icon works with.
-class TApplicationHost
-{
-public:
-    /// Whether the program shows its main window when the event loop starts; the tray icon may clear it.
-    bool ShowMainForm = true;
-    /// The main window; absent while the main window is being built.
-    QPointer<QWidget> MainForm;
-    /// Shows an exception to the user; the program goes on. Unset: a message box.
-    std::function<void(const std::exception&)> OnException;
-
-    void HandleException(const std::exception& e) const;
-};
-
-/// The program's one application object.
-TApplicationHost& Application();
-
-/// A popup menu with the flags the tray icon looks at. Its default item (QMenu::defaultAction) is the one
-/// a double-click on the icon runs.
-class TPopupMenu : public QMenu
-{
-public:
-    explicit TPopupMenu(QWidget* parent = nullptr)
-        : QMenu(parent)
-    {
-    }
-
-    bool AutoPopup() const { return FAutoPopup; }
-    void SetAutoPopup(bool value) { FAutoPopup = value; }
-    /// The component that popped the menu up last.
-    QObject* PopupComponent() const { return FPopupComponent; }
-    void SetPopupComponent(QObject* value) { FPopupComponent = value; }
-
-private:
-    bool FAutoPopup = true;
-    QPointer<QObject> FPopupComponent;
-};
-
-/// An ordered list of icons that tells its users when it changes.
-class TImageList : public QObject
-{
-    Q_OBJECT
-public:
-    using QObject::QObject;
-
-    int Count() const { return static_cast<int>(FIcons.size()); }
-    void Add(const QIcon& icon);
-    void Clear();
-    /// Copies icon number index into icon; an index outside the list gives an empty icon.
-    void GetIcon(int index, QIcon& icon) const;
-
-signals:
-    void Change();
-
-private:
-    QList<QIcon> FIcons;
 };
 
 /// A window message as the tray icon's hidden window receives it.
@@ -91,62 +28,60 @@ struct TMessage
     std::intptr_t Result = 0;
 };
 
-/// The hidden window of a component: it receives the tray's callback messages and the timer. An exception
-/// raised while a message is handled goes to the application's exception handler; the window keeps working.
-class TabfHiddenWindow : public QObject
+/// The hidden window of a component: the shell's hidden window, whose messages (the tray's callbacks, the
+/// timer) it takes while it exists. An exception raised while a message is handled goes to the
+/// application's exception handler; the window keeps working.
+class TabfHiddenWindow
 {
 public:
     using TWndProc = std::function<void(TMessage&)>;
 
-    TabfHiddenWindow(TWndProc wndProc, const TApplicationHost& application);
-    ~TabfHiddenWindow() override;
+    TabfHiddenWindow(TWndProc wndProc, TTrayShell& shell, const TTrayApplication& application);
+    TabfHiddenWindow(const TabfHiddenWindow&) = delete;
+    TabfHiddenWindow& operator=(const TabfHiddenWindow&) = delete;
+    ~TabfHiddenWindow();
 
     /// Handles one message at once and returns its result.
     std::intptr_t Perform(TWindowMessage msg, std::uintptr_t wParam = 0, std::intptr_t lParam = 0);
     /// Starts (or restarts) timer 1; false when the system has no timer left.
     bool SetTimer(std::uint32_t interval);
     void KillTimer();
-    bool TimerRunning() const { return FTimerId != 0; }
-
-protected:
-    void timerEvent(QTimerEvent* event) override;
+    bool TimerRunning() const { return FTimerRunning; }
 
 private:
     TWndProc FWndProc;
-    const TApplicationHost& FApplication;
-    int FTimerId = 0;
+    TTrayShell& FShell;
+    const TTrayApplication& FApplication;
+    bool FTimerRunning = false;
 };
 
-using TNotifyEvent = std::function<void(QObject* Sender)>;
 using TMouseEvent =
-    std::function<void(QObject* Sender, TMouseButton Button, TShiftState Shift, int X, int Y)>;
-using TMouseMoveEvent = std::function<void(QObject* Sender, TShiftState Shift, int X, int Y)>;
+    std::function<void(TComponent* Sender, TMouseButton Button, TShiftState Shift, int X, int Y)>;
+using TMouseMoveEvent = std::function<void(TComponent* Sender, TShiftState Shift, int X, int Y)>;
 
-/// Base of the component set: a non-visual component with an owner.
-class TabfComponent : public QObject
+/// Base of the component set: a non-visual component whose owner is a window, or no window (null).
+class TabfComponent : public TComponent
 {
 public:
-    explicit TabfComponent(QObject* owner)
+    explicit TabfComponent(TTrayWindow* owner)
         : FOwner(owner)
     {
     }
 
-    QObject* Owner() const { return FOwner; }
-    /// The owner when it is a window, else null.
-    QWidget* OwnerWidget() const { return qobject_cast<QWidget*>(FOwner.data()); }
-    QString About() const { return FAbout; }
-    void SetAbout(const QString&) {}
+    /// The owner when it is a window, else null. The owner outlives the component.
+    TTrayWindow* Owner() const { return FOwner; }
+    std::string About() const { return {}; }
+    void SetAbout(const std::string&) {}
 
 private:
-    QPointer<QObject> FOwner;
-    QString FAbout;
+    TTrayWindow* FOwner;
 };
 
 /// A component with its own hidden window and one timer on it.
 class TabfCustomTimer : public TabfComponent
 {
 public:
-    TabfCustomTimer(QObject* owner, const TApplicationHost& application);
+    TabfCustomTimer(TTrayWindow* owner, TTrayShell& shell, const TTrayApplication& application);
     ~TabfCustomTimer() override;
 
     TabfHiddenWindow* Handle() const { return FWindow.get(); }
@@ -180,15 +115,19 @@ enum class TabfTrayIconInfoType
 };
 
 /// The program's icon in the notification area: hint, click, double-click and popup menu, and the hiding of
-/// the main window into the tray when it is minimised or at start. All requests go through the shell seam.
+/// the main window into the tray when it is minimised or at start. All requests go through the shell seam;
+/// texts are UTF-8. Name() names the component in its error messages.
 class TabfTrayIcon : public TabfCustomTimer
 {
 public:
-    TabfTrayIcon(QObject* owner, TTrayShell& shell, TApplicationHost& application = Application());
+    TabfTrayIcon(TTrayWindow* owner, TTrayShell& shell, TTrayApplication& application);
     ~TabfTrayIcon() override;
 
     /// Runs once all properties are set, as after reading a form: start hidden, then put the icon in.
     void Loaded();
+    /// The front end calls this when its application (the main window) has just been minimised: with
+    /// MinimizeToTray the application goes to the tray (GoToTray). Exceptions go to the application.
+    void ApplicationMinimized();
 
     bool CycleIcons() const { return TimerEnabled(); }
     void SetCycleIcons(bool value) { SetTimerEnabled(value); }
@@ -196,13 +135,13 @@ public:
     void SetCycleInterval(std::uint32_t value) { SetInterval(value); }
     bool Enabled() const { return FEnabled; }
     void SetEnabled(bool value) { FEnabled = value; }
-    QString Hint() const { return FHint; }
+    const std::string& Hint() const { return FHint; }
     /// Keeps the first 63 characters; an unchanged text sends nothing.
-    void SetHint(const QString& value);
-    QIcon Icon() const { return FIcon; }
-    void SetIcon(const QIcon& value);
+    void SetHint(const std::string& value);
+    TIconHandle Icon() const { return FIcon; }
+    void SetIcon(TIconHandle value);
     /// Takes the icon as stored with a form, without telling the shell.
-    void LoadFormIcon(const QIcon& value) { FIcon = value; }
+    void LoadFormIcon(TIconHandle value) { FIcon = value; }
     TImageList* ImageList() const { return FImageList; }
     void SetImageList(TImageList* value);
     int ImageIndex() const { return FImageIndex; }
@@ -214,17 +153,17 @@ public:
     bool MinimizeOnStart() const { return FMinimizeOnStart; }
     void SetMinimizeOnStart(bool value) { FMinimizeOnStart = value; }
     TPopupMenu* PopupMenu() const { return FPopupMenu; }
-    void SetPopupMenu(TPopupMenu* value) { FPopupMenu = value; }
+    void SetPopupMenu(TPopupMenu* value);
     bool PopupByLeft() const { return FPopupByLeft; }
     void SetPopupByLeft(bool value) { FPopupByLeft = value; }
     bool ShowHint() const { return FShowHint; }
     void SetShowHint(bool value);
     bool Visible() const { return FVisible; }
     void SetVisible(bool value);
-    QString InfoText() const { return FInfoText; }
-    void SetInfoText(const QString& value) { FInfoText = value; }
-    QString InfoTitle() const { return FInfoTitle; }
-    void SetInfoTitle(const QString& value) { FInfoTitle = value; }
+    const std::string& InfoText() const { return FInfoText; }
+    void SetInfoText(const std::string& value) { FInfoText = value; }
+    const std::string& InfoTitle() const { return FInfoTitle; }
+    void SetInfoTitle(const std::string& value) { FInfoTitle = value; }
     int InfoTimeout() const { return FInfoTimeout; }
     void SetInfoTimeout(int value) { FInfoTimeout = value; }
     TabfTrayIconInfoType InfoType() const { return FInfoType; }
@@ -255,8 +194,7 @@ public:
 protected:
     void WndProc(TMessage& message) override { TrayWndProc(message); }
     void Timer() override;
-    /// Watches the owner window for being minimised.
-    bool eventFilter(QObject* watched, QEvent* event) override;
+    void Notification(TComponent* component) override;
 
 private:
     void TrayWndProc(TMessage& message);
@@ -269,34 +207,31 @@ private:
     void PopupAtCursor();
     void ShowApplication();
     void HideApplication();
-    void HookApplication();
-    void UnhookApplication();
     void RefreshFromImageList();
-    void MouseUp(TMouseButton button, TShiftState shift, QPoint position);
+    void MouseUp(TMouseButton button, TShiftState shift, TPoint position);
     void DoubleClick();
 
     TTrayShell& FShell;
-    TApplicationHost& FApplication;
-    QIcon FIcon;
+    TTrayApplication& FApplication;
+    TIconHandle FIcon = 0;
     int FImageIndex = 0;
-    QPointer<TImageList> FImageList;
-    QMetaObject::Connection FChangeLink;
+    TImageList* FImageList = nullptr;
+    TChangeLink FChangeLink;
     int FIconID = 0;
     std::uint32_t FIconFlags = nifMessage | nifTip;
     bool FEnabled = true;
     bool FShowHint = true;
     bool FVisible = false;
-    QString FHint;
+    std::string FHint;
     bool FMinimizeToTray = false;
     bool FMinimizeOnStart = false;
-    QPointer<TPopupMenu> FPopupMenu;
+    TPopupMenu* FPopupMenu = nullptr;
     bool FPopupByLeft = false;
-    QString FInfoText;
-    QString FInfoTitle;
+    std::string FInfoText;
+    std::string FInfoTitle;
     int FInfoTimeout = 10000;
     TabfTrayIconInfoType FInfoType = TabfTrayIconInfoType::tiiNone;
     bool FClickPending = false;
-    bool FHooked = false;
     bool FDestroying = false;
     TNotifyIconData FIconData;
 };

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tray/abfComponents.h"
+#include "tray/TrayHost.h"
 
 #include <exception>
 #include <utility>
@@ -8,7 +8,7 @@
 /// Runs the body of one event handler. An exception it raises ends the handler and is shown to the user by
 /// the application's exception handler (a message box); the event loop goes on. No exception may leave a
 /// Qt slot, so every handler of the main window runs through here.
-template <class F> void Guarded(const TApplicationHost& application, F&& body)
+template <class F> void Guarded(const TTrayApplication& application, F&& body)
 {
     try {
         std::forward<F>(body)();

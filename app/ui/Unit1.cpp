@@ -76,20 +76,20 @@ void TProgressBar::Show()
     setValue(FPosition);
 }
 
-TForm1::TForm1(std::unique_ptr<TPlatform> platform, std::unique_ptr<TTrayShell> shell,
+TForm1::TForm1(std::unique_ptr<TPlatform> platform, std::unique_ptr<TTrayShell> shell, TIconHandle icon,
                TApplicationHost& application)
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
     , FApplication(application)
     , FPlatform(std::move(platform))
     , FShell(std::move(shell))
     , FWatcher(std::make_unique<TCameraWatcher>(*FPlatform, *this))
-    , abfTrayIcon(this, *FShell, application)
+    , abfTrayIcon(&FTrayWindow, *FShell, application)
 {
     BuildControls();
     Timer1.setInterval(kTimerInterval);
     connect(&Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
     Timer1.start();
-    BuildTrayIcon();
+    BuildTrayIcon(icon);
     FormCreate();
 
     // Not every desktop has a tray, and a tray may come (or go) after the program has started: the
@@ -203,32 +203,26 @@ void TForm1::BuildControls()
         StatusBar1.addWidget(panel, panel == &StatusPanel2 ? 1 : 0);
     }
 
-    PopupMenu1.setObjectName("PopupMenu1");
-    ffnen1.setObjectName("ffnen1");
-    ffnen1.setText("Fenster öffnen");
-    Fensterschliessen1.setObjectName("Fensterschliessen1");
-    Fensterschliessen1.setText("Fenster schliessen");
-    Beenden1.setObjectName("Beenden1");
-    Beenden1.setText("Beenden");
-    PopupMenu1.addAction(&ffnen1);
-    PopupMenu1.addAction(&Fensterschliessen1);
-    PopupMenu1.addAction(&Beenden1);
-    connect(&ffnen1, &QAction::triggered, this, [this] { ffnen1Click(); });
-    connect(&Fensterschliessen1, &QAction::triggered, this, [this] { Fensterschliessen1Click(); });
-    connect(&Beenden1, &QAction::triggered, this, [this] { Beenden1Click(); });
+    PopupMenu1.SetName("PopupMenu1");
+    ffnen1.SetName("ffnen1");
+    Fensterschliessen1.SetName("Fensterschliessen1");
+    Beenden1.SetName("Beenden1");
+    ffnen1.OnClick = [this](TComponent*) { ffnen1Click(); };
+    Fensterschliessen1.OnClick = [this](TComponent*) { Fensterschliessen1Click(); };
+    Beenden1.OnClick = [this](TComponent*) { Beenden1Click(); };
 }
 
-void TForm1::BuildTrayIcon()
+void TForm1::BuildTrayIcon(TIconHandle icon)
 {
     // The same order as a form loads its tray icon: the hint reaches the shell with the first add.
-    abfTrayIcon.setObjectName("abfTrayIcon");
+    abfTrayIcon.SetName("abfTrayIcon");
     abfTrayIcon.SetHint(kTextWaitForCameraDesign);
-    abfTrayIcon.LoadFormIcon(ProgramIcon());
+    abfTrayIcon.LoadFormIcon(icon);
     abfTrayIcon.SetMinimizeToTray(true);
     abfTrayIcon.SetMinimizeOnStart(true);
     abfTrayIcon.SetPopupMenu(&PopupMenu1);
     abfTrayIcon.SetVisible(true);
-    abfTrayIcon.OnClick = [this](QObject* sender) { abfTrayIconClick(sender); };
+    abfTrayIcon.OnClick = [this](TComponent* sender) { abfTrayIconClick(sender); };
     abfTrayIcon.Loaded();
 }
 
@@ -242,7 +236,7 @@ void TForm1::Timer1Timer()
     Guarded(FApplication, [this] { FWatcher->Timer1Timer(); });
 }
 
-void TForm1::abfTrayIconClick(QObject*)
+void TForm1::abfTrayIconClick(TComponent*)
 {
     Guarded(FApplication, [this] { ShowForm(true); });
 }
@@ -364,6 +358,10 @@ void TForm1::hideEvent(QHideEvent* event)
 
 void TForm1::changeEvent(QEvent* event)
 {
+    // Minimising the window minimises the application: the tray icon takes it into the tray.
+    if (event->type() == QEvent::WindowStateChange && isMinimized() &&
+        !(static_cast<const QWindowStateChangeEvent*>(event)->oldState() & Qt::WindowMinimized))
+        abfTrayIcon.ApplicationMinimized();
     QWidget::changeEvent(event);
     if (event->type() != QEvent::WindowStateChange)
         return;
@@ -428,7 +426,7 @@ void TForm1::SetCaption(const std::string& text)
 
 void TForm1::SetTrayHint(const std::string& text)
 {
-    abfTrayIcon.SetHint(FromUtf8(text));
+    abfTrayIcon.SetHint(text);
 }
 
 void TForm1::SetLabel1(const std::string& text)
@@ -467,7 +465,7 @@ void TForm1::SetCheckBox1(const std::string& caption, bool enabled)
 
 void TForm1::SetBeendenEnabled(bool enabled)
 {
-    Beenden1.setEnabled(enabled);
+    Beenden1.SetEnabled(enabled);
 }
 
 void TForm1::SetTimer1Enabled(bool enabled)

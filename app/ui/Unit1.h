@@ -2,11 +2,11 @@
 
 #include "app/core/CameraWatcher.h"
 #include "app/core/WatcherView.h"
+#include "app/ui/Application.h"
 #include "platform/Platform.h"
 #include "tray/TrayShell.h"
 #include "tray/abfComponents.h"
 
-#include <QAction>
 #include <QCheckBox>
 #include <QLabel>
 #include <QPointer>
@@ -48,9 +48,10 @@ private:
 class TForm1 : public QWidget, public TWatcherView
 {
 public:
-    /// platform: the operating system the watcher works on; shell: the tray the icon lives in. The window
-    /// owns both. Builds every control, starts Timer1, puts the icon in the tray and runs FormCreate.
-    TForm1(std::unique_ptr<TPlatform> platform, std::unique_ptr<TTrayShell> shell,
+    /// platform: the operating system the watcher works on; shell: the tray the icon lives in, icon: the
+    /// program's icon there. The window owns platform and shell. Builds every control, starts Timer1, puts
+    /// the icon in the tray and runs FormCreate.
+    TForm1(std::unique_ptr<TPlatform> platform, std::unique_ptr<TTrayShell> shell, TIconHandle icon,
            TApplicationHost& application = Application());
     ~TForm1() override;
 
@@ -59,7 +60,7 @@ public:
 
     void FormCreate();
     void Timer1Timer();
-    void abfTrayIconClick(QObject* Sender);
+    void abfTrayIconClick(TComponent* Sender);
     void ffnen1Click();
     void Fensterschliessen1Click();
     void Beenden1Click();
@@ -120,7 +121,7 @@ protected:
 
 private:
     void BuildControls();
-    void BuildTrayIcon();
+    void BuildTrayIcon(TIconHandle icon);
     /// Tells the watcher that the window was hidden or minimised, unless a run is still going on.
     void WindowHidden();
 
@@ -153,10 +154,12 @@ private:
     QTimer Timer1;
     QTimer FTrayCheck;
     QTimer FEndCheck;
-    TPopupMenu PopupMenu1{this};
-    QAction ffnen1{&PopupMenu1};
-    QAction Fensterschliessen1{&PopupMenu1};
-    QAction Beenden1{&PopupMenu1};
+    TPopupMenu PopupMenu1;
+    TMenuItem& ffnen1{PopupMenu1.Add("Fenster öffnen")};
+    TMenuItem& Fensterschliessen1{PopupMenu1.Add("Fenster schliessen")};
+    TMenuItem& Beenden1{PopupMenu1.Add("Beenden")};
     std::unique_ptr<TCameraWatcher> FWatcher;
+    /// The window as the tray icon sees its owner.
+    TQtTrayWindow FTrayWindow{this};
     TabfTrayIcon abfTrayIcon;
 };

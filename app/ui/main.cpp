@@ -1,15 +1,16 @@
 #include "about/infobox_unit.h"
+#include "app/ui/Application.h"
 #include "app/ui/Pictures.h"
+#include "app/ui/QtTrayShell.h"
 #include "app/ui/SingleInstance.h"
 #include "app/ui/Startup.h"
 #include "app/ui/Unit1.h"
 #include "platform/Platform.h"
-#include "tray/QtTrayShell.h"
-#include "tray/abfComponents.h"
 
 #include <QApplication>
 
 #include <memory>
+#include <utility>
 
 int main(int argc, char** argv)
 {
@@ -30,7 +31,12 @@ int main(int argc, char** argv)
         return 0;
     PreparePictureRuntime();
 
-    TForm1 form1(CreatePlatform(), std::make_unique<TQtTrayShell>());
+    // The shell serves the main window, which comes after it.
+    auto shell = std::make_unique<TQtTrayShell>();
+    TQtTrayShell& trayShell = *shell;
+    const TIconHandle icon = shell->AddIcon(ProgramIcon());
+    TForm1 form1(CreatePlatform(), std::move(shell), icon);
+    trayShell.SetWindow(&form1);
     Application().MainForm = &form1;
     TAboutBox aboutBox(ProgramPicture());
     form1.SetAboutBox(&aboutBox);

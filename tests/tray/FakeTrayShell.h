@@ -1,11 +1,11 @@
 #pragma once
 
+#include "tray/TrayHost.h"
 #include "tray/TrayShell.h"
-
-#include <QMenu>
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -31,64 +31,57 @@ public:
     bool Available = true;
     bool FailAdd = false;
     bool FailDelete = false;
-    QPoint Cursor{300, 5};
+    bool NoTimers = false;
+    TPoint Cursor{300, 5};
     TShiftState Keys = 0;
-    /// What the user does while the menu is open.
-    std::function<void(QMenu&)> InMenu;
+    /// What the user does while the menu is open: the command chosen, 0 for none.
+    std::function<std::uint32_t(const std::vector<TTrayMenuItem>&)> InMenu;
     /// The receiver registered by the tray icon.
     TTrayCallback Callback;
+    /// Running timers: identifier and interval.
+    std::map<std::uint32_t, std::uint32_t> Timers;
 
     void SetCallback(TTrayCallback callback) override { Callback = std::move(callback); }
-    /// Delivers what happened on the icon as the tray callback message, whether or not the icon is in the
-    /// tray. Throws when nobody is registered.
-    void Send(TTrayEvent event, std::uint32_t iconId = 0)
+    /// Delivers a message of the hidden window and returns its result; throws when nobody is registered.
+    std::intptr_t Post(TWindowMessage message, std::uintptr_t wParam = 0, std::intptr_t lParam = 0)
     {
-        if (!Callback)
-            throw std::logic_error("no tray callback registered");
         const TTrayCallback callback = Callback;
-        callback(static_cast<std::uint32_t>(TWindowMessage::TrayCallback), iconId,
-                 static_cast<std::intptr_t>(event));
+        return callback(static_cast<std::uint32_t>(message), wParam, lParam);
     }
+    /// Delivers what happened on the icon as the tray callback message, whether or not it is in the tray.
+    void Send(TTrayEvent event) { Post(TWindowMessage::TrayCallback, 0, static_cast<std::intptr_t>(event)); }
 
     bool NotifyIcon(TNotifyIconMessage message, const TNotifyIconData& data) override
     {
-        bool accepted = false;
-        switch (message) {
-        case TNotifyIconMessage::nimAdd:
-            if (FailAdd)
-                throw std::runtime_error("shell gone");
-            accepted = !InTray;
-            InTray = true;
-            Log.push_back(accepted ? "add" : "add refused");
-            break;
-        case TNotifyIconMessage::nimModify:
-            accepted = InTray;
-            Log.push_back(accepted ? "modify" : "modify refused");
-            break;
-        case TNotifyIconMessage::nimDelete:
-            if (FailDelete)
-                throw std::runtime_error("shell gone");
-            accepted = InTray;
-            InTray = false;
-            Log.push_back(accepted ? "delete" : "delete refused");
-            break;
-        }
+        const bool add = message == TNotifyIconMessage::nimAdd;
+        if ((add && FailAdd) || (message == TNotifyIconMessage::nimDelete && FailDelete))
+            throw std::runtime_error("shell gone");
+        const bool accepted = add ? !InTray : InTray;
+        if (message != TNotifyIconMessage::nimModify)
+            InTray = add;
+        const char* const names[] = {"add", "modify", "delete"};
+        Log.push_back(names[static_cast<int>(message)] + std::string(accepted ? "" : " refused"));
         Requests.push_back({message, data, accepted});
         return accepted;
     }
     bool ExtendedNotifyData() const override { return Extended; }
-    QPoint CursorPos() const override { return Cursor; }
+    TPoint CursorPos() const override { return Cursor; }
     TShiftState KeyState() const override { return Keys; }
-    void SetForegroundWindow(QWidget*) override { Log.push_back("foreground"); }
-    void PostNullMessage(QObject*) override { Log.push_back("post WM_NULL"); }
+    void SetForegroundWindow() override { Log.push_back("foreground"); }
+    void PostNullMessage() override { Log.push_back("post WM_NULL"); }
     void ProcessMessages() override { Log.push_back("process messages"); }
-    void Popup(QMenu& menu, QPoint position) override
+    std::uint32_t TrackPopupMenu(const std::vector<TTrayMenuItem>& items, TPoint position) override
     {
-        Log.push_back("popup at " + std::to_string(position.x()) + "," + std::to_string(position.y()));
-        if (InMenu)
-            InMenu(menu);
+        Log.push_back("popup at " + std::to_string(position.X) + "," + std::to_string(position.Y));
+        return InMenu ? InMenu(items) : 0;
     }
-
+    bool SetTimer(std::uint32_t id, std::uint32_t interval) override
+    {
+        if (!NoTimers)
+            Timers[id] = interval;
+        return !NoTimers;
+    }
+    void KillTimer(std::uint32_t id) override { Timers.erase(id); }
     bool TrayAvailable() const override { return Available; }
 
     const TRequest& Last() const { return Requests.back(); }
@@ -97,4 +90,24 @@ public:
         Requests.clear();
         Log.clear();
     }
+};
+
+/// A window that only keeps whether it is shown.
+struct TFakeTrayWindow : TTrayWindow
+{
+    bool Shown = false;
+    bool Visible() const override { return Shown; }
+    void ShowNormal() override { Shown = true; }
+    void Hide() override { Shown = false; }
+};
+
+/// An application object that collects the messages of the exceptions it is handed.
+struct TFakeTrayApplication : TTrayApplication
+{
+    bool ShowMainForm = true;
+    TTrayWindow* Main = nullptr;
+    mutable std::vector<std::string> Errors;
+    TTrayWindow* MainWindow() override { return Main; }
+    void SetShowMainForm(bool value) override { ShowMainForm = value; }
+    void HandleException(const std::exception& e) const override { Errors.emplace_back(e.what()); }
 };

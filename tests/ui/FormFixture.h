@@ -41,6 +41,7 @@ public:
 /// The real main window over a fake platform in a temporary folder and the recording tray shell.
 struct TFormFixture
 {
+    static constexpr TIconHandle kProgramIcon = 42; // the program's icon as the shell knows it
     TTempDir Temp;
     TFailingPlatform* Platform = nullptr;
     TFakeTrayShell* Shell = nullptr;
@@ -57,7 +58,7 @@ struct TFormFixture
         auto shell = std::make_unique<TFakeTrayShell>();
         Shell = shell.get();
         Shell->Available = trayAvailable;
-        Form = std::make_unique<TForm1>(std::move(platform), std::move(shell), App);
+        Form = std::make_unique<TForm1>(std::move(platform), std::move(shell), kProgramIcon, App);
         App.MainForm = Form.get();
         // The drives are folders that answer at once; a loaded machine must not make them look slow.
         Form->Watcher().SetPatience({std::chrono::seconds(30), std::chrono::seconds(30)});
@@ -74,7 +75,7 @@ struct TFormFixture
     {
         for (auto it = Shell->Requests.rbegin(); it != Shell->Requests.rend(); ++it)
             if (it->Accepted)
-                return FieldText(it->Data.szTip);
+                return QString::fromStdString(FieldText(it->Data.szTip));
         return {};
     }
     void Tray(TTrayEvent event) { Shell->Send(event); }

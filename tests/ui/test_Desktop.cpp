@@ -24,11 +24,12 @@ bool CloseFromWindowManager(QWidget& window)
 }
 
 /// Runs step inside the event loop and returns the loop's exit code: 7 when the program was still running
-/// 200 ms later, 0 when the step ended it.
+/// 200 ms later, 0 when the step ended it. The 200 ms timer lives only as long as the call.
 int RunInEventLoop(const std::function<void()>& step)
 {
     QTimer::singleShot(0, step);
-    QTimer::singleShot(200, [] { QApplication::exit(7); });
+    const QObject call;
+    QTimer::singleShot(200, &call, [] { QApplication::exit(7); });
     return QApplication::exec();
 }
 

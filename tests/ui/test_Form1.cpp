@@ -20,6 +20,7 @@ TEST(TForm1, StartsHiddenInTheTrayWithEveryControlInItsInitialState)
     EXPECT_FALSE(f.App.ShowMainForm);
     EXPECT_TRUE(f.Shell->InTray);
     EXPECT_EQ(f.TrayTip(), "Warte auf Camera");
+    EXPECT_EQ(f.Shell->Requests.at(1).Data.hIcon, f.kProgramIcon) << "the add carries the program's icon";
     EXPECT_EQ(form.windowTitle(), "Warte auf Kamera");
     EXPECT_EQ(form.minimumSize(), QSize(354, 146));
     EXPECT_EQ(form.maximumSize(), QSize(354, 146));
@@ -88,8 +89,10 @@ TEST(TForm1, StartsHiddenInTheTrayWithEveryControlInItsInitialState)
     EXPECT_EQ(f.Text("StatusPanel1") + f.Text("StatusPanel2"), "");
 
     QStringList items;
-    for (QAction* a : form.PopupMenu().actions())
-        items << a->objectName() + "=" + a->text() + (a->isEnabled() ? "" : " (disabled)");
+    for (int i = 0; i < form.PopupMenu().Count(); ++i) {
+        const TMenuItem& a = form.PopupMenu().Items(i);
+        items << QString::fromStdString(a.Name() + "=" + a.Caption() + (a.Enabled() ? "" : " (disabled)"));
+    }
     EXPECT_EQ(items, (QStringList{"ffnen1=Fenster öffnen", "Fensterschliessen1=Fenster schliessen",
                                   "Beenden1=Beenden"}));
 }
@@ -111,11 +114,11 @@ TEST(TForm1, TrayAndMenuShowAndHideTheWindow)
     EXPECT_FALSE(form.isVisible()) << "a double-click shows and hides it again";
 
     // The menu: "Fenster öffnen" and "Fenster schliessen", chosen while the menu is open.
-    f.Shell->InMenu = [](QMenu& menu) { menu.actions().at(0)->trigger(); };
+    f.Shell->InMenu = [](const std::vector<TTrayMenuItem>& items) { return items.at(0).Command; };
     f.Tray(TTrayEvent::RButtonDown);
     f.Tray(TTrayEvent::RButtonUp);
     EXPECT_TRUE(form.isVisible());
-    f.Shell->InMenu = [](QMenu& menu) { menu.actions().at(1)->trigger(); };
+    f.Shell->InMenu = [](const std::vector<TTrayMenuItem>& items) { return items.at(1).Command; };
     f.Tray(TTrayEvent::RButtonDown);
     f.Tray(TTrayEvent::RButtonUp);
     EXPECT_FALSE(form.isVisible());
@@ -152,7 +155,7 @@ TEST(TForm1, BeendenEndsTheProgramAlsoWithTheAboutWindowOpenWhichAloneNeverDoes)
         for (QWidget* w : QApplication::topLevelWidgets())
             aboutWindows += w->objectName() == "AboutBox" && w->isVisible() ? 1 : 0;
         aboutOpenAtBeenden = about.isVisible();
-        f.Shell->InMenu = [](QMenu& menu) { menu.actions().at(2)->trigger(); };
+        f.Shell->InMenu = [](const std::vector<TTrayMenuItem>& items) { return items.at(2).Command; };
         f.Tray(TTrayEvent::RButtonDown);
         f.Tray(TTrayEvent::RButtonUp);
     });
@@ -229,7 +232,7 @@ TEST(TForm1, WatcherDrivesTheWindowThroughAttachTransferAndDismissal)
     EXPECT_FALSE(f.Get<QCheckBox>("CheckBox1").isEnabled());
     EXPECT_FALSE(f.Get<QPushButton>("Button2").isEnabled());
     EXPECT_FALSE(form.Timer().isActive());
-    EXPECT_TRUE(form.PopupMenu().actions().at(2)->isEnabled());
+    EXPECT_TRUE(form.PopupMenu().Items(2).Enabled());
 
     // "Fenster Schliessen": hidden, re-armed, check box restored; the card stays and nothing changes until it
     // has gone.
