@@ -82,7 +82,7 @@ TForm1::TForm1(std::unique_ptr<TPlatform> platform, std::unique_ptr<TTrayShell> 
     , FApplication(application)
     , FPlatform(std::move(platform))
     , FShell(std::move(shell))
-    , FWatcher(std::make_unique<TCameraWatcher>(*FPlatform, *this))
+    , FPolicy(*FPlatform, *this)
     , abfTrayIcon(&FTrayWindow, *FShell, application)
 {
     BuildControls();
@@ -94,13 +94,6 @@ TForm1::TForm1(std::unique_ptr<TPlatform> platform, std::unique_ptr<TTrayShell> 
 
     // Not every desktop has a tray, and a tray may come (or go) after the program has started: the
     // question is asked again now and then.
-    FTrayAvailable = FShell->TrayAvailable();
-    abfTrayIcon.SetMinimizeToTray(FTrayAvailable);
-    if (!FTrayAvailable) {
-        // Without a tray the hidden window would leave no trace of the program: it shows at start.
-        ShowForm(true);
-        FShownForMissingTray = true;
-    }
     FTrayCheck.setInterval(kTrayCheckInterval);
     connect(&FTrayCheck, &QTimer::timeout, this, [this] { CheckTray(); });
     FTrayCheck.start();
@@ -110,7 +103,7 @@ TForm1::TForm1(std::unique_ptr<TPlatform> platform, std::unique_ptr<TTrayShell> 
     FPlatform->CatchEndRequests();
     FEndCheck.setInterval(kEndCheckInterval);
     connect(&FEndCheck, &QTimer::timeout, this, [this] {
-        if (FPlatform->EndRequested() && !FEnding)
+        if (FPlatform->EndRequested())
             Beenden1Click();
     });
     FEndCheck.start();
@@ -143,13 +136,13 @@ void TForm1::BuildControls()
 
     RadioButton1.setObjectName("RadioButton1");
     RadioButton1.setGeometry(112, 8, 113, 17);
-    RadioButton1.setText("Fotos kopieren");
+    RadioButton1.setText(kTextCopyPhotos);
     RadioButton1.setChecked(true);
     MakeNavy(RadioButton1, true);
 
     RadioButton2.setObjectName("RadioButton2");
     RadioButton2.setGeometry(112, 24, 241, 17);
-    RadioButton2.setText("Fotos kopieren und in Kamera löschen");
+    RadioButton2.setText(kTextMovePhotos);
     MakeNavy(RadioButton2, true);
 
     CheckBox1.setObjectName("CheckBox1");
@@ -174,7 +167,7 @@ void TForm1::BuildControls()
 
     Button2.setObjectName("Button2");
     Button2.setGeometry(112, 96, 100, 25);
-    Button2.setText("Fotos kopieren");
+    Button2.setText(kTextCopyPhotos);
     Button2.setEnabled(false);
     connect(&Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
 
@@ -186,7 +179,7 @@ void TForm1::BuildControls()
 
     Button1.setObjectName("Button1");
     Button1.setGeometry(248, 96, 100, 25);
-    Button1.setText("Fenster Schliessen");
+    Button1.setText(kTextCloseWindowButton);
     connect(&Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
 
     StatusBar1.setObjectName("StatusBar1");
@@ -228,36 +221,36 @@ void TForm1::BuildTrayIcon(TIconHandle icon)
 
 void TForm1::FormCreate()
 {
-    Guarded(FApplication, [this] { FWatcher->FormCreate(); });
+    Guarded(FApplication, [this] {
+        const bool trayAvailable = FShell->TrayAvailable();
+        abfTrayIcon.SetMinimizeToTray(trayAvailable);
+        FPolicy.Start(trayAvailable);
+    });
 }
 
 void TForm1::Timer1Timer()
 {
-    Guarded(FApplication, [this] { FWatcher->Timer1Timer(); });
+    Guarded(FApplication, [this] { FPolicy.Tick(); });
 }
 
 void TForm1::abfTrayIconClick(TComponent*)
 {
-    Guarded(FApplication, [this] { ShowForm(true); });
+    Guarded(FApplication, [this] { FPolicy.OpenWindow(); });
 }
 
 void TForm1::ffnen1Click()
 {
-    Guarded(FApplication, [this] { ShowForm(true); });
+    Guarded(FApplication, [this] { FPolicy.OpenWindow(); });
 }
 
 void TForm1::Fensterschliessen1Click()
 {
-    Guarded(FApplication, [this] { HideForm(); });
+    Guarded(FApplication, [this] { FPolicy.CloseWindow(); });
 }
 
 void TForm1::Beenden1Click()
 {
-    Guarded(FApplication, [this] {
-        FEnding = true;
-        close();
-        QCoreApplication::quit();
-    });
+    Guarded(FApplication, [this] { FPolicy.EndRequested(); });
 }
 
 void TForm1::infoBtnClick()
@@ -270,65 +263,30 @@ void TForm1::infoBtnClick()
 
 void TForm1::Button1Click()
 {
-    Guarded(FApplication, [this] { FWatcher->Button1Click(); });
+    Guarded(FApplication, [this] { FPolicy.Dismiss(); });
 }
 
 void TForm1::Button2Click()
 {
-    FInRun = true;
-    Guarded(FApplication, [this] { FWatcher->Button2Click(); });
-    FInRun = false;
-    // The program ends: nothing more is shown.
-    if (FEnding)
-        return;
-    // Hidden or minimised while the run went on: the finished run re-arms the watcher at once.
-    if (!isVisible() || isMinimized())
-        WindowHidden();
-    // Volumes offered while the photos were being transferred.
-    const QStringList volumes = std::exchange(FWaitingVolumes, {});
-    for (const QString& volume : volumes)
-        OpenVolume(volume);
+    Guarded(FApplication, [this] { FPolicy.Transfer({RadioButton2.isChecked(), CheckBox1.isChecked()}); });
+}
+
+void TForm1::ShowForm()
+{
+    Guarded(FApplication, [this] { FPolicy.OpenWindow(); });
 }
 
 void TForm1::OpenVolume(const QString& path)
 {
-    if (FInRun) {
-        FWaitingVolumes << path;
-        return;
-    }
-    Guarded(FApplication, [&] {
-        FWatcher->OfferVolume(QFile::encodeName(path).toStdString());
-        ShowForm(true);
-    });
-}
-
-void TForm1::WindowHidden()
-{
-    // A run in progress may paint and take events while it works; it is looked at once the run has ended.
-    if (!FInRun)
-        Guarded(FApplication, [this] { FWatcher->WindowHidden(); });
+    Guarded(FApplication, [&] { FPolicy.OfferVolume(QFile::encodeName(path).toStdString()); });
 }
 
 void TForm1::CheckTray()
 {
     Guarded(FApplication, [this] {
         const bool available = FShell->TrayAvailable();
-        if (available == FTrayAvailable)
-            return;
-        FTrayAvailable = available;
         abfTrayIcon.SetMinimizeToTray(available);
-        if (available) {
-            // What waited minimised for want of a tray goes into it, and so does the window that was shown
-            // at start only because there was no tray.
-            if (isMinimized() || (FShownForMissingTray && isVisible())) {
-                setWindowState(windowState() & ~Qt::WindowMinimized);
-                hide();
-            }
-        } else if (!isVisible()) {
-            // The tray went away with the icon: the minimised window is now the program's only trace.
-            showMinimized();
-        }
-        FShownForMissingTray = false;
+        FPolicy.TrayChanged(available);
     });
 }
 
@@ -336,24 +294,22 @@ void TForm1::closeEvent(QCloseEvent* event)
 {
     // The window manager's close comes from outside (spontaneous); "Beenden" and the end of the session
     // close the window from within.
-    if (event->spontaneous() && !FEnding) {
+    if (event->spontaneous() && !FQuitting) {
         event->ignore();
-        Guarded(FApplication, [this] { HideForm(); });
+        Guarded(FApplication, [this] { FPolicy.CloseWindow(); });
         return;
     }
     event->accept();
-    FEnding = true;
-    // During a run (the session ends, or "Beenden" reached the window while it painted): the run stops
-    // after the photos in hand, and the program ends when it has returned.
-    if (FInRun)
-        FWatcher->StopRun();
-    QCoreApplication::quit();
+    // Asked to close from within other than by the policy (the session's end closes every window): the
+    // program ends, after the photos in hand when a run goes on.
+    if (!FQuitting)
+        Guarded(FApplication, [this] { FPolicy.EndRequested(); });
 }
 
 void TForm1::hideEvent(QHideEvent* event)
 {
     QWidget::hideEvent(event);
-    WindowHidden();
+    Guarded(FApplication, [this] { FPolicy.WindowHidden(); });
 }
 
 void TForm1::changeEvent(QEvent* event)
@@ -370,16 +326,32 @@ void TForm1::changeEvent(QEvent* event)
     const auto* change = static_cast<const QWindowStateChangeEvent*>(event);
     if (event->spontaneous() && (change->oldState() & Qt::WindowMinimized) && !isMinimized())
         FStaleStartState = true;
-    if (isMinimized()) {
-        // Minimised by the user: no longer a window that only waits for a tray.
-        FShownForMissingTray = false;
-        WindowHidden();
-    }
+    if (isMinimized())
+        Guarded(FApplication, [this] { FPolicy.WindowMinimised(); });
 }
 
-void TForm1::ShowForm(bool activate)
+void TForm1::Render(const TWindowState& state)
 {
-    FShownForMissingTray = false;
+    setWindowTitle(FromUtf8(state.Caption));
+    abfTrayIcon.SetHint(state.TrayHint);
+    Label1.setText(FromUtf8(state.Label));
+    StatusPanel1.setText(FromUtf8(state.Panel1));
+    StatusPanel2.setText(FromUtf8(state.Panel2));
+    ProgressBar1.SetMax(state.ProgressMax);
+    ProgressBar1.SetPosition(state.ProgressPosition);
+    Button2.setEnabled(state.TransferEnabled);
+    CheckBox1.setText(FromUtf8(state.TurnCaption));
+    CheckBox1.setEnabled(state.TurnEnabled);
+    Beenden1.SetEnabled(state.QuitEnabled);
+    // Starting a running timer again would break its rhythm.
+    if (!state.Ticking)
+        Timer1.stop();
+    else if (!Timer1.isActive())
+        Timer1.start();
+}
+
+void TForm1::ShowWindow(bool activate)
+{
     // A window minimised before it went to the tray comes back in its normal state.
     if (isMinimized())
         setWindowState(windowState() & ~Qt::WindowMinimized);
@@ -393,107 +365,38 @@ void TForm1::ShowForm(bool activate)
         show();
     }
     raise();
-    if (activate) {
+    if (activate)
         activateWindow();
-        FActivatedOnce = true;
-    }
 }
 
-void TForm1::ShowMainWindow()
+void TForm1::HideWindow()
 {
-    // The watcher shows the window every second while a card waits; only its first appearance may take the
-    // keyboard from whatever the user is typing into.
-    ShowForm(!FActivatedOnce);
+    if (isMinimized())
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+    hide();
 }
 
-void TForm1::HideMainWindow()
+void TForm1::MinimizeWindow()
 {
-    HideForm();
+    showMinimized();
 }
 
-void TForm1::HideForm()
+TWindowShow TForm1::WindowShow() const
 {
-    if (FTrayAvailable)
-        hide();
-    else
-        showMinimized();
+    if (!isVisible())
+        return TWindowShow::Hidden;
+    return isMinimized() ? TWindowShow::Minimised : TWindowShow::Shown;
 }
 
-void TForm1::SetCaption(const std::string& text)
-{
-    setWindowTitle(FromUtf8(text));
-}
-
-void TForm1::SetTrayHint(const std::string& text)
-{
-    abfTrayIcon.SetHint(text);
-}
-
-void TForm1::SetLabel1(const std::string& text)
-{
-    Label1.setText(FromUtf8(text));
-}
-
-void TForm1::SetStatusPanel(int index, const std::string& text)
-{
-    if (index == 0)
-        StatusPanel1.setText(FromUtf8(text));
-    else if (index == 1)
-        StatusPanel2.setText(FromUtf8(text));
-}
-
-void TForm1::SetButton2Enabled(bool enabled)
-{
-    Button2.setEnabled(enabled);
-}
-
-void TForm1::SetProgressMax(int value)
-{
-    ProgressBar1.SetMax(value);
-}
-
-void TForm1::SetProgressPosition(int value)
-{
-    ProgressBar1.SetPosition(value);
-}
-
-void TForm1::SetCheckBox1(const std::string& caption, bool enabled)
-{
-    CheckBox1.setText(FromUtf8(caption));
-    CheckBox1.setEnabled(enabled);
-}
-
-void TForm1::SetBeendenEnabled(bool enabled)
-{
-    Beenden1.SetEnabled(enabled);
-}
-
-void TForm1::SetTimer1Enabled(bool enabled)
-{
-    // Enabling a running timer leaves its rhythm alone.
-    if (!enabled)
-        Timer1.stop();
-    else if (!Timer1.isActive())
-        Timer1.start();
-}
-
-bool TForm1::CheckBox1Checked() const
-{
-    return CheckBox1.isChecked();
-}
-
-bool TForm1::RadioButton1Checked() const
-{
-    return RadioButton1.isChecked();
-}
-
-bool TForm1::RadioButton2Checked() const
-{
-    return RadioButton2.isChecked();
-}
-
-void TForm1::Repaint()
+void TForm1::Paint()
 {
     repaint();
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void TForm1::Quit()
+{
+    FQuitting = true;
+    close();
+    QCoreApplication::quit();
 }

@@ -1,7 +1,8 @@
 #pragma once
 
-#include "app/core/CameraWatcher.h"
-#include "app/core/WatcherView.h"
+#include "app/core/FrontEnd.h"
+#include "app/core/WindowPolicy.h"
+#include "app/core/WindowTexts.h"
 #include "app/ui/Application.h"
 #include "platform/Platform.h"
 #include "tray/TrayShell.h"
@@ -14,7 +15,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
-#include <QStringList>
 #include <QTimer>
 #include <QWidget>
 
@@ -44,8 +44,9 @@ private:
 };
 
 /// The main window: the controls the user sees when a card is attached, the tray icon with its menu, and the
-/// handlers that drive the camera watcher. It starts hidden, with only the tray icon showing.
-class TForm1 : public QWidget, public TWatcherView
+/// handlers of its controls, each a thin call into the window's policy in the core. It shows what the core
+/// renders and carries out its commands. It starts hidden, with only the tray icon showing.
+class TForm1 : public QWidget, private TFrontEnd
 {
 public:
     /// platform: the operating system the watcher works on; shell: the tray the icon lives in, icon: the
@@ -68,11 +69,8 @@ public:
     void Button1Click();
     void Button2Click();
 
-    /// Shows the window, brings it to the front, and gives it the keyboard when activate is true.
-    void ShowForm(bool activate);
-    /// Hides the window into the tray; without a tray it is minimised instead, so that it stays reachable
-    /// from the desktop's task list.
-    void HideForm();
+    /// A second start of the program asks for the window.
+    void ShowForm();
     /// A volume (a mounted card's folder) the program was started with: the watcher looks at it at once and
     /// the window shows. During a transfer run the volume waits until the run has ended.
     void OpenVolume(const QString& path);
@@ -80,37 +78,21 @@ public:
     /// minimised where it would be hidden; once one is there, what was minimised in its place goes there.
     void CheckTray();
     /// Whether the last look found a tray.
-    bool TrayAvailable() const { return FTrayAvailable; }
+    bool TrayAvailable() const { return FPolicy.TrayAvailable(); }
     /// How often the presence of a tray is asked again, in milliseconds.
     static constexpr int kTrayCheckInterval = 2000;
     /// How often the program looks whether it was asked from outside to end (ms).
     static constexpr int kEndCheckInterval = 250;
 
-    // What the camera watcher reads and writes.
-    void ShowMainWindow() override;
-    void HideMainWindow() override;
-    void SetCaption(const std::string& text) override;
-    void SetTrayHint(const std::string& text) override;
-    void SetLabel1(const std::string& text) override;
-    void SetStatusPanel(int index, const std::string& text) override;
-    void SetButton2Enabled(bool enabled) override;
-    void SetProgressMax(int value) override;
-    void SetProgressPosition(int value) override;
-    void SetCheckBox1(const std::string& caption, bool enabled) override;
-    void SetBeendenEnabled(bool enabled) override;
-    void SetTimer1Enabled(bool enabled) override;
-    bool CheckBox1Checked() const override;
-    bool RadioButton1Checked() const override;
-    bool RadioButton2Checked() const override;
-    void Repaint() override;
-
-    TCameraWatcher& Watcher() { return *FWatcher; }
+    TCameraWatcher& Watcher() { return FPolicy.Watcher(); }
     TabfTrayIcon& TrayIcon() { return abfTrayIcon; }
     TPopupMenu& PopupMenu() { return PopupMenu1; }
     QTimer& Timer() { return Timer1; }
     TProgressBar& ProgressBar() { return ProgressBar1; }
     /// The photo list (the invisible list box ListBox1).
-    const TStringList& ListBox1() const { return FWatcher->PhotoList(); }
+    const TStringList& ListBox1() const { return FPolicy.Watcher().PhotoList(); }
+    /// Shows a window state as the core renders it.
+    void Render(const TWindowState& state) override;
 
 protected:
     /// The window manager's close (its close button, Alt+F4) hides the window as "Fenster schliessen" does;
@@ -120,24 +102,24 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    void ShowWindow(bool activate) override;
+    void HideWindow() override;
+    void MinimizeWindow() override;
+    TWindowShow WindowShow() const override;
+    void Paint() override;
+    void Quit() override;
+
     void BuildControls();
     void BuildTrayIcon(TIconHandle icon);
-    /// Tells the watcher that the window was hidden or minimised, unless a run is still going on.
-    void WindowHidden();
 
     TApplicationHost& FApplication;
     std::unique_ptr<TPlatform> FPlatform;
     std::unique_ptr<TTrayShell> FShell;
     QPointer<TAboutBox> FAboutBox;
-    bool FActivatedOnce = false;
-    bool FEnding = false;
-    bool FInRun = false;
-    bool FTrayAvailable = true;
-    /// The window was shown at start only because there was no tray.
-    bool FShownForMissingTray = false;
+    /// The program ends: the window closes from within.
+    bool FQuitting = false;
     /// The desktop brought the window back from minimised; its native window still says it starts minimised.
     bool FStaleStartState = false;
-    QStringList FWaitingVolumes;
 
     QLabel Image1{this};
     QRadioButton RadioButton1{this};
@@ -155,10 +137,10 @@ private:
     QTimer FTrayCheck;
     QTimer FEndCheck;
     TPopupMenu PopupMenu1;
-    TMenuItem& ffnen1{PopupMenu1.Add("Fenster öffnen")};
-    TMenuItem& Fensterschliessen1{PopupMenu1.Add("Fenster schliessen")};
-    TMenuItem& Beenden1{PopupMenu1.Add("Beenden")};
-    std::unique_ptr<TCameraWatcher> FWatcher;
+    TMenuItem& ffnen1{PopupMenu1.Add(kTextOpenWindowItem)};
+    TMenuItem& Fensterschliessen1{PopupMenu1.Add(kTextCloseWindowItem)};
+    TMenuItem& Beenden1{PopupMenu1.Add(kTextQuitItem)};
+    TWindowPolicy FPolicy;
     /// The window as the tray icon sees its owner.
     TQtTrayWindow FTrayWindow{this};
     TabfTrayIcon abfTrayIcon;

@@ -41,7 +41,7 @@ int main(int argc, char** argv)
     TAboutBox aboutBox(ProgramPicture());
     form1.SetAboutBox(&aboutBox);
     instance.OnOpenRequest = [&form1](const QString& volume) { form1.OpenVolume(volume); };
-    instance.OnShowRequest = [&form1] { form1.ShowForm(true); };
+    instance.OnShowRequest = [&form1] { form1.ShowForm(); };
     for (const QString& volume : volumes)
         form1.OpenVolume(volume);
     if (Application().ShowMainForm)

@@ -155,7 +155,7 @@ TEST(TForm1, WithoutATrayTheWindowShowsAndMinimisesUntilATrayComes)
     };
     for (const auto& [name, hide] : ways) {
         SCOPED_TRACE(name);
-        form.ShowForm(true);
+        form.ShowForm();
         ASSERT_FALSE(form.isMinimized());
         hide();
         EXPECT_TRUE(form.isVisible()) << "still in the task list";

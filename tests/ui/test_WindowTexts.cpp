@@ -1,12 +1,13 @@
 #include "app/core/WindowTexts.h"
 #include "tests/ui/FormFixture.h"
 
-#include <QCheckBox>
+#include <QAbstractButton>
 #include <QFontMetricsF>
 #include <QLabel>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 
@@ -23,9 +24,9 @@ double NeededWidth(const QLabel& label, const QString& text)
     return std::max(metrics.horizontalAdvance(text), ink.right() - std::min(0.0, ink.left()));
 }
 
-// Every text that Label1, the two status panels and CheckBox1 can show, taken from the window's one list of
-// texts, fits its control whole: nothing is cut at either end. The test runs once as it is (scale 1) and
-// once more under QT_SCALE_FACTOR=2, where glyphs are laid out for twice as many device pixels.
+// Every text of the window and its menu, taken from the window's one list of texts, fits its control whole:
+// nothing is cut at either end. The test runs once as it is (scale 1) and once more under QT_SCALE_FACTOR=2,
+// where glyphs are laid out for twice as many device pixels.
 TEST(TWindowTexts, EveryTextFitsItsControl)
 {
     TFormFixture f;
@@ -38,50 +39,68 @@ TEST(TWindowTexts, EveryTextFitsItsControl)
 
     int checked = 0;
     for (const TWindowText& entry : WindowTexts()) {
-        const std::string text = (entry.Counted ? std::string(kWidestCount) : std::string()) + entry.Text;
+        std::string text = (entry.Counted ? std::string(kWidestCount) : std::string()) + entry.Text;
+        if (entry.Second != nullptr)
+            text += std::string(kWidestCount) + entry.Second;
         const QString shown = QString::fromUtf8(text.c_str());
         SCOPED_TRACE(text);
-        QWidget* control = nullptr;
+        TWindowState state;
+        const char* name = nullptr;
         switch (entry.Control) {
         case TWindowControl::Label1:
-            form.SetLabel1(text);
-            control = &f.Get<QLabel>("Label1");
+            state.Label = text;
+            name = "Label1";
             break;
         case TWindowControl::StatusPanel1:
-            form.SetStatusPanel(0, text);
-            control = &f.Get<QLabel>("StatusPanel1");
+            state.Panel1 = text;
+            name = "StatusPanel1";
             break;
         case TWindowControl::StatusPanel2:
-            form.SetStatusPanel(1, text);
-            control = &f.Get<QLabel>("StatusPanel2");
+            state.Panel2 = text;
+            name = "StatusPanel2";
             break;
         case TWindowControl::CheckBox1:
-            form.SetCheckBox1(text, true);
-            control = &f.Get<QCheckBox>("CheckBox1");
+            state.TurnCaption = text;
+            name = "CheckBox1";
             break;
+        case TWindowControl::RadioButton1:
+        case TWindowControl::RadioButton2:
+        case TWindowControl::Button1:
+        case TWindowControl::Button2:
+            name = entry.Control == TWindowControl::RadioButton1   ? "RadioButton1"
+                   : entry.Control == TWindowControl::RadioButton2 ? "RadioButton2"
+                   : entry.Control == TWindowControl::Button1      ? "Button1"
+                                                                   : "Button2";
+            break;
+        case TWindowControl::MenuItem: {
+            // A menu is as wide as its longest item: the items are the listed texts.
+            const auto items = form.PopupMenu().ShellItems();
+            EXPECT_TRUE(std::any_of(items.begin(), items.end(), [&](const auto& item) { return item.Caption == text; }));
+            continue;
+        }
         case TWindowControl::Caption:
         case TWindowControl::TrayHint:
             continue;
         }
+        form.Render(state);
         QApplication::processEvents(); // the status bar lays its panels out again
-        ASSERT_EQ(control->property("text").toString(), shown);
-        if (const auto* box = qobject_cast<QCheckBox*>(control)) {
-            EXPECT_LE(box->sizeHint().width(), box->width()) << "check box " << box->width() << " px";
-            EXPECT_LE(QFontMetricsF(box->font(), box).height(), box->height());
+        QWidget& control = f.Get<QWidget>(name);
+        ASSERT_EQ(control.property("text").toString(), shown);
+        if (const auto* button = qobject_cast<QAbstractButton*>(&control)) {
+            EXPECT_LE(button->sizeHint().width(), button->width()) << name << " " << button->width() << " px";
+            EXPECT_LE(QFontMetricsF(button->font(), button).height(), button->height());
         } else {
-            const auto* label = static_cast<QLabel*>(control);
-            const QRect room = label->contentsRect();
-            const double needed = NeededWidth(*label, shown);
-            EXPECT_LE(needed, room.width())
-                << label->objectName().toStdString() << ": " << needed << " of " << room.width() << " px";
-            EXPECT_LE(QFontMetricsF(label->font(), label).height(), room.height() + 1.0)
-                << label->objectName().toStdString();
+            const auto& label = static_cast<QLabel&>(control);
+            const QRect room = label.contentsRect();
+            const double needed = NeededWidth(label, shown);
+            EXPECT_LE(needed, room.width()) << name << ": " << needed << " of " << room.width() << " px";
+            EXPECT_LE(QFontMetricsF(label.font(), &label).height(), room.height() + 1.0) << name;
             EXPECT_GE(room.left(), 0);
-            EXPECT_LE(label->geometry().right(), form.width() - 1) << "inside the window";
+            EXPECT_LE(label.geometry().right(), form.width() - 1) << "inside the window";
         }
         ++checked;
     }
-    EXPECT_GE(checked, 17) << "the list names the texts of all four controls";
+    EXPECT_GE(checked, 22) << "the list names the texts of all eight controls";
 }
 
 } // namespace
