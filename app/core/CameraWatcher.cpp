@@ -34,7 +34,7 @@ TCameraWatcher::TCameraWatcher(TPlatform& platform, TWatcherWindow& window, TRun
 
 TCameraWatcher::~TCameraWatcher() = default;
 
-void TCameraWatcher::FormCreate()
+void TCameraWatcher::Start()
 {
     FCameraHandled = false;
 }
@@ -68,7 +68,7 @@ void TCameraWatcher::TakeList(const TCameraScan& scan)
     FPhotoList.EndUpdate();
 }
 
-void TCameraWatcher::Timer1Timer()
+void TCameraWatcher::Tick()
 {
     // A handled card is only looked for, not listed again.
     const TCameraScan scan = FScanner.Scan(!FCameraHandled);
@@ -82,7 +82,7 @@ void TCameraWatcher::Timer1Timer()
         FState.TransferEnabled = false;
         FState.TrayHint = kTextWaitForCamera;
         FState.Caption = kTextWaitForCamera;
-        FState.Label = kTextNoCamera;
+        FState.Message = kTextNoCamera;
         FState.Panel1 = kTextNoCamera;
         FState.Panel2.clear();
         FState.QuitEnabled = true;
@@ -100,8 +100,8 @@ void TCameraWatcher::ShowCamera()
     FState.TransferEnabled = true;
     FState.TrayHint = kTextFetchingPhotos;
     FState.Caption = kTextFetchingPhotos;
-    FState.Label = Count(FPhotoList.Count(), kTextPhotosFound);
-    FState.Panel1 = FState.Label;
+    FState.Message = Count(FPhotoList.Count(), kTextPhotosFound);
+    FState.Panel1 = FState.Message;
     Render();
 }
 
@@ -130,7 +130,7 @@ bool TCameraWatcher::OfferVolume(const std::string& root)
     return true;
 }
 
-void TCameraWatcher::Button1Click()
+void TCameraWatcher::Dismiss()
 {
     Rearm(true);
 }
@@ -147,7 +147,7 @@ void TCameraWatcher::Rearm(bool hideWindow)
     FRunFinished = false;
     FState.Ticking = true;
     FCameraHandled = true;
-    FState.Label = kTextWaitForPhotos;
+    FState.Message = kTextWaitForPhotos;
     FState.ProgressPosition = 0;
     if (hideWindow)
         FWindow.Hide();
@@ -156,7 +156,7 @@ void TCameraWatcher::Rearm(bool hideWindow)
     Render();
 }
 
-void TCameraWatcher::Button2Click(const TRunOptions& options)
+void TCameraWatcher::Transfer(const TRunOptions& options)
 {
     FState.Ticking = false;
     FState.TransferEnabled = false;
@@ -198,8 +198,8 @@ void TCameraWatcher::PhotoRead(bool hasOrientation)
 
 void TCameraWatcher::PhotoDone(const TRunCounts& counts)
 {
-    FState.Label = Count(counts.Transferred, kTextPhotosCopied);
-    FState.Panel1 = FState.Label;
+    FState.Message = Count(counts.Transferred, kTextPhotosCopied);
+    FState.Panel1 = FState.Message;
     FState.ProgressPosition = counts.Transferred;
     Render();
 }
@@ -220,10 +220,10 @@ void TCameraWatcher::EndRun()
     FState.TrayHint = failures ? kTextTransferFaults : kTextPhotosTransferred;
     FState.Caption = kTextTransferEnded;
     if (failures) {
-        FState.Label = kTextTransferEndedWithFaults;
+        FState.Message = kTextTransferEndedWithFaults;
         FState.Panel1 = Count(counts.Failed, kTextPhotosNotTransferred);
     } else {
-        FState.Label = counts.Transferred >= 1 ? kTextTransferEnded : kTextNoNewPhotos;
+        FState.Message = counts.Transferred >= 1 ? kTextTransferEnded : kTextNoNewPhotos;
     }
     FState.QuitEnabled = true;
     FState.TransferEnabled = false;

@@ -38,17 +38,17 @@ public:
     TCameraWatcher(const TCameraWatcher&) = delete;
     TCameraWatcher& operator=(const TCameraWatcher&) = delete;
 
-    /// Window creation: the present attachment is not handled yet.
-    void FormCreate();
+    /// The window is made: the present attachment is not handled yet.
+    void Start();
     void SetPatience(const TWatcherPatience& patience) { FScanner.SetPatience(patience); }
     /// How many photos are turned at once; 0 (the default): one per processor the program may run on.
     void SetTurnWorkers(int workers) { FTools.TurnWorkers = workers; }
     /// The one-second tick: looks for a card on the drives E..Z (the highest letter wins) and, while its
     /// attachment is not handled, shows the window and lists the card's photos. A drive or a listing that
     /// does not answer in time is passed over for this tick.
-    void Timer1Timer();
+    void Tick();
     /// "Fenster Schliessen": hides the window and re-arms the watcher.
-    void Button1Click();
+    void Dismiss();
     /// The window was hidden or minimised in any other way (the tray menu, the window manager's close).
     /// After a finished run this re-arms the watcher as "Fenster Schliessen" does, so the next card is not
     /// missed; otherwise nothing changes.
@@ -61,7 +61,7 @@ public:
     bool OfferVolume(const std::string& root);
     /// "Fotos kopieren": copies or moves every listed photo into its day folder as the options say, then
     /// ends in the transfer-finished state. Returns when the last turn is saved.
-    void Button2Click(const TRunOptions& options);
+    void Transfer(const TRunOptions& options);
     /// The program ends during a run (called while the run paints): see TTransferRun::Stop.
     void StopRun();
 

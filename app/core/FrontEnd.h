@@ -11,8 +11,8 @@ struct TWindowState
 {
     std::string Caption = kTextWaitForCamera;
     std::string TrayHint = kTextWaitForCameraDesign;
-    /// The big label over the progress bar.
-    std::string Label = kTextNoDevice;
+    /// The message over the progress bar, in big letters.
+    std::string Message = kTextNoDevice;
     /// The two panels of the status bar.
     std::string Panel1;
     std::string Panel2;

@@ -12,7 +12,7 @@ TWindowPolicy::TWindowPolicy(TPlatform& platform, TFrontEnd& frontEnd, TRunTools
 
 void TWindowPolicy::Start(bool trayAvailable)
 {
-    FWatcher.FormCreate();
+    FWatcher.Start();
     FFrontEnd.Render(FWatcher.State());
     FTrayAvailable = trayAvailable;
     if (!trayAvailable) {
@@ -23,14 +23,14 @@ void TWindowPolicy::Start(bool trayAvailable)
 
 void TWindowPolicy::Tick()
 {
-    FWatcher.Timer1Timer();
+    FWatcher.Tick();
 }
 
 void TWindowPolicy::Transfer(const TRunOptions& options)
 {
     FInRun = true;
     const TScopeGuard ended([this] { RunEnded(); });
-    FWatcher.Button2Click(options);
+    FWatcher.Transfer(options);
 }
 
 void TWindowPolicy::RunEnded()
@@ -50,7 +50,7 @@ void TWindowPolicy::RunEnded()
 
 void TWindowPolicy::Dismiss()
 {
-    FWatcher.Button1Click();
+    FWatcher.Dismiss();
 }
 
 void TWindowPolicy::OpenWindow()

@@ -11,15 +11,20 @@ enum class TWindowControl
 {
     Caption,
     TrayHint,
-    Label1,
-    StatusPanel1,
-    StatusPanel2,
-    CheckBox1,
-    RadioButton1,
-    RadioButton2,
-    Button1,
-    Button2,
-    MenuItem
+    /// The message over the progress bar.
+    Message,
+    /// The two panels of the status bar.
+    Panel1,
+    Panel2,
+    /// The choices for a run: turning photos, copying them, moving them.
+    TurnOption,
+    CopyOption,
+    MoveOption,
+    /// The window's two commands: dismiss the window, transfer the photos.
+    DismissCommand,
+    TransferCommand,
+    /// The items of the tray menu.
+    MenuCommand
 };
 
 /// One text a control can show. A counted text is shown after a decimal count ("12 Fotos gefunden"); one

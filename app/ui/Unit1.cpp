@@ -334,7 +334,7 @@ void TForm1::Render(const TWindowState& state)
 {
     setWindowTitle(FromUtf8(state.Caption));
     abfTrayIcon.SetHint(state.TrayHint);
-    Label1.setText(FromUtf8(state.Label));
+    Label1.setText(FromUtf8(state.Message));
     StatusPanel1.setText(FromUtf8(state.Panel1));
     StatusPanel2.setText(FromUtf8(state.Panel2));
     ProgressBar1.SetMax(state.ProgressMax);

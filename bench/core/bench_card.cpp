@@ -286,8 +286,8 @@ TRun RunCard(const TCard& card, bool turn)
     auto platform = CreatePlatform(options);
     TSilentView view;
     TCameraWatcher watcher(*platform, view);
-    watcher.FormCreate();
-    watcher.Timer1Timer();
+    watcher.Start();
+    watcher.Tick();
     TRun run;
     run.Listed = watcher.CameraFound() && watcher.PhotoList().Count() == card.Photos;
     if (!run.Listed)
@@ -295,7 +295,7 @@ TRun RunCard(const TCard& card, bool turn)
     ResetPeakMemory();
     const double start = Now(CLOCK_MONOTONIC);
     const double cpuStart = Now(CLOCK_PROCESS_CPUTIME_ID);
-    watcher.Button2Click({false, turn});
+    watcher.Transfer({false, turn});
     run.Seconds = Now(CLOCK_MONOTONIC) - start;
     run.CpuSeconds = Now(CLOCK_PROCESS_CPUTIME_ID) - cpuStart;
     run.PeakKb = PeakMemoryKb();

@@ -82,9 +82,9 @@ void BM_TickWithWaitingCard(benchmark::State& state)
     auto platform = CreatePlatform(options);
     TSilentView view;
     TCameraWatcher watcher(*platform, view);
-    watcher.FormCreate();
+    watcher.Start();
     for (auto _ : state)
-        watcher.Timer1Timer();
+        watcher.Tick();
     if (!watcher.CameraFound() || watcher.PhotoList().Count() != kFolders * kPhotosPerFolder)
         state.SkipWithError("the card was not found or not listed");
 }

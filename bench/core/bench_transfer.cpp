@@ -113,10 +113,10 @@ void BM_Transfer200PhotosAgainstCpAndSync(benchmark::State& state)
         auto platform = CreatePlatform(options);
         TSilentView view;
         TCameraWatcher watcher(*platform, view);
-        watcher.FormCreate();
-        watcher.Timer1Timer();
+        watcher.Start();
+        watcher.Tick();
         start = std::chrono::steady_clock::now();
-        watcher.Button2Click({false, false});
+        watcher.Transfer({false, false});
         const double runTime = Seconds(start);
         ours += runTime;
         transferred = watcher.RunCounts().Transferred;

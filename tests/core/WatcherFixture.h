@@ -65,8 +65,8 @@ public:
         , FView(view)
     {
     }
-    using TCameraWatcher::Button2Click;
-    void Button2Click() { Button2Click(TRunOptions{FView.MoveMode, FView.CheckBox1IsChecked}); }
+    using TCameraWatcher::Transfer;
+    void Transfer() { Transfer(TRunOptions{FView.MoveMode, FView.CheckBox1IsChecked}); }
 
 private:
     TRecordingView& FView;
@@ -80,7 +80,7 @@ protected:
         : Platform(Tmp / "home/Documents")
         , Watcher(Platform, View)
     {
-        Watcher.FormCreate();
+        Watcher.Start();
         // The drives are folders that answer at once; a loaded machine must not make them look slow.
         Watcher.SetPatience({std::chrono::seconds(30), std::chrono::seconds(30)});
     }
@@ -104,17 +104,17 @@ protected:
     /// Ticks once, expecting the card to be found, and runs the transfer.
     void Transfer()
     {
-        Watcher.Timer1Timer();
+        Watcher.Tick();
         ASSERT_TRUE(Watcher.CameraFound());
-        Watcher.Button2Click();
+        Watcher.Transfer();
     }
     /// The card in letter taken out and put in again after the window was
     /// closed, then transferred once more.
     void TransferAgain(char letter)
     {
-        Watcher.Button1Click();
+        Watcher.Dismiss();
         Platform.SetReady(letter, false);
-        Watcher.Timer1Timer();
+        Watcher.Tick();
         Platform.SetReady(letter, true);
         Transfer();
     }

@@ -472,10 +472,10 @@ TEST_F(WatcherTest, ACardWhoseDcimLeadsOutsideItIsNoCamera)
     Platform.AddDrive('E', root);
     View.MoveMode = true;
 
-    Watcher.Timer1Timer();
+    Watcher.Tick();
     EXPECT_FALSE(Watcher.CameraFound());
     EXPECT_FALSE(Watcher.OfferVolume(root));
-    Watcher.Button2Click();
+    Watcher.Transfer();
     EXPECT_TRUE(PathExists(Tmp / "home/Pictures/mine.jpg"));
     EXPECT_FALSE(PathExists(Base()));
 }

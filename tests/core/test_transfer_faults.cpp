@@ -66,9 +66,9 @@ TEST_F(WatcherTest, MissingTargetFoldersAreCreatedAndUncreatableOnesFailVisibly)
     // Documents is a file: nothing can be made, every photo fails and says so.
     Platform.SetDocumentsFolder(Tmp / "blocked");
     WriteFile(Tmp / "blocked", "not a folder");
-    Watcher.Button1Click();
+    Watcher.Dismiss();
     Platform.SetReady('E', false);
-    Watcher.Timer1Timer();
+    Watcher.Tick();
     Platform.SetReady('E', true);
     Transfer();
     EXPECT_EQ(Watcher.RunCounts().Transferred, 0);
@@ -80,9 +80,9 @@ TEST_F(WatcherTest, MissingTargetFoldersAreCreatedAndUncreatableOnesFailVisibly)
 
     // No documents folder at all: nothing is written anywhere.
     Platform.SetDocumentsFolder("");
-    Watcher.Button1Click();
+    Watcher.Dismiss();
     Platform.SetReady('E', false);
-    Watcher.Timer1Timer();
+    Watcher.Tick();
     Platform.SetReady('E', true);
     Transfer();
     EXPECT_EQ(Watcher.TargetBase(), "/Eigene Bilder");
@@ -118,9 +118,9 @@ TEST_F(WatcherTest, FailedTransfersKeepTheirReasonAndTheWindowCountsThem)
         Platform.Heal();
         c.Arrange();
         View.MoveMode = c.Move;
-        Watcher.Button1Click();
+        Watcher.Dismiss();
         Platform.SetReady('E', false);
-        Watcher.Timer1Timer();
+        Watcher.Tick();
         Platform.SetReady('E', true);
         Transfer();
         EXPECT_EQ(ReadFile(dcim + "/a.jpg"), a) << c.Name;
@@ -189,9 +189,9 @@ TEST_F(WatcherTest, MovesIntoAVolumeThatFillsUpFailWithNoSpaceAndLeaveThePhotosO
     for (const bool move : {true, false}) {
         std::filesystem::remove_all(Base());
         View.MoveMode = move;
-        Watcher.Button1Click();
+        Watcher.Dismiss();
         Platform.SetReady('E', false);
-        Watcher.Timer1Timer();
+        Watcher.Tick();
         Platform.SetReady('E', true);
         Transfer();
         EXPECT_EQ(Watcher.RunCounts().Transferred, 2) << move;
@@ -225,7 +225,7 @@ TEST_F(WatcherTest, OneBadPhotoDoesNotStopTheRun)
     SetModifiedTime(dcim + "/a/2.jpg", 2011, 1, 2);
     const TResult refused = TResult::Fail(TFailure::Access, dcim + "/a/b/3.jpg", "Permission denied", 13);
     Platform.FailTransferOf(dcim + "/a/b/3.jpg", refused);
-    Watcher.Timer1Timer();
+    Watcher.Tick();
     // The last photo disappears between listing and transfer.
     ASSERT_EQ(::unlink((dcim + "/a/b/c/4.jpg").c_str()), 0);
     Watcher.ReadHook = [&](const std::string& photo, TStringList& list) {
@@ -233,7 +233,7 @@ TEST_F(WatcherTest, OneBadPhotoDoesNotStopTheRun)
             throw EReadError();
         return ReadExifInfo(photo, list);
     };
-    Watcher.Button2Click();
+    Watcher.Transfer();
 
     EXPECT_EQ(ListTree(Base()), (std::vector<std::string>{"20050714/1.jpg", "20110102/2.jpg"}));
     EXPECT_EQ(Watcher.RunCounts().Transferred, 2);

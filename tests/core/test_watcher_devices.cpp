@@ -43,7 +43,7 @@ TEST_F(SlowDrivesTest, AHungDriveIsPassedOverWithinThePatienceAndAskedOnceWhileI
     Platform.Hang(TDriveQuestion::Ready, Root('K'));
     Watcher.SetPatience({200ms, 30s});
 
-    const long long first = MillisecondsOf([&] { Watcher.Timer1Timer(); });
+    const long long first = MillisecondsOf([&] { Watcher.Tick(); });
     EXPECT_GE(first, 190);
     EXPECT_LT(first, 3000);
     EXPECT_EQ(Watcher.CameraPath(), Root('F') + "/DCIM") << "the next card down wins";
@@ -52,7 +52,7 @@ TEST_F(SlowDrivesTest, AHungDriveIsPassedOverWithinThePatienceAndAskedOnceWhileI
 
     // While it hangs it is neither waited for nor asked again.
     for (int i = 0; i < 3; ++i)
-        EXPECT_LT(MillisecondsOf([&] { Watcher.Timer1Timer(); }), 190);
+        EXPECT_LT(MillisecondsOf([&] { Watcher.Tick(); }), 190);
     EXPECT_EQ(Platform.QuestionsAbout(Root('K')), 1);
     EXPECT_EQ(Platform.Hanging(), 1);
     EXPECT_EQ(Watcher.CameraPath(), Root('F') + "/DCIM");
@@ -60,7 +60,7 @@ TEST_F(SlowDrivesTest, AHungDriveIsPassedOverWithinThePatienceAndAskedOnceWhileI
     // It answers: the next tick takes its answer, and the highest letter wins again.
     Platform.Release();
     WaitForWorkers();
-    Watcher.Timer1Timer();
+    Watcher.Tick();
     EXPECT_EQ(Watcher.CameraPath(), k);
     EXPECT_EQ(View.Label1, "2 Fotos gefunden");
 }
@@ -68,17 +68,17 @@ TEST_F(SlowDrivesTest, AHungDriveIsPassedOverWithinThePatienceAndAskedOnceWhileI
 TEST_F(SlowDrivesTest, ADriveThatStopsAnsweringStandsForAWhileThenCountsAsGone)
 {
     AddPhoto(AddCard('K'), "k.jpg");
-    Watcher.Timer1Timer();
+    Watcher.Tick();
     ASSERT_EQ(View.Label1, "1 Fotos gefunden");
-    Watcher.Button1Click(); // dismissed: not listed again while it stays
+    Watcher.Dismiss(); // dismissed: not listed again while it stays
 
     Platform.Hang(TDriveQuestion::Ready, Root('K'));
     Watcher.SetPatience({100ms, 100ms});
-    Watcher.Timer1Timer();
+    Watcher.Tick();
     EXPECT_TRUE(Watcher.CameraFound()) << "its last answer stands in for a moment";
     EXPECT_TRUE(Watcher.CameraHandled());
     std::this_thread::sleep_for(2600ms);
-    Watcher.Timer1Timer();
+    Watcher.Tick();
     EXPECT_FALSE(Watcher.CameraFound());
     EXPECT_FALSE(Watcher.CameraHandled()) << "gone: when it answers again, it is a new attachment";
     EXPECT_EQ(View.Label1, "Keine Kamera gefunden");
@@ -90,14 +90,14 @@ TEST_F(SlowDrivesTest, AListingThatHangsKeepsTheListShownAndANewCameraWaitsForIt
     const std::string g = AddCard('G');
     AddPhoto(g, "a.jpg");
     AddPhoto(g, "b.jpg");
-    Watcher.Timer1Timer();
+    Watcher.Tick();
     ASSERT_EQ(View.Label1, "2 Fotos gefunden");
 
     // The phone lists slowly now: its list stands, and the tick does not wait long for it.
     AddPhoto(g, "c.jpg");
     Platform.Hang(TDriveQuestion::Listing, g);
     Watcher.SetPatience({100ms, 100ms});
-    EXPECT_LT(MillisecondsOf([&] { Watcher.Timer1Timer(); }), 2000);
+    EXPECT_LT(MillisecondsOf([&] { Watcher.Tick(); }), 2000);
     EXPECT_TRUE(Watcher.CameraFound());
     EXPECT_EQ(Watcher.PhotoList().Count(), 2);
     EXPECT_EQ(View.Label1, "2 Fotos gefunden");
@@ -108,19 +108,19 @@ TEST_F(SlowDrivesTest, AListingThatHangsKeepsTheListShownAndANewCameraWaitsForIt
     const std::string k = AddCard('K');
     AddPhoto(k, "k.jpg");
     Platform.Hang(TDriveQuestion::Listing, k);
-    Watcher.Timer1Timer();
+    Watcher.Tick();
     EXPECT_EQ(Watcher.CameraPath(), g);
     EXPECT_EQ(View.Label1, "2 Fotos gefunden");
 
     // The lists come: the highest letter shows its own, and the phone's new list is there when it wins again.
     Platform.Release();
     WaitForWorkers();
-    Watcher.Timer1Timer();
+    Watcher.Tick();
     EXPECT_EQ(Watcher.CameraPath(), k);
     EXPECT_EQ(View.Label1, "1 Fotos gefunden");
     Platform.RemoveDrive('K');
     Watcher.SetPatience({30s, 30s});
-    Watcher.Timer1Timer();
+    Watcher.Tick();
     EXPECT_EQ(Watcher.CameraPath(), g);
     EXPECT_EQ(View.Label1, "3 Fotos gefunden");
 }
@@ -129,17 +129,17 @@ TEST_F(SlowDrivesTest, ADismissedCameraWhoseListDoesNotComeTransfersNothingOfAno
 {
     const std::string f = AddCard('F');
     AddPhoto(f, "f.jpg", Dated("2005:07:14 10:00:00"));
-    Watcher.Timer1Timer();
-    Watcher.Button1Click();
+    Watcher.Tick();
+    Watcher.Dismiss();
     // A second card comes while the first is dismissed: it is the camera now, never listed.
     const std::string k = AddCard('K');
     AddPhoto(k, "k.jpg", Dated("2005:07:14 11:00:00"));
-    Watcher.Timer1Timer();
+    Watcher.Tick();
     ASSERT_EQ(Watcher.CameraPath(), k);
 
     Platform.Hang(TDriveQuestion::Listing, k);
     Watcher.SetPatience({100ms, 100ms});
-    Watcher.Button2Click();
+    Watcher.Transfer();
     EXPECT_EQ(Watcher.RunCounts().Transferred, 0);
     EXPECT_EQ(View.Label1, "Keine neuen Fotos vorhanden");
     EXPECT_FALSE(PathExists(Base() + "/20050714/f.jpg")) << "the first card's list is not the camera's";
@@ -150,13 +150,13 @@ TEST_F(SlowDrivesTest, AQuestionThatThrowsEndsTheTickAndTheNextTickRunsAsUsual)
     AddPhoto(AddCard('K'), "k.jpg");
     Platform.Fail(TDriveQuestion::Folder, Root('K') + "/DCIM", "Laufwerk nicht lesbar");
     try {
-        Watcher.Timer1Timer();
+        Watcher.Tick();
         ADD_FAILURE() << "the question's exception did not reach the tick";
     } catch (const Exception& e) {
         EXPECT_STREQ(e.what(), "Laufwerk nicht lesbar");
     }
     Platform.Release();
-    Watcher.Timer1Timer();
+    Watcher.Tick();
     EXPECT_TRUE(Watcher.CameraFound());
     EXPECT_EQ(View.Label1, "1 Fotos gefunden");
 }
@@ -189,7 +189,7 @@ TEST(SlowDrives, TheWatcherEndsWithoutWaitingForAHungDrive)
     platform.Hang(TDriveQuestion::Ready, tmp / "vol");
     auto watcher = std::make_unique<TTestWatcher>(platform, view);
     watcher->SetPatience({50ms, 50ms});
-    watcher->Timer1Timer();
+    watcher->Tick();
     EXPECT_FALSE(watcher->CameraFound());
     EXPECT_LT(MillisecondsOf([&] { watcher.reset(); }), 40);
     // The question ends after the watcher has gone; it touches only what it shares (the sanitizer build

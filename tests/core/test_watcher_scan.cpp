@@ -14,7 +14,7 @@ TEST_F(WatcherTest, HighestReadyLetterWithDcimWinsAndOnlyEToZAreAsked)
     std::filesystem::create_directories(Tmp / "vol_Q");
     Platform.AddDrive('Q', Tmp / "vol_Q"); // a ready volume without DCIM
 
-    Watcher.Timer1Timer();
+    Watcher.Tick();
     EXPECT_TRUE(Watcher.CameraFound());
     EXPECT_EQ(Watcher.CameraPath(), k);
     std::set<char> expected;
@@ -25,13 +25,13 @@ TEST_F(WatcherTest, HighestReadyLetterWithDcimWinsAndOnlyEToZAreAsked)
     // With only C: and D: holding DCIM there is no camera.
     Platform.RemoveDrive('F');
     Platform.RemoveDrive('K');
-    Watcher.Timer1Timer();
+    Watcher.Tick();
     EXPECT_FALSE(Watcher.CameraFound());
     EXPECT_EQ(Watcher.CameraPath(), k) << "the path keeps its last value";
 
     // The card goes into the reader: it is taken although a lower letter was seen before.
     Platform.SetReady('P', true);
-    Watcher.Timer1Timer();
+    Watcher.Tick();
     EXPECT_EQ(Watcher.CameraPath(), Tmp / "vol_P/DCIM");
 }
 
@@ -42,7 +42,7 @@ TEST_F(WatcherTest, CameraFoundShowsWindowAndListsPhotosAtEveryTick)
     AddPhoto(dcim, "100TEST/b.jpg");
     AddPhoto(dcim, "100TEST/notes.txt");
 
-    Watcher.Timer1Timer();
+    Watcher.Tick();
     EXPECT_TRUE(View.Visible);
     EXPECT_EQ(View.Caption, "Hole Fotos");
     EXPECT_EQ(View.TrayHint, "Hole Fotos");
@@ -57,7 +57,7 @@ TEST_F(WatcherTest, CameraFoundShowsWindowAndListsPhotosAtEveryTick)
     // Hidden through the tray menu: the next tick shows it again, with a fresh list.
     View.Hide();
     AddPhoto(dcim, "c.jpg");
-    Watcher.Timer1Timer();
+    Watcher.Tick();
     EXPECT_TRUE(View.Visible);
     EXPECT_EQ(View.ShowCount, 2);
     EXPECT_EQ(Watcher.PhotoList().Count(), 3) << "the list is cleared and filled again, not appended to";
@@ -67,13 +67,13 @@ TEST_F(WatcherTest, CameraFoundShowsWindowAndListsPhotosAtEveryTick)
 TEST_F(WatcherTest, EmptyDcimStillOffersTheTransfer)
 {
     AddCard('E');
-    Watcher.Timer1Timer();
+    Watcher.Tick();
     EXPECT_TRUE(View.Visible);
     EXPECT_EQ(View.Label1, "0 Fotos gefunden");
     EXPECT_EQ(View.ProgressMax, 0);
     EXPECT_TRUE(View.Button2Enabled);
 
-    Watcher.Button2Click();
+    Watcher.Transfer();
     EXPECT_EQ(View.Label1, "Keine neuen Fotos vorhanden");
     EXPECT_EQ(View.Caption, "Übertragung beendet");
     EXPECT_EQ(View.TrayHint, "Fotos übertragen");
@@ -87,12 +87,12 @@ TEST_F(WatcherTest, RemovedCardGoesToWaitingButLeavesTheWindowVisible)
 {
     const std::string dcim = AddCard('H');
     AddPhoto(dcim, "x.jpg");
-    Watcher.Timer1Timer();
+    Watcher.Tick();
     ASSERT_TRUE(View.Button2Enabled);
     View.Panels[1] = "3 Fotos gedreht";
 
     Platform.RemoveDrive('H');
-    Watcher.Timer1Timer();
+    Watcher.Tick();
     EXPECT_FALSE(Watcher.CameraFound());
     EXPECT_FALSE(Watcher.CameraHandled());
     EXPECT_FALSE(View.Button2Enabled);
@@ -109,12 +109,12 @@ TEST_F(WatcherTest, DismissedCameraIsNotListedAgainUntilItIsGone)
 {
     const std::string dcim = AddCard('M');
     AddPhoto(dcim, "x.jpg");
-    Watcher.Timer1Timer();
+    Watcher.Tick();
     View.CheckBox1Enabled = false;
     View.CheckBox1Caption = "Auto-Drehen wird nicht unterstützt";
     View.ProgressPosition = 1;
 
-    Watcher.Button1Click();
+    Watcher.Dismiss();
     EXPECT_TRUE(Watcher.CameraHandled());
     EXPECT_TRUE(View.Timer1Enabled);
     EXPECT_FALSE(View.Visible);
@@ -124,7 +124,7 @@ TEST_F(WatcherTest, DismissedCameraIsNotListedAgainUntilItIsGone)
     EXPECT_TRUE(View.CheckBox1Enabled);
 
     const int listings = Platform.FindFilesCalls();
-    Watcher.Timer1Timer();
+    Watcher.Tick();
     EXPECT_TRUE(Watcher.CameraFound());
     EXPECT_FALSE(View.Visible);
     EXPECT_EQ(Platform.FindFilesCalls(), listings);
@@ -132,10 +132,10 @@ TEST_F(WatcherTest, DismissedCameraIsNotListedAgainUntilItIsGone)
 
     // A tick without the card re-arms; the card comes back and is offered again.
     Platform.SetReady('M', false);
-    Watcher.Timer1Timer();
+    Watcher.Tick();
     EXPECT_FALSE(Watcher.CameraHandled());
     Platform.SetReady('M', true);
-    Watcher.Timer1Timer();
+    Watcher.Tick();
     EXPECT_TRUE(View.Visible);
     EXPECT_EQ(View.Label1, "1 Fotos gefunden");
 }

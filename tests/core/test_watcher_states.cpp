@@ -10,14 +10,14 @@ TEST_F(WatcherTest, DismissedCardIsTransferredWhenFotosKopierenIsPressed)
 {
     const std::string dcim = AddCard('M');
     AddPhoto(dcim, "a.jpg", Dated("2005:07:14 10:00:00", 1));
-    Watcher.Timer1Timer();
-    Watcher.Button1Click();
-    Watcher.Timer1Timer();
+    Watcher.Tick();
+    Watcher.Dismiss();
+    Watcher.Tick();
     ASSERT_TRUE(Watcher.CameraHandled());
     ASSERT_TRUE(View.Button2Enabled);
     AddPhoto(dcim, "b.jpg", Dated("2005:07:14 10:00:01", 2)); // taken while the window was away
 
-    Watcher.Button2Click();
+    Watcher.Transfer();
     EXPECT_EQ(Watcher.RunCounts().Transferred, 2);
     EXPECT_EQ(ListTree(Base()), (std::vector<std::string>{"20050714/a.jpg", "20050714/b.jpg"}));
     EXPECT_EQ(View.ProgressMax, 2);
@@ -28,14 +28,14 @@ TEST_F(WatcherTest, DismissedCardIsTransferredWhenFotosKopierenIsPressed)
     EXPECT_FALSE(View.Timer1Enabled);
 
     // A card pulled since the last tick: nothing to list, nothing transferred, and no failure either.
-    Watcher.Button1Click();
+    Watcher.Dismiss();
     Platform.SetReady('M', false);
-    Watcher.Timer1Timer();
+    Watcher.Tick();
     Platform.SetReady('M', true);
-    Watcher.Timer1Timer();
-    Watcher.Button1Click();
+    Watcher.Tick();
+    Watcher.Dismiss();
     std::filesystem::remove_all(dcim);
-    Watcher.Button2Click();
+    Watcher.Transfer();
     EXPECT_EQ(Watcher.RunCounts().Transferred, 0);
     EXPECT_EQ(Watcher.RunCounts().Failed, 0);
     EXPECT_EQ(View.Label1, "Keine neuen Fotos vorhanden");
@@ -48,7 +48,7 @@ TEST_F(WatcherTest, FinishedRunDoesNotTransferItsListAgain)
     AddPhoto(dcim, "a.jpg", Dated("2005:07:14 10:00:00", 1));
     Transfer();
     std::filesystem::remove_all(Base());
-    Watcher.Button2Click();
+    Watcher.Transfer();
     EXPECT_FALSE(PathExists(Base() + "/20050714/a.jpg"));
     EXPECT_EQ(View.Label1, "Keine neuen Fotos vorhanden");
 }
@@ -60,21 +60,21 @@ TEST_F(WatcherTest, HidingAFinishedWindowReArmsTheWatcherAndNothingElse)
     AddPhoto(dcim, "a.jpg", Dated("2005:07:14 10:00:00", 1, {6}));
 
     // Camera found, and dismissed: hiding is only hiding.
-    Watcher.Timer1Timer();
+    Watcher.Tick();
     View.Hide();
     Watcher.WindowHidden();
     EXPECT_FALSE(Watcher.CameraHandled()) << "a found card is shown again at the next tick";
     EXPECT_EQ(View.Label1, "1 Fotos gefunden");
-    Watcher.Button1Click();
+    Watcher.Dismiss();
     const auto shows = View.ShowCount;
     Watcher.WindowHidden();
-    Watcher.Timer1Timer();
+    Watcher.Tick();
     EXPECT_EQ(View.ShowCount, shows);
     EXPECT_EQ(View.Label1, "Warte auf Fotos...");
 
     // A finished run: hidden from the tray, the watcher runs again and the window is as after
     // "Fenster Schliessen".
-    Watcher.Button2Click();
+    Watcher.Transfer();
     ASSERT_EQ(View.CheckBox1Caption, "Bilder werden gedreht");
     ASSERT_FALSE(View.Timer1Enabled);
     View.Hide();
@@ -88,19 +88,19 @@ TEST_F(WatcherTest, HidingAFinishedWindowReArmsTheWatcherAndNothingElse)
     EXPECT_TRUE(View.CheckBox1Enabled);
 
     // The card stays: nothing shows. It goes and a new one comes: the window opens for it.
-    Watcher.Timer1Timer();
+    Watcher.Tick();
     EXPECT_FALSE(View.Visible);
     Platform.RemoveDrive('M');
-    Watcher.Timer1Timer();
+    Watcher.Tick();
     const std::string next = AddCard('N');
     AddPhoto(next, "b.jpg");
     AddPhoto(next, "c.jpg");
-    Watcher.Timer1Timer();
+    Watcher.Tick();
     EXPECT_TRUE(View.Visible);
     EXPECT_EQ(View.Label1, "2 Fotos gefunden");
 
     // A second hide after the re-arm changes nothing more.
-    Watcher.Button1Click();
+    Watcher.Dismiss();
     View.Label1 = "unchanged";
     Watcher.WindowHidden();
     EXPECT_EQ(View.Label1, "unchanged");
@@ -123,18 +123,18 @@ TEST_F(WatcherTest, OfferedVolumeIsShownAtOnceFromEveryState)
         TFakePlatform platform(tmp / "home/Documents");
         TRecordingView view;
         TTestWatcher watcher(platform, view);
-        watcher.FormCreate();
+        watcher.Start();
         watcher.SetPatience({std::chrono::seconds(30), std::chrono::seconds(30)});
         const std::string other = tmp / "other";
         std::filesystem::create_directories(other + "/DCIM");
         WriteFile(other + "/DCIM/x.jpg", BuildExifJpeg({}));
         if (start != TStart::Waiting)
             platform.AddDrive('K', other);
-        watcher.Timer1Timer();
+        watcher.Tick();
         if (start == TStart::Dismissed)
-            watcher.Button1Click();
+            watcher.Dismiss();
         if (start == TStart::Finished)
-            watcher.Button2Click();
+            watcher.Transfer();
 
         // The offered card lies outside the drives the tick looks at.
         const std::string card = tmp / "offered";
@@ -155,19 +155,19 @@ TEST_F(WatcherTest, OfferedVolumeIsShownAtOnceFromEveryState)
         EXPECT_FALSE(watcher.CameraHandled());
 
         // Later ticks keep to it, before the drives, and its photos are the ones transferred.
-        watcher.Timer1Timer();
+        watcher.Tick();
         EXPECT_EQ(watcher.CameraPath(), card + "/DCIM");
-        watcher.Button2Click();
+        watcher.Transfer();
         EXPECT_EQ(watcher.RunCounts().Transferred, 2);
         EXPECT_TRUE(PathExists(tmp / "home/Documents/Eigene Bilder/20050714/b.jpg"));
 
         // Once its DCIM has gone it is forgotten: the tick sees the drives again.
-        watcher.Button1Click();
+        watcher.Dismiss();
         std::filesystem::remove_all(card);
-        watcher.Timer1Timer();
+        watcher.Tick();
         EXPECT_EQ(watcher.CameraFound(), start != TStart::Waiting);
         std::filesystem::create_directories(card + "/DCIM");
-        watcher.Timer1Timer();
+        watcher.Tick();
         EXPECT_EQ(watcher.CameraFound(), start != TStart::Waiting) << "not taken up again unasked";
     }
 }
@@ -185,7 +185,7 @@ TEST_F(WatcherTest, OfferedFolderWithoutDcimChangesNothing)
         EXPECT_FALSE(Watcher.CameraFound());
         EXPECT_EQ(View.Label1, "Kein Gerät angeschlossen");
     }
-    Watcher.Timer1Timer();
+    Watcher.Tick();
     EXPECT_FALSE(Watcher.CameraFound()) << "nothing was remembered for the ticks";
 }
 

@@ -44,9 +44,9 @@ TEST_F(WatcherTest, CopyPutsEveryPhotoIntoItsDayFolderAndKeepsTheCard)
     EXPECT_TRUE(Watcher.CameraHandled());
 
     // The same card again, after the watcher was re-armed: nothing new.
-    Watcher.Button1Click();
+    Watcher.Dismiss();
     Platform.SetReady('K', false);
-    Watcher.Timer1Timer();
+    Watcher.Tick();
     Platform.SetReady('K', true);
     Transfer();
     EXPECT_EQ(Watcher.RunCounts().Transferred, 0);
@@ -107,7 +107,7 @@ TEST_F(WatcherTest, CheckBoxCaptionFollowsEachPhotosOrientationLine)
     ASSERT_EQ(Watcher.Corrections.size(), 1u);
     EXPECT_EQ(Watcher.Corrections[0], std::make_pair(Base() + "/20050714/3.jpg", 6));
 
-    Watcher.Button1Click();
+    Watcher.Dismiss();
     EXPECT_EQ(View.CheckBox1Caption, "Wenn möglich Bilder drehen");
     EXPECT_TRUE(View.CheckBox1Enabled);
 }
@@ -142,9 +142,9 @@ TEST_F(WatcherTest, CorrectionIsAskedOnlyForTurnedPhotosTransferredNowWithTheOpt
     EXPECT_TRUE(record("c.jpg").Reason);
 
     // The option off: nothing is handed over.
-    Watcher.Button1Click();
+    Watcher.Dismiss();
     Platform.SetReady('E', false);
-    Watcher.Timer1Timer();
+    Watcher.Tick();
     Platform.SetReady('E', true);
     AddPhoto(dcim, "d.jpg", Dated("2005:07:14 10:00:03", 4, {3}));
     View.CheckBox1IsChecked = false;
@@ -154,9 +154,9 @@ TEST_F(WatcherTest, CorrectionIsAskedOnlyForTurnedPhotosTransferredNowWithTheOpt
     EXPECT_EQ(Watcher.RunCounts().Turned, 0);
 
     // A correction that fails makes the run end with errors.
-    Watcher.Button1Click();
+    Watcher.Dismiss();
     Platform.SetReady('E', false);
-    Watcher.Timer1Timer();
+    Watcher.Tick();
     Platform.SetReady('E', true);
     AddPhoto(dcim, "e.jpg", Dated("2005:07:14 10:00:04", 5, {6}));
     View.CheckBox1IsChecked = true;

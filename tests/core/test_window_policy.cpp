@@ -97,7 +97,7 @@ TEST_F(WindowPolicyTest, OnlyTheFirstAppearanceForACardTakesTheKeyboard)
     Policy.OpenWindow();
     Policy.Tick();
     EXPECT_EQ(Commands(), (std::vector<std::string>{"show+activate", "show", "show+activate", "show"}));
-    EXPECT_EQ(Front.State.Label, "1 Fotos gefunden");
+    EXPECT_EQ(Front.State.Message, "1 Fotos gefunden");
 }
 
 TEST_F(WindowPolicyTest, VolumesAndTheEndAskedForDuringARunWaitForItsEnd)
@@ -114,7 +114,7 @@ TEST_F(WindowPolicyTest, VolumesAndTheEndAskedForDuringARunWaitForItsEnd)
     Front.OnPaint = [&] { Policy.OfferVolume(Tmp / "second"); };
     Policy.Transfer({});
     EXPECT_EQ(Policy.Watcher().RunCounts().Transferred, 3);
-    EXPECT_EQ(Front.State.Label, "1 Fotos gefunden");
+    EXPECT_EQ(Front.State.Message, "1 Fotos gefunden");
     EXPECT_EQ(Policy.Watcher().CameraPath(), Tmp / "second/DCIM");
 
     // The end asked for during a run stops it after the photo in hand; the program ends when it returns.

@@ -51,9 +51,9 @@ inline bool IsWindowText(TWindowControl control, const std::string& text)
 inline void ExpectListed(const TWindowState& state)
 {
     const std::pair<TWindowControl, const std::string*> texts[] = {
-        {TWindowControl::Caption, &state.Caption},     {TWindowControl::TrayHint, &state.TrayHint},
-        {TWindowControl::Label1, &state.Label},        {TWindowControl::StatusPanel1, &state.Panel1},
-        {TWindowControl::StatusPanel2, &state.Panel2}, {TWindowControl::CheckBox1, &state.TurnCaption},
+        {TWindowControl::Caption, &state.Caption}, {TWindowControl::TrayHint, &state.TrayHint},
+        {TWindowControl::Message, &state.Message}, {TWindowControl::Panel1, &state.Panel1},
+        {TWindowControl::Panel2, &state.Panel2},   {TWindowControl::TurnOption, &state.TurnCaption},
     };
     for (const auto& [control, text] : texts) {
         EXPECT_TRUE(IsWindowText(control, *text))
@@ -70,14 +70,14 @@ public:
     void Render(const TWindowState& state) override
     {
         ExpectListed(state);
-        if (Label1History.empty() || Label1History.back() != state.Label)
-            Label1History.push_back(state.Label);
+        if (Label1History.empty() || Label1History.back() != state.Message)
+            Label1History.push_back(state.Message);
         if (state.TurnCaption != CheckBox1Caption)
             CheckBox1History.push_back(state.TurnCaption);
         State = state;
         Caption = state.Caption;
         TrayHint = state.TrayHint;
-        Label1 = state.Label;
+        Label1 = state.Message;
         Panels = {state.Panel1, state.Panel2};
         Button2Enabled = state.TransferEnabled;
         ProgressMax = state.ProgressMax;
@@ -106,7 +106,7 @@ public:
     int RepaintCount = 0;
     std::string Caption = State.Caption;
     std::string TrayHint = State.TrayHint;
-    std::string Label1 = State.Label;
+    std::string Label1 = State.Message;
     std::vector<std::string> Label1History;
     std::vector<std::string> Panels{"", ""};
     bool Button2Enabled = false;

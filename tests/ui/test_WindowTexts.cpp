@@ -47,35 +47,36 @@ TEST(TWindowTexts, EveryTextFitsItsControl)
         TWindowState state;
         const char* name = nullptr;
         switch (entry.Control) {
-        case TWindowControl::Label1:
-            state.Label = text;
+        case TWindowControl::Message:
+            state.Message = text;
             name = "Label1";
             break;
-        case TWindowControl::StatusPanel1:
+        case TWindowControl::Panel1:
             state.Panel1 = text;
             name = "StatusPanel1";
             break;
-        case TWindowControl::StatusPanel2:
+        case TWindowControl::Panel2:
             state.Panel2 = text;
             name = "StatusPanel2";
             break;
-        case TWindowControl::CheckBox1:
+        case TWindowControl::TurnOption:
             state.TurnCaption = text;
             name = "CheckBox1";
             break;
-        case TWindowControl::RadioButton1:
-        case TWindowControl::RadioButton2:
-        case TWindowControl::Button1:
-        case TWindowControl::Button2:
-            name = entry.Control == TWindowControl::RadioButton1   ? "RadioButton1"
-                   : entry.Control == TWindowControl::RadioButton2 ? "RadioButton2"
-                   : entry.Control == TWindowControl::Button1      ? "Button1"
-                                                                   : "Button2";
+        case TWindowControl::CopyOption:
+        case TWindowControl::MoveOption:
+        case TWindowControl::DismissCommand:
+        case TWindowControl::TransferCommand:
+            name = entry.Control == TWindowControl::CopyOption       ? "RadioButton1"
+                   : entry.Control == TWindowControl::MoveOption     ? "RadioButton2"
+                   : entry.Control == TWindowControl::DismissCommand ? "Button1"
+                                                                     : "Button2";
             break;
-        case TWindowControl::MenuItem: {
+        case TWindowControl::MenuCommand: {
             // A menu is as wide as its longest item: the items are the listed texts.
             const auto items = form.PopupMenu().ShellItems();
-            EXPECT_TRUE(std::any_of(items.begin(), items.end(), [&](const auto& item) { return item.Caption == text; }));
+            EXPECT_TRUE(std::any_of(items.begin(), items.end(),
+                                    [&](const auto& item) { return item.Caption == text; }));
             continue;
         }
         case TWindowControl::Caption:
