@@ -93,47 +93,8 @@ TEST(TForm1, HidingAFinishedWindowInAnyWayReArmsTheWatcher)
         EXPECT_FALSE(form.isVisible());
         EXPECT_TRUE(form.Timer().isActive()) << "the watcher runs again";
         EXPECT_EQ(f.Text("Label1"), "Warte auf Fotos...");
-        EXPECT_EQ(form.ProgressBar().Position(), 0);
-        EXPECT_EQ(f.Text("CheckBox1"), "Wenn möglich Bilder drehen");
-        EXPECT_TRUE(f.Get<QCheckBox>("CheckBox1").isEnabled());
-
-        // The same card stays unnoticed; once it has gone, the next card opens the window.
-        form.Timer().stop();
-        form.Timer1Timer();
-        EXPECT_FALSE(form.isVisible());
-        f.Platform->RemoveDrive('K');
-        form.Timer1Timer();
-        AddCard(f, 2, "next");
-        form.Timer1Timer();
-        EXPECT_TRUE(form.isVisible());
-        EXPECT_EQ(f.Text("Label1"), "2 Fotos gefunden");
         EXPECT_TRUE(f.Errors.empty());
     }
-}
-
-TEST(TForm1, DismissedCardIsCopiedFromTheWindowReopenedFromTheTray)
-{
-    TFormFixture f;
-    TForm1& form = *f.Form;
-    form.Timer().stop();
-    AddCard(f, 2);
-    form.Timer1Timer();
-    QTest::mouseClick(&f.Get<QPushButton>("Button1"), Qt::LeftButton);
-    form.Timer().stop();
-    form.Timer1Timer();
-    ASSERT_FALSE(form.isVisible());
-
-    f.Tray(TTrayEvent::LButtonDown);
-    f.Tray(TTrayEvent::LButtonUp);
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
-    EXPECT_EQ(f.Text("Label1"), "Warte auf Fotos...");
-    ASSERT_TRUE(f.Get<QPushButton>("Button2").isEnabled());
-    QTest::mouseClick(&f.Get<QPushButton>("Button2"), Qt::LeftButton);
-    EXPECT_TRUE(PathExists(f.Temp / "docs/Eigene Bilder/20050714/a.jpg"));
-    EXPECT_TRUE(PathExists(f.Temp / "docs/Eigene Bilder/20050714/b.jpg"));
-    EXPECT_EQ(f.Text("Label1"), "Übertragung beendet");
-    EXPECT_EQ(f.Text("StatusPanel1"), "2 Fotos kopiert");
-    EXPECT_EQ(form.windowTitle(), "Übertragung beendet");
 }
 
 // A desktop without a tray: the window shows at start and is minimised wherever it would be hidden, so it
@@ -161,13 +122,6 @@ TEST(TForm1, WithoutATrayTheWindowShowsAndMinimisesUntilATrayComes)
         EXPECT_TRUE(form.isVisible()) << "still in the task list";
         EXPECT_TRUE(form.isMinimized());
     }
-    // A card brings the minimised window back (the last way left it dismissed: it must go first).
-    form.Timer1Timer();
-    AddCard(f, 1);
-    form.Timer1Timer();
-    EXPECT_FALSE(form.isMinimized());
-    EXPECT_EQ(f.Text("Label1"), "1 Fotos gefunden");
-
     // A tray comes: what waited minimised goes into it, and the icon's rules hold from now on.
     form.showMinimized();
     f.Shell->Available = true;
@@ -188,26 +142,6 @@ TEST(TForm1, WithoutATrayTheWindowShowsAndMinimisesUntilATrayComes)
     EXPECT_TRUE(form.isMinimized());
     EXPECT_FALSE(form.TrayIcon().MinimizeToTray());
     EXPECT_TRUE(f.Errors.empty());
-}
-
-TEST(TForm1, TrayComingLaterHidesTheWindowShownOnlyForItsAbsence)
-{
-    // Shown at start for want of a tray: the tray takes it.
-    TFormFixture waiting(false);
-    waiting.Form->Timer().stop();
-    waiting.Shell->Available = true;
-    waiting.Form->CheckTray();
-    EXPECT_FALSE(waiting.Form->isVisible());
-
-    // Shown for a card: it stays where the user sees it.
-    TFormFixture found(false);
-    found.Form->Timer().stop();
-    AddCard(found, 1);
-    found.Form->Timer1Timer();
-    found.Shell->Available = true;
-    found.Form->CheckTray();
-    EXPECT_TRUE(found.Form->isVisible());
-    EXPECT_FALSE(found.Form->isMinimized());
 }
 
 TEST(TForm1, VolumeOpenedWithTheProgramIsShownAtOnceAndOneOpenedDuringARunWaitsForItsEnd)
