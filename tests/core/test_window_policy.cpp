@@ -19,19 +19,10 @@ public:
     }
     void ShowWindow(bool activate) override
     {
-        Show = TWindowShow::Shown;
-        Log.push_back(activate ? "show+activate" : "show");
+        Record(TWindowShow::Shown, activate ? "show+activate" : "show");
     }
-    void HideWindow() override
-    {
-        Show = TWindowShow::Hidden;
-        Log.push_back("hide");
-    }
-    void MinimizeWindow() override
-    {
-        Show = TWindowShow::Minimised;
-        Log.push_back("minimise");
-    }
+    void HideWindow() override { Record(TWindowShow::Hidden, "hide"); }
+    void MinimizeWindow() override { Record(TWindowShow::Minimised, "minimise"); }
     TWindowShow WindowShow() const override { return Show; }
     void Paint() override
     {
@@ -39,6 +30,11 @@ public:
             OnPaint();
     }
     void Quit() override { Log.push_back("quit"); }
+    void Record(TWindowShow show, const char* command)
+    {
+        Show = show;
+        Log.push_back(command);
+    }
 
     TWindowState State;
     TWindowShow Show = TWindowShow::Hidden;
