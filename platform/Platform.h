@@ -144,6 +144,9 @@ public:
     /// of this program left in folder, never one that a running copy or
     /// replacement (of this or another process) is still writing. removed
     /// counts them. Platforms that cannot tell which are left over remove none.
+    /// Removes the temporary files this process has made and not yet named or removed (a copy in hand, a
+    /// replacement being written), for an end that cannot wait for them. Safe from any thread.
+    virtual void AbandonTemporaries() {}
     virtual TResult RemoveStaleTemporaries(const std::string& folder, int& removed)
     {
         (void)folder;

@@ -2,6 +2,7 @@
 
 #include "app/core/WindowTexts.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -32,7 +33,14 @@ TCameraWatcher::TCameraWatcher(TPlatform& platform, TWatcherWindow& window, TRun
 {
 }
 
-TCameraWatcher::~TCameraWatcher() = default;
+TCameraWatcher::~TCameraWatcher()
+{
+    // A run still going on when the window goes is stopped after the photos in hand.
+    if (FRunThread.joinable()) {
+        FRun->Stop();
+        FRunThread.join();
+    }
+}
 
 void TCameraWatcher::Start()
 {
@@ -158,6 +166,8 @@ void TCameraWatcher::Rearm(bool hideWindow)
 
 void TCameraWatcher::Transfer(const TRunOptions& options)
 {
+    if (Running())
+        return;
     FState.Ticking = false;
     FState.TransferEnabled = false;
     Render();
@@ -179,35 +189,79 @@ void TCameraWatcher::Transfer(const TRunOptions& options)
         FWindow.Show();
     TRunProgress& progress = *this;
     FRun = std::make_unique<TTransferRun>(FPlatform, FLog, progress, options, FTools);
-    FRun->Run(FCameraPath, runs ? FPhotoList.Items() : std::vector<std::string>{});
-    EndRun();
+    FState.Busy = true;
+    Render();
+    std::vector<std::string> photos = runs ? FPhotoList.Items() : std::vector<std::string>{};
+    FRunPhotos = static_cast<int>(photos.size());
+    FRunThread = std::thread([this, photos = std::move(photos), camera = FCameraPath] {
+        std::exception_ptr error;
+        try {
+            FRun->Run(camera, photos);
+        } catch (const std::exception&) {
+            error = std::current_exception();
+        }
+        FWindow.Post([this, error] { RunReturned(error); });
+    });
+}
+
+void TCameraWatcher::RunReturned(std::exception_ptr error)
+{
+    FRunThread.join();
+    FState.Busy = false;
+    // A run that failed as a whole leaves the window as its last photo left it, the timer off, and the
+    // exception is shown.
+    if (!error)
+        EndRun();
+    Render();
+    FWindow.TransferEnded();
+    if (error)
+        std::rethrow_exception(error);
 }
 
 void TCameraWatcher::StopRun()
 {
-    if (FRun)
+    if (FState.Busy)
         FRun->Stop();
 }
 
+void TCameraWatcher::AbandonRun()
+{
+    if (!Running())
+        return;
+    FRun->Stop();
+    FLog.RunAbandoned(std::max(FRunPhotos - FRun->Started(), 0));
+    FPlatform.AbandonTemporaries();
+    // The thread may never come back from the device: it keeps what it uses to the end of the process.
+    FRunThread.detach();
+    static_cast<void>(FRun.release());
+}
+
+// The run tells its progress on its own thread; the window's state changes on the window's.
 void TCameraWatcher::PhotoRead(bool hasOrientation)
 {
-    FState.TurnCaption = hasOrientation ? kTextTurning : kTextNoAutoTurn;
-    FState.TurnEnabled = hasOrientation;
-    Render();
+    FWindow.Post([this, hasOrientation] {
+        FState.TurnCaption = hasOrientation ? kTextTurning : kTextNoAutoTurn;
+        FState.TurnEnabled = hasOrientation;
+        Render();
+    });
 }
 
 void TCameraWatcher::PhotoDone(const TRunCounts& counts)
 {
-    FState.Message = Count(counts.Transferred, kTextPhotosCopied);
-    FState.Panel1 = FState.Message;
-    FState.ProgressPosition = counts.Transferred;
-    Render();
+    FWindow.Post([this, counts] {
+        FState.Message = Count(counts.Transferred, kTextPhotosCopied);
+        FState.Panel1 = FState.Message;
+        FState.ProgressPosition = counts.Transferred;
+        Render();
+    });
 }
 
 void TCameraWatcher::TurnEnded(const TRunCounts& counts)
 {
-    FState.Panel2 = TurnedText(counts);
-    Render();
+    FWindow.Post([this, counts] {
+        FState.Panel2 = TurnedText(counts);
+        Render();
+    });
 }
 
 void TCameraWatcher::EndRun()

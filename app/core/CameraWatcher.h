@@ -7,8 +7,11 @@
 #include "base/StringList.h"
 #include "platform/Platform.h"
 
+#include <exception>
+#include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 /// The main window as the camera watcher drives it.
@@ -22,8 +25,10 @@ public:
     virtual void Show() = 0;
     /// The card was dismissed: the window goes.
     virtual void Hide() = 0;
-    /// Paints the window now, during a run.
-    virtual void Paint() = 0;
+    /// Runs task on the window's thread, after what is queued there; called from any thread.
+    virtual void Post(std::function<void()> task) = 0;
+    /// A transfer run has ended (its end state is rendered), or it ended with an exception.
+    virtual void TransferEnded() = 0;
 };
 
 /// The camera watcher: the state machine of the main window (a card found, handled, a run finished), the
@@ -60,10 +65,16 @@ public:
     /// Not to be called while a transfer run is going on.
     bool OfferVolume(const std::string& root);
     /// "Fotos kopieren": copies or moves every listed photo into its day folder as the options say, then
-    /// ends in the transfer-finished state. Returns when the last turn is saved.
+    /// ends in the transfer-finished state. The run works on a thread of its own and returns at once; what
+    /// it does reaches the window through its Post, and the window's TransferEnded follows its end.
     void Transfer(const TRunOptions& options);
-    /// The program ends during a run (called while the run paints): see TTransferRun::Stop.
+    /// A transfer run goes on.
+    bool Running() const { return FRunThread.joinable(); }
+    /// The program ends during a run: see TTransferRun::Stop.
     void StopRun();
+    /// The program ends while the run still waits for a device: the log says what was not begun and the
+    /// temporary files in hand are removed; the run's thread is left to the end of the process.
+    void AbandonRun();
 
     const TWindowState& State() const { return FState; }
     bool CameraFound() const { return FCameraFound; }
@@ -84,7 +95,8 @@ private:
     void PhotoRead(bool hasOrientation) override;
     void PhotoDone(const TRunCounts& counts) override;
     void TurnEnded(const TRunCounts& counts) override;
-    void Paint() override { FWindow.Paint(); }
+    /// On the window's thread, once the run's thread has returned.
+    void RunReturned(std::exception_ptr error);
 
     /// Takes a listing into the photo list; a scan without one leaves the list shown.
     void TakeList(const TCameraScan& scan);
@@ -103,6 +115,9 @@ private:
     TCardScanner FScanner;
     /// The run going on, or the last one.
     std::unique_ptr<TTransferRun> FRun;
+    std::thread FRunThread;
+    /// Photos handed to the run going on.
+    int FRunPhotos = 0;
     TWindowState FState;
 
     bool FCameraFound = false;

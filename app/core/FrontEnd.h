@@ -3,6 +3,7 @@
 #include "app/core/PhotoRecord.h"
 #include "app/core/WindowTexts.h"
 
+#include <functional>
 #include <string>
 
 /// Everything the main window shows, as the core decides it. A front end maps it onto its controls whole,
@@ -27,6 +28,9 @@ struct TWindowState
     bool QuitEnabled = true;
     /// The one-second tick runs.
     bool Ticking = true;
+    /// A transfer run goes on: the window's controls take no input until it ends, while the window is
+    /// painted and its texts change as the photos arrive.
+    bool Busy = false;
 
     bool operator==(const TWindowState&) const = default;
 };
@@ -55,9 +59,12 @@ public:
     /// Minimises the window into the desktop's task list.
     virtual void MinimizeWindow() = 0;
     virtual TWindowShow WindowShow() const = 0;
-    /// Paints the window now and lets pending events other than input run, so that the desktop does not
-    /// take a long transfer for a hung program.
-    virtual void Paint() = 0;
+    /// Runs task on the window's thread, after what is queued there already. Called from any thread: a
+    /// transfer run reports its progress this way. An exception the task throws is shown as a handler's.
+    virtual void Post(std::function<void()> task) = 0;
     /// Ends the program's event loop.
     virtual void Quit() = 0;
+    /// Ends the program at once, for the end asked for while a device holds the run: the window and the
+    /// tray icon go, and work that still waits for the device is cut off.
+    virtual void Exit() = 0;
 };

@@ -8,7 +8,7 @@ namespace {
 std::string Now()
 {
     const std::time_t now = std::time(nullptr);
-    // One thread writes the log, so the shared result of localtime is safe here.
+    // Lines are written under the log's lock, so the shared result of localtime is safe here.
     const std::tm* local = std::localtime(&now);
     char text[32] = "0000-00-00 00:00:00";
     if (local != nullptr)
@@ -80,6 +80,13 @@ void TImportLog::RunStopped(int notStarted)
           " photos not begun, left on the card");
 }
 
+void TImportLog::RunAbandoned(int notStarted)
+{
+    Write("run cut off as the program ends while the device does not answer: the photo in hand was not "
+          "finished, " +
+          std::to_string(notStarted) + " photos not begun, left on the card");
+}
+
 void TImportLog::RunEnded(const TRunCounts& counts)
 {
     Write("run ended: " + std::to_string(counts.Transferred) + " transferred (" +
@@ -91,6 +98,7 @@ void TImportLog::RunEnded(const TRunCounts& counts)
 
 void TImportLog::Write(const std::string& text)
 {
+    const std::lock_guard lock(FMutex);
     const std::string line = Now() + " " + text + "\n";
     if (const std::string path = Path(); !path.empty())
         FPlatform.AppendToLog(path, line, kMaxSize);

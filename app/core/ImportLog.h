@@ -4,6 +4,7 @@
 #include "platform/Platform.h"
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 /// The import log: a plain-text file, import.log in the program's state
@@ -12,7 +13,7 @@
 /// it stayed on the card, or it was not turned. Each line starts with the
 /// local date and time. The file is rotated at kMaxSize, one older file
 /// (import.log.1) is kept. The same lines go to standard error when that is
-/// a terminal. A log that cannot be written never stops a transfer.
+/// a terminal. A log that cannot be written never stops a transfer. Lines may come from any thread.
 class TImportLog
 {
 public:
@@ -31,10 +32,15 @@ public:
     void TemporariesRemoved(const std::string& folder, int count, const TResult& result);
     /// A line when the program ended during the run before notStarted photos were begun.
     void RunStopped(int notStarted);
+    /// A line when the program ended while a device held the run: the photo in hand was not finished and
+    /// notStarted photos were not begun.
+    void RunAbandoned(int notStarted);
     void RunEnded(const TRunCounts& counts);
 
 private:
     void Write(const std::string& text);
 
     TPlatform& FPlatform;
+    /// The run's thread and the window's may both write.
+    std::mutex FMutex;
 };

@@ -16,10 +16,8 @@ namespace {
 const char* const kTargetFolder = "Eigene Bilder";
 constexpr size_t kCopiesInFlight = 32;
 constexpr auto kGroupTime = std::chrono::milliseconds(500);
-/// How long the run waits for the turning workers before it paints the window again.
+/// How long the run waits for the turning workers before it looks whether it is to stop.
 constexpr auto kTurnPatience = std::chrono::milliseconds(200);
-/// How often the run paints the window at least, between photos.
-constexpr auto kPaintInterval = std::chrono::milliseconds(200);
 /// How many other names (NAME_1 ... NAME_9999) a photo may try.
 constexpr int kMaxAlternatives = 9999;
 
@@ -141,16 +139,13 @@ void TTransferRun::Run(const std::string& cameraPath, const std::vector<std::str
     TStringList metaList;
     std::vector<TPhotoPass> inFlight;
     auto groupStart = std::chrono::steady_clock::now();
-    FLastPaint = groupStart;
     int started = 0;
     for (; started < n && !FStopping; ++started) {
         if (inFlight.empty())
             groupStart = std::chrono::steady_clock::now();
+        FStarted = started + 1;
         inFlight.push_back(
             PreparePhoto(photos[static_cast<size_t>(started)], metaList, targetBase, inFlight));
-        // A group of copies may take a while to stage: the window is painted meanwhile.
-        if (std::chrono::steady_clock::now() - FLastPaint >= kPaintInterval)
-            Paint();
         // A photo to be turned closes its group at once when no other one waits for a worker, so that
         // the workers are never idle for want of a named copy.
         const TPhotoPass& last = inFlight.back();
@@ -176,7 +171,6 @@ void TTransferRun::Run(const std::string& cameraPath, const std::vector<std::str
                             TResult::Fail(TFailure::Other, job.File, "not turned: the program ended")}});
         }
         CollectTurns(kTurnPatience);
-        Paint();
     }
     FTurns.reset();
     if (started < n)
@@ -359,7 +353,6 @@ void TTransferRun::CompletePhoto(TPhotoPass& pass)
     } else {
         FLog.PhotoDone(FRecords.back());
     }
-    Paint();
     CollectTurns(std::chrono::milliseconds::zero());
 }
 
@@ -367,12 +360,11 @@ void TTransferRun::HandOverTurn(size_t index, const std::string& file, int orien
 {
     TTurnJob job{index, file, orientation};
     // At most one photo waits for a free worker; until there is room, the
-    // window is painted and the turns that end are counted.
+    // turns that end are counted.
     while (!FStopping) {
         if (FTurns->Submit(job, kTurnPatience))
             return;
         CollectTurns(std::chrono::milliseconds::zero());
-        Paint();
     }
     TurnEnded({job.Record,
                {TCorrectionOutcome::Failed,
@@ -412,10 +404,4 @@ void TTransferRun::SetOutcome(TPhotoRecord& record, TPhotoOutcome outcome)
     FCounts.Count(record, -1);
     record.Outcome = outcome;
     FCounts.Count(record, 1);
-}
-
-void TTransferRun::Paint()
-{
-    FLastPaint = std::chrono::steady_clock::now();
-    FProgress.Paint();
 }

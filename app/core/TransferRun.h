@@ -45,8 +45,6 @@ public:
     virtual void PhotoDone(const TRunCounts& counts) = 0;
     /// A photo was turned upright, or could not be.
     virtual void TurnEnded(const TRunCounts& counts) = 0;
-    /// Time to paint the window: at least every 200 ms while the run works or waits.
-    virtual void Paint() = 0;
 };
 
 /// One transfer run: copies or moves the photos of a card into their day folders below "Eigene Bilder" in
@@ -63,12 +61,15 @@ public:
     TTransferRun& operator=(const TTransferRun&) = delete;
 
     /// Transfers the photos, listed from the camera folder cameraPath, in their order, and returns when the
-    /// last turn is saved. An empty list writes nothing but the log's lines.
+    /// last turn is saved. An empty list writes nothing but the log's lines. Runs on a thread of its own;
+    /// the progress is told on that thread.
     void Run(const std::string& cameraPath, const std::vector<std::string>& photos);
     /// The program ends: no further photo is started, the copies in hand are finished, photos that wait to
     /// be turned stay as copied (not turned), those being turned are saved, and the run ends as usual.
     /// Photos not started stay on the card.
     void Stop() { FStopping = true; }
+    /// Photos begun so far; safe to ask from any thread while the run goes on.
+    int Started() const { return FStarted; }
 
     /// The documents folder followed by "Eigene Bilder".
     const std::string& TargetBase() const { return FTargetBase; }
@@ -100,7 +101,6 @@ private:
     void CollectTurns(std::chrono::milliseconds patience);
     void TurnEnded(const TTurnDone& done);
     void SetOutcome(TPhotoRecord& record, TPhotoOutcome outcome);
-    void Paint();
 
     TPlatform& FPlatform;
     TImportLog& FLog;
@@ -112,8 +112,7 @@ private:
     std::vector<std::unique_ptr<TOrientationCorrector>> FCorrectors;
     std::unique_ptr<TTurnPool> FTurns;
     std::atomic<bool> FStopping = false;
-    /// When the run last painted the window.
-    std::chrono::steady_clock::time_point FLastPaint;
+    std::atomic<int> FStarted = 0;
     std::vector<TPhotoRecord> FRecords;
     TRunCounts FCounts;
     /// Day folders this run has cleaned of left-over temporary files.

@@ -1,7 +1,5 @@
 #include "app/core/WindowPolicy.h"
 
-#include "raster/ScopeGuard.h"
-
 #include <utility>
 
 TWindowPolicy::TWindowPolicy(TPlatform& platform, TFrontEnd& frontEnd, TRunTools tools)
@@ -28,12 +26,13 @@ void TWindowPolicy::Tick()
 
 void TWindowPolicy::Transfer(const TRunOptions& options)
 {
+    if (FInRun)
+        return;
     FInRun = true;
-    const TScopeGuard ended([this] { RunEnded(); });
     FWatcher.Transfer(options);
 }
 
-void TWindowPolicy::RunEnded()
+void TWindowPolicy::TransferEnded()
 {
     FInRun = false;
     // The program ends: nothing more is shown.
@@ -111,10 +110,21 @@ void TWindowPolicy::EndRequested()
         return;
     FEnding = true;
     // During a run the run stops after the photos in hand, and the program ends when it has returned.
-    if (FInRun)
+    if (FInRun) {
+        FEndAskedAt = std::chrono::steady_clock::now();
         FWatcher.StopRun();
-    else
+    } else {
         FFrontEnd.Quit();
+    }
+}
+
+void TWindowPolicy::Poll()
+{
+    // A device that does not answer holds the photo in hand; the user's end does not wait for it.
+    if (FEnding && FInRun && std::chrono::steady_clock::now() - FEndAskedAt >= kStopPatience) {
+        FWatcher.AbandonRun();
+        FFrontEnd.Exit();
+    }
 }
 
 void TWindowPolicy::ShowForm(bool activate)

@@ -3,7 +3,10 @@
 #include "app/core/CameraWatcher.h"
 #include "app/core/FrontEnd.h"
 
+#include <chrono>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 /// When the main window shows, hides or minimises, and when the program ends: the same on every desktop
@@ -26,8 +29,9 @@ public:
     void Start(bool trayAvailable);
     /// The one-second tick; the front end runs its timer while the state says Ticking.
     void Tick();
-    /// "Fotos kopieren" with the options as the window shows them. Volumes offered meanwhile wait for the
-    /// end of the run; the end of the program asked for meanwhile stops the run and then ends it.
+    /// "Fotos kopieren" with the options as the window shows them. The run works beside the window, whose
+    /// controls take no input until it ends. Volumes offered meanwhile wait for the end of the run; the end
+    /// of the program asked for meanwhile stops the run and then ends it.
     void Transfer(const TRunOptions& options);
     /// "Fenster Schliessen".
     void Dismiss();
@@ -45,7 +49,11 @@ public:
     /// shows, also for a folder that is no card.
     void OfferVolume(const std::string& root);
     /// "Beenden", or the end of the session: the program ends, after the photos in hand when a run goes on.
+    /// A run held by a device that does not answer is cut off after kStopPatience.
     void EndRequested();
+    /// Called by the front end a few times a second: ends a program whose run does not stop in time.
+    void Poll();
+    static constexpr std::chrono::milliseconds kStopPatience{1500};
 
     bool InRun() const { return FInRun; }
     bool Ending() const { return FEnding; }
@@ -55,16 +63,18 @@ private:
     void Render(const TWindowState& state) override { FFrontEnd.Render(state); }
     void Show() override { ShowForm(!FActivatedOnce); }
     void Hide() override { HideForm(); }
-    void Paint() override { FFrontEnd.Paint(); }
+    void Post(std::function<void()> task) override { FFrontEnd.Post(std::move(task)); }
+    void TransferEnded() override;
 
     void ShowForm(bool activate);
     void HideForm();
-    void RunEnded();
 
     TFrontEnd& FFrontEnd;
     TCameraWatcher FWatcher;
     bool FInRun = false;
     bool FEnding = false;
+    /// When the end was asked for during a run.
+    std::chrono::steady_clock::time_point FEndAskedAt;
     bool FActivatedOnce = false;
     bool FTrayAvailable = true;
     /// The window shows only because there was no tray at start.

@@ -7,16 +7,19 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QEventLoop>
 #include <QFile>
 #include <QFont>
 #include <QGuiApplication>
 #include <QHideEvent>
+#include <QMetaObject>
 #include <QPalette>
 #include <QScreen>
 #include <QWindowStateChangeEvent>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <initializer_list>
 #include <utility>
 
 namespace {
@@ -105,6 +108,7 @@ TForm1::TForm1(std::unique_ptr<TPlatform> platform, std::unique_ptr<TTrayShell> 
     connect(&FEndCheck, &QTimer::timeout, this, [this] {
         if (FPlatform->EndRequested())
             Beenden1Click();
+        Guarded(FApplication, [this] { FPolicy.Poll(); });
     });
     FEndCheck.start();
 }
@@ -200,6 +204,9 @@ void TForm1::BuildControls()
     ffnen1.SetName("ffnen1");
     Fensterschliessen1.SetName("Fensterschliessen1");
     Beenden1.SetName("Beenden1");
+    for (QWidget* control : std::initializer_list<QWidget*>{&RadioButton1, &RadioButton2, &CheckBox1,
+                                                            &Button2, &infoBtn, &Button1})
+        control->installEventFilter(this);
     ffnen1.OnClick = [this](TComponent*) { ffnen1Click(); };
     Fensterschliessen1.OnClick = [this](TComponent*) { Fensterschliessen1Click(); };
     Beenden1.OnClick = [this](TComponent*) { Beenden1Click(); };
@@ -343,6 +350,7 @@ void TForm1::Render(const TWindowState& state)
     CheckBox1.setText(FromUtf8(state.TurnCaption));
     CheckBox1.setEnabled(state.TurnEnabled);
     Beenden1.SetEnabled(state.QuitEnabled);
+    FBusy = state.Busy;
     // Starting a running timer again would break its rhythm.
     if (!state.Ticking)
         Timer1.stop();
@@ -388,10 +396,40 @@ TWindowShow TForm1::WindowShow() const
     return isMinimized() ? TWindowShow::Minimised : TWindowShow::Shown;
 }
 
-void TForm1::Paint()
+void TForm1::Post(std::function<void()> task)
 {
-    repaint();
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    // Queued to the window's thread; dropped with the window if it has gone.
+    QMetaObject::invokeMethod(
+        this, [this, task = std::move(task)] { Guarded(FApplication, task); }, Qt::QueuedConnection);
+}
+
+void TForm1::Exit()
+{
+    // Work that waits for a device cannot be waited for: the icon leaves the tray, and the process ends
+    // without tearing down what that work still uses.
+    Guarded(FApplication, [this] { abfTrayIcon.SetVisible(false); });
+    hide();
+    std::fflush(nullptr);
+    std::_Exit(0);
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event)
+{
+    if (!FBusy)
+        return QWidget::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::Shortcut:
+    case QEvent::ShortcutOverride:
+    case QEvent::Wheel:
+        return true;
+    default:
+        return QWidget::eventFilter(watched, event);
+    }
 }
 
 void TForm1::Quit()

@@ -81,7 +81,8 @@ public:
     bool TrayAvailable() const { return FPolicy.TrayAvailable(); }
     /// How often the presence of a tray is asked again, in milliseconds.
     static constexpr int kTrayCheckInterval = 2000;
-    /// How often the program looks whether it was asked from outside to end (ms).
+    /// How often the program looks whether it was asked from outside to end, and whether a run it asked to
+    /// stop has stopped (ms).
     static constexpr int kEndCheckInterval = 250;
 
     TCameraWatcher& Watcher() { return FPolicy.Watcher(); }
@@ -106,8 +107,11 @@ private:
     void HideWindow() override;
     void MinimizeWindow() override;
     TWindowShow WindowShow() const override;
-    void Paint() override;
+    void Post(std::function<void()> task) override;
     void Quit() override;
+    void Exit() override;
+    /// While a run goes on, the controls take no input: clicks and keys for them are dropped.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
     void BuildControls();
     void BuildTrayIcon(TIconHandle icon);
@@ -120,6 +124,8 @@ private:
     bool FQuitting = false;
     /// The desktop brought the window back from minimised; its native window still says it starts minimised.
     bool FStaleStartState = false;
+    /// A run goes on: the controls take no input.
+    bool FBusy = false;
 
     QLabel Image1{this};
     QRadioButton RadioButton1{this};

@@ -295,7 +295,7 @@ TRun RunCard(const TCard& card, bool turn)
     ResetPeakMemory();
     const double start = Now(CLOCK_MONOTONIC);
     const double cpuStart = Now(CLOCK_PROCESS_CPUTIME_ID);
-    watcher.Transfer({false, turn});
+    TSilentView::Transfer(watcher, view, {false, turn});
     run.Seconds = Now(CLOCK_MONOTONIC) - start;
     run.CpuSeconds = Now(CLOCK_PROCESS_CPUTIME_ID) - cpuStart;
     run.PeakKb = PeakMemoryKb();

@@ -116,7 +116,7 @@ void BM_Transfer200PhotosAgainstCpAndSync(benchmark::State& state)
         watcher.Start();
         watcher.Tick();
         start = std::chrono::steady_clock::now();
-        watcher.Transfer({false, false});
+        TSilentView::Transfer(watcher, view, {false, false});
         const double runTime = Seconds(start);
         ours += runTime;
         transferred = watcher.RunCounts().Transferred;

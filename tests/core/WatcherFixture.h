@@ -65,7 +65,12 @@ public:
         , FView(view)
     {
     }
-    using TCameraWatcher::Transfer;
+    /// Runs a transfer to its end, taking in its progress as the window's thread does.
+    void Transfer(const TRunOptions& options)
+    {
+        TCameraWatcher::Transfer(options);
+        ASSERT_TRUE(FView.Queue.Pump([this] { return !Running(); })) << "the run did not end";
+    }
     void Transfer() { Transfer(TRunOptions{FView.MoveMode, FView.CheckBox1IsChecked}); }
 
 private:

@@ -132,7 +132,7 @@ TEST_F(TransferTurning, SavesTheSequentialBytesWithAnyNumberOfWorkersInCopyAndMo
         View.MoveMode = move;
         View.Label1History.clear();
         // The bar counts the photos copied, as the label does, also while turns are still to come.
-        View.OnRepaint = [this] {
+        View.OnRender = [this] {
             if (View.Label1.ends_with(" Fotos kopiert")) {
                 EXPECT_EQ(std::to_string(View.ProgressPosition) + " Fotos kopiert", View.Label1);
             }
@@ -190,15 +190,15 @@ TEST_F(TransferTurning, EndingDuringARunLeavesEveryPhotoWholeOnTheCardOrInItsDay
         SCOPED_TRACE(move ? "move" : "copy");
         fs::remove_all(Base());
         View.MoveMode = move;
-        // The program is told to end while the window paints for the third time during the run: with
-        // photos being turned, or waiting for a worker.
+        // The program is told to end as the third photo's progress reaches the window: with photos being
+        // turned, or waiting for a worker.
         int repaints = 0;
-        View.OnRepaint = [&] {
-            if (++repaints == 3)
+        View.OnRender = [&] {
+            if (Watcher.Running() && ++repaints == 3)
                 Watcher.StopRun();
         };
         TransferAgain('E');
-        View.OnRepaint = nullptr;
+        View.OnRender = nullptr;
         ASSERT_GE(repaints, 3);
 
         EXPECT_TRUE(Watcher.RunFinished());
@@ -240,32 +240,6 @@ TEST_F(TransferTurning, EndingDuringARunLeavesEveryPhotoWholeOnTheCardOrInItsDay
         for (const TCardPhoto& photo : Photos)
             WriteFile(Dcim + "/100CAM/" + photo.Name, photo.Bytes);
     }
-}
-
-} // namespace
-
-namespace {
-
-TEST_F(WatcherTest, TheWindowIsPaintedWhileAGroupOfCopiesIsStaged)
-{
-    // Photos slow to read (a slow card): the group of copies stays open for half a second, and the window
-    // is painted meanwhile, not only when the group's photos get their names.
-    const std::string dcim = AddCard('E');
-    for (int i = 0; i < 6; ++i)
-        AddPhoto(dcim, "IMG_" + std::to_string(i) + ".JPG",
-                 Dated("2005:07:14 10:00:0" + std::to_string(i), i));
-    Watcher.ReadHook = [&](const std::string& photo, TStringList& list) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(150));
-        return ReadExifInfo(photo, list);
-    };
-    int paintedBeforeFirstCopy = 0;
-    View.OnRepaint = [&] {
-        if (Watcher.RunCounts().Transferred == 0)
-            ++paintedBeforeFirstCopy;
-    };
-    Transfer();
-    EXPECT_EQ(Watcher.RunCounts().Transferred, 6);
-    EXPECT_GE(paintedBeforeFirstCopy, 1);
 }
 
 } // namespace

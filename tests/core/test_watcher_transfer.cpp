@@ -38,7 +38,6 @@ TEST_F(WatcherTest, CopyPutsEveryPhotoIntoItsDayFolderAndKeepsTheCard)
     EXPECT_EQ(View.Caption, "Übertragung beendet");
     EXPECT_EQ(View.TrayHint, "Fotos übertragen");
     EXPECT_EQ(View.ProgressPosition, 2);
-    EXPECT_EQ(View.RepaintCount, 2);
     EXPECT_FALSE(View.Timer1Enabled);
     EXPECT_FALSE(View.Button2Enabled);
     EXPECT_TRUE(Watcher.CameraHandled());

@@ -3,7 +3,10 @@
 #include "app/core/WindowPolicy.h"
 #include "tests/core/WatcherFixture.h"
 
+#include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -16,6 +19,8 @@ public:
     {
         ExpectListed(state);
         State = state;
+        if (OnRender && state.Busy)
+            OnRender();
     }
     void ShowWindow(bool activate) override
     {
@@ -24,12 +29,9 @@ public:
     void HideWindow() override { Record(TWindowShow::Hidden, "hide"); }
     void MinimizeWindow() override { Record(TWindowShow::Minimised, "minimise"); }
     TWindowShow WindowShow() const override { return Show; }
-    void Paint() override
-    {
-        if (OnPaint)
-            OnPaint();
-    }
+    void Post(std::function<void()> task) override { Queue.Post(std::move(task)); }
     void Quit() override { Log.push_back("quit"); }
+    void Exit() override { Log.push_back("exit"); }
     void Record(TWindowShow show, const char* command)
     {
         Show = show;
@@ -39,7 +41,8 @@ public:
     TWindowState State;
     TWindowShow Show = TWindowShow::Hidden;
     std::vector<std::string> Log;
-    std::function<void()> OnPaint;
+    std::function<void()> OnRender;
+    TTaskQueue Queue;
 };
 
 class WindowPolicyTest : public WatcherTest
@@ -107,30 +110,48 @@ TEST_F(WindowPolicyTest, VolumesAndTheEndAskedForDuringARunWaitForItsEnd)
     Commands();
 
     // A second card offered during the run is looked at once the run has ended.
-    Front.OnPaint = [&] { Policy.OfferVolume(Tmp / "second"); };
+    Front.OnRender = [&] { Policy.OfferVolume(Tmp / "second"); };
     Policy.Transfer({});
+    ASSERT_TRUE(Front.Queue.Pump([&] { return !Policy.InRun(); }));
     EXPECT_EQ(Policy.Watcher().RunCounts().Transferred, 3);
     EXPECT_EQ(Front.State.Message, "1 Fotos gefunden");
     EXPECT_EQ(Policy.Watcher().CameraPath(), Tmp / "second/DCIM");
 
-    // The end asked for during a run stops it after the photo in hand; the program ends when it returns.
+    // The end asked for during a run stops it after the photo in hand (here the second, whose reading
+    // waits until the end was asked for); the program ends when the run has returned.
     Platform.RemoveDrive('E');
     const std::string next = AddCard('F');
     for (const char* name : {"d.jpg", "e.jpg", "f.jpg"})
         AddPhoto(next, name, Dated("2006:01:02 08:00:00", static_cast<unsigned>(name[0])));
+    std::atomic<int> reads = 0;
+    std::atomic<bool> endAsked = false;
+    TRunTools tools;
+    tools.Reader = [&](const std::string& photo, TStringList& list) {
+        if (++reads == 2) {
+            for (int i = 0; !endAsked && i < 500; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return ReadExifInfo(photo, list);
+    };
     TRecordingFrontEnd front;
-    TWindowPolicy policy(Platform, front);
+    TWindowPolicy policy(Platform, front, tools);
     policy.Start(true);
     policy.Tick();
     front.Log.clear();
-    front.OnPaint = [&] {
+    front.OnRender = [&] {
+        if (front.State.Message != "1 Fotos kopiert" || endAsked)
+            return;
+        for (int i = 0; reads < 2 && i < 500; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         policy.EndRequested();
+        endAsked = true;
         EXPECT_EQ(front.Log, std::vector<std::string>{"show"}) << "no quit while the run goes on";
     };
     policy.Transfer({true, true});
-    EXPECT_EQ(policy.Watcher().RunCounts().Transferred, 1);
+    ASSERT_TRUE(front.Queue.Pump([&] { return !policy.InRun(); }));
+    EXPECT_EQ(policy.Watcher().RunCounts().Transferred, 2);
     EXPECT_EQ(front.Log, (std::vector<std::string>{"show", "quit"}));
-    EXPECT_EQ(ListTree(next).size(), 2u) << "photos not begun stay on the card";
+    EXPECT_EQ(ListTree(next).size(), 1u) << "the photo not begun stays on the card";
 }
 
 } // namespace

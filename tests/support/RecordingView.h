@@ -2,6 +2,7 @@
 
 #include "app/core/CameraWatcher.h"
 #include "app/core/WindowTexts.h"
+#include "base/TaskQueue.h"
 
 #include <gtest/gtest.h>
 
@@ -70,6 +71,8 @@ public:
     void Render(const TWindowState& state) override
     {
         ExpectListed(state);
+        if (OnRender)
+            OnRender();
         if (Label1History.empty() || Label1History.back() != state.Message)
             Label1History.push_back(state.Message);
         if (state.TurnCaption != CheckBox1Caption)
@@ -93,17 +96,15 @@ public:
         ++ShowCount;
     }
     void Hide() override { Visible = false; }
-    void Paint() override
-    {
-        ++RepaintCount;
-        if (OnRepaint)
-            OnRepaint();
-    }
+    void Post(std::function<void()> task) override { Queue.Post(std::move(task)); }
+    void TransferEnded() override { ++TransfersEnded; }
 
     TWindowState State;
     bool Visible = false;
     int ShowCount = 0;
-    int RepaintCount = 0;
+    int TransfersEnded = 0;
+    /// The window's thread: what a run posts waits here until the test pumps it.
+    TTaskQueue Queue;
     std::string Caption = State.Caption;
     std::string TrayHint = State.TrayHint;
     std::string Label1 = State.Message;
@@ -120,5 +121,6 @@ public:
 
     bool CheckBox1IsChecked = true;
     bool MoveMode = false;
-    std::function<void()> OnRepaint;
+    /// Called on every render, before it is recorded: during a run, as each photo's progress arrives.
+    std::function<void()> OnRender;
 };

@@ -79,4 +79,9 @@ struct TFormFixture
         return {};
     }
     void Tray(TTrayEvent event) { Shell->Send(event); }
+    /// Lets the event loop run until the transfer run going on has ended and its end is shown.
+    bool WaitForRun()
+    {
+        return QTest::qWaitFor([this] { return !Form->Watcher().Running(); }, 30000);
+    }
 };

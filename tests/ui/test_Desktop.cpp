@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTimer>
 #include <QtTest/qtestspontaneevent.h>
 
@@ -85,6 +86,7 @@ TEST(TForm1, HidingAFinishedWindowInAnyWayReArmsTheWatcher)
         AddCard(f, 1);
         form.Timer1Timer();
         form.Button2Click();
+        ASSERT_TRUE(f.WaitForRun());
         ASSERT_EQ(f.Text("Label1"), "Übertragung beendet");
         ASSERT_FALSE(form.Timer().isActive());
         ASSERT_TRUE(form.isVisible());
@@ -163,14 +165,15 @@ TEST(TForm1, VolumeOpenedWithTheProgramIsShownAtOnceAndOneOpenedDuringARunWaitsF
     EXPECT_EQ(f.Text("Label1"), "3 Fotos gefunden");
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
 
-    bool openedDuringRun = false;
-    QTimer::singleShot(0, [&] {
-        openedDuringRun = f.Text("Label1").endsWith("Fotos kopiert");
-        form.OpenVolume(QString::fromStdString(f.Temp / "second"));
-        EXPECT_TRUE(f.Text("Label1").endsWith("Fotos kopiert")) << "the run goes on undisturbed";
-    });
+    // The run has not ended before the window's thread has taken in its end.
     QTest::mouseClick(&f.Get<QPushButton>("Button2"), Qt::LeftButton);
-    EXPECT_TRUE(openedDuringRun);
+    ASSERT_TRUE(form.Watcher().Running());
+    form.OpenVolume(QString::fromStdString(f.Temp / "second"));
+    EXPECT_EQ(form.Watcher().CameraPath(), f.Temp / "first/DCIM") << "the run goes on undisturbed";
+    QTest::mouseClick(&f.Get<QRadioButton>("RadioButton2"), Qt::LeftButton);
+    EXPECT_FALSE(f.Get<QRadioButton>("RadioButton2").isChecked())
+        << "the controls take no input during a run";
+    ASSERT_TRUE(f.WaitForRun());
     EXPECT_EQ(form.Watcher().RunCounts().Transferred, 3) << "the first card's photos";
     EXPECT_EQ(f.Text("Label1"), "1 Fotos gefunden") << "then the second card";
     EXPECT_EQ(form.Watcher().CameraPath(), f.Temp / "second/DCIM");

@@ -219,6 +219,7 @@ TEST(TForm1, WatcherDrivesTheWindowThroughAttachTransferAndDismissal)
     // Transfer.
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
     QTest::mouseClick(&f.Get<QPushButton>("Button2"), Qt::LeftButton);
+    ASSERT_TRUE(f.WaitForRun());
     EXPECT_TRUE(PathExists(f.Temp / "docs/Eigene Bilder/20050714/IMG_0001.JPG"));
     EXPECT_TRUE(PathExists(f.Temp / "docs/Eigene Bilder/20050714/IMG_0002.JPG"));
     EXPECT_TRUE(PathExists(f.Temp / "card/DCIM/100MEDIA/IMG_0001.JPG"))
