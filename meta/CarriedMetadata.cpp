@@ -236,10 +236,11 @@ TXmpOrientations FindXmpOrientations(std::string_view packet)
                 at = lt + 1;
             } else {
                 const size_t outer = bindings.size();
+                // xmlns="..." binds the default namespace, xmlns:p="..." the prefix p.
                 for (const TAttribute& a : attributes) {
-                    const bool declares = a.Name == "xmlns" || a.Name.starts_with("xmlns:");
                     const std::string_view prefix = a.Name.substr(std::min(a.Name.size(), size_t{6}));
-                    if (declares && prefix != "xmlns")
+                    if (a.Name == "xmlns" ||
+                        (a.Name.starts_with("xmlns:") && !prefix.empty() && prefix != "xmlns"))
                         bindings.emplace_back(prefix,
                                               packet.substr(a.Begin, a.End - a.Begin) == kTiffNamespace);
                 }

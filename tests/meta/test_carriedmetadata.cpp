@@ -189,6 +189,8 @@ TEST(SetXmpOrientation, SetsTheDigitsOfEveryFormAndNothingElse)
         {"mismatched closing tag", "<tiff:Orientation>6</tiff:Orient>", "", 0},
         {"a longer closing tag", "<tiff:Orientation>6</tiff:Orientations>", "", 0},
         {"tiff bound elsewhere", "<d xmlns:tiff='urn:x' tiff:Orientation='6'/>", "", 0},
+        {"an empty prefix binds nothing",
+         "<Orientation xmlns:='http://ns.adobe.com/tiff/1.0/'>6</Orientation>", "", 0},
         {"text that is no markup",
          "<!-- tiff:Orientation='6' --><d x:Note=' tiff:Orientation=\"6\"'/><?p <tiff:Orientation>6"
          "</tiff:Orientation>?><![CDATA[ tiff:Orientation='6' ]]>",
