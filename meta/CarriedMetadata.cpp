@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <set>
 #include <string>
+#include <string_view>
 
 namespace {
 
@@ -27,6 +27,7 @@ constexpr size_t kMaxSegmentLength = 0xFFFF;
 constexpr size_t kMaxTiff = kMaxSegmentLength - 2 - kExifId.size();
 
 constexpr std::string_view kTiffNamespace = "http://ns.adobe.com/tiff/1.0/";
+constexpr size_t npos = std::string_view::npos;
 
 bool HasId(std::span<const uint8_t> segment, uint8_t marker, std::string_view id)
 {
@@ -77,85 +78,189 @@ bool IsSpace(char c)
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
-size_t SkipSpaces(const std::string& text, size_t at)
+size_t SkipSpaces(std::string_view text, size_t at)
 {
     while (at < text.size() && IsSpace(text[at]))
         ++at;
     return at;
 }
 
-// The prefixes the packet binds to the TIFF namespace (xmlns:p="..."), and
-// "tiff", the one every writer uses.
-std::set<std::string> TiffPrefixes(const std::string& packet)
+// Names end at a space or at a character of the markup; other bytes are
+// taken as they are, so a packet with odd names is still walked.
+size_t NameEnd(std::string_view text, size_t at)
 {
-    std::set<std::string> prefixes{"tiff"};
-    const std::string declaration = "xmlns:";
-    for (size_t at = packet.find(declaration); at != std::string::npos;
-         at = packet.find(declaration, at + 1)) {
-        const size_t nameStart = at + declaration.size();
-        size_t i = nameStart;
-        while (i < packet.size() && !IsSpace(packet[i]) && packet[i] != '=')
-            ++i;
-        const std::string prefix = packet.substr(nameStart, i - nameStart);
-        i = SkipSpaces(packet, i);
-        if (i >= packet.size() || packet[i] != '=')
-            continue;
-        i = SkipSpaces(packet, i + 1);
-        if (i >= packet.size() || (packet[i] != '"' && packet[i] != '\''))
-            continue;
-        const size_t close = packet.find(packet[i], i + 1);
-        if (close == std::string::npos)
-            continue;
-        if (!prefix.empty() && std::string_view(packet).substr(i + 1, close - i - 1) == kTiffNamespace)
-            prefixes.insert(prefix);
-    }
-    return prefixes;
+    while (at < text.size() && !IsSpace(text[at]) && std::string_view("<>/=\"'").find(text[at]) == npos)
+        ++at;
+    return at;
 }
 
-// The digits of the value that starts at begin and ends at end, when the
-// value is a number with nothing but spaces around it.
-std::optional<std::pair<size_t, size_t>> NumberIn(const std::string& text, size_t begin, size_t end)
+// The digits of text[begin, end) when it is a number with nothing but spaces
+// around it: where they start and how many there are.
+std::optional<std::pair<size_t, size_t>> NumberIn(std::string_view text, size_t begin, size_t end)
 {
-    size_t first = SkipSpaces(text, begin);
-    size_t last = first;
+    while (begin < end && IsSpace(text[begin]))
+        ++begin;
+    size_t last = begin;
     while (last < end && text[last] >= '0' && text[last] <= '9')
         ++last;
-    if (last == first || SkipSpaces(text, last) < end)
+    if (last == begin)
         return std::nullopt;
-    return std::pair{first, last - first};
+    for (size_t i = last; i < end; ++i)
+        if (!IsSpace(text[i]))
+            return std::nullopt;
+    return std::pair{begin, last - begin};
 }
 
-// Where the value of the property name lies at the occurrence at: the digits
-// of an attribute name="v" (or 'v') or of an element <name>v</name>.
-std::optional<std::pair<size_t, size_t>> PropertyValue(const std::string& packet, size_t at,
-                                                       const std::string& name)
+/// What a walk over an XMP packet finds: the digits of every orientation
+/// value in packet order, and where the trailer <?xpacket end=...?> starts.
+struct TXmpOrientations
 {
-    if (at == 0)
-        return std::nullopt;
-    const size_t after = at + name.size();
-    if (packet[at - 1] == '<') {
-        if (after >= packet.size() || (packet[after] != '>' && !IsSpace(packet[after])))
-            return std::nullopt; // a longer name
-        const size_t close = packet.find('>', after);
-        if (close == std::string::npos || packet[close - 1] == '/')
-            return std::nullopt;
-        const size_t end = packet.find('<', close + 1);
-        if (end == std::string::npos || packet.compare(end, 2 + name.size(), "</" + name) != 0)
-            return std::nullopt;
-        return NumberIn(packet, close + 1, end);
+    std::vector<std::pair<size_t, size_t>> Digits;
+    size_t Trailer = npos;
+};
+
+// Walks the packet's markup as an XML reader does, so that a name counts only
+// where it is a tag's or an attribute's name: not inside a comment, a
+// processing instruction, CDATA or an attribute value, and not where text
+// merely looks like a tag. A prefix means the TIFF namespace where the
+// innermost declaration in scope binds it to it (declarations on a tag count
+// for the tag itself); "tiff" also where nothing binds it, as writers that
+// leave the declaration out mean it. An element without a prefix is in the
+// default namespace. A value is a number with nothing but spaces around it:
+// an attribute's value, or an element's content when the element holds
+// nothing else and ends with the matching end tag. Markup that is not well
+// formed is read as text; a comment, instruction or CDATA section that does
+// not end runs to the packet's end. The walk depends on no digit of a value
+// and on no space between tags, so the rewrite cannot change what it finds.
+TXmpOrientations FindXmpOrientations(std::string_view packet)
+{
+    TXmpOrientations found;
+    std::vector<std::pair<std::string_view, bool>> bindings; // prefix ("" the default), bound to TIFF
+    struct TOpen
+    {
+        std::string_view Name;
+        size_t Bindings; // how many bindings were in scope before it
+    };
+    std::vector<TOpen> open;
+    const auto tiff = [&](std::string_view prefix) {
+        for (auto it = bindings.rbegin(); it != bindings.rend(); ++it)
+            if (it->first == prefix)
+                return it->second;
+        return prefix == "tiff";
+    };
+    // Attributes without a prefix are in no namespace; elements take the default one.
+    const auto orientation = [&](std::string_view name, bool element) {
+        const size_t colon = name.find(':');
+        if (colon == npos)
+            return element && name == "Orientation" && tiff("");
+        return colon > 0 && name.substr(colon + 1) == "Orientation" && tiff(name.substr(0, colon));
+    };
+    const auto skipPast = [&](size_t from, std::string_view close) {
+        const size_t at = packet.find(close, from);
+        return at == npos ? packet.size() : at + close.size();
+    };
+
+    std::optional<size_t> value; // where the content of an open orientation element starts
+    size_t at = 0;
+    while ((at = packet.find('<', at)) != npos) {
+        const size_t lt = at;
+        const std::string_view rest = packet.substr(lt);
+        std::optional<size_t> content;
+        if (rest.starts_with("<!--")) {
+            at = skipPast(lt + 4, "-->");
+        } else if (rest.starts_with("<![CDATA[")) {
+            at = skipPast(lt + 9, "]]>");
+        } else if (rest.starts_with("<?")) {
+            if (rest.starts_with("<?xpacket end="))
+                found.Trailer = lt;
+            at = skipPast(lt + 2, "?>");
+        } else if (rest.starts_with("<!")) {
+            at = skipPast(lt + 2, ">");
+        } else if (rest.starts_with("</")) {
+            const size_t nameEnd = NameEnd(packet, lt + 2);
+            const std::string_view name = packet.substr(lt + 2, nameEnd - lt - 2);
+            const size_t close = SkipSpaces(packet, nameEnd);
+            if (name.empty() || close >= packet.size() || packet[close] != '>') {
+                at = lt + 1;
+            } else {
+                // An end tag closes the innermost open element when it names
+                // it; any other end tag is passed over.
+                if (!open.empty() && open.back().Name == name) {
+                    if (value)
+                        if (const auto digits = NumberIn(packet, *value, lt))
+                            found.Digits.push_back(*digits);
+                    bindings.resize(open.back().Bindings);
+                    open.pop_back();
+                }
+                at = close + 1;
+            }
+        } else {
+            const size_t nameEnd = NameEnd(packet, lt + 1);
+            const std::string_view name = packet.substr(lt + 1, nameEnd - lt - 1);
+            struct TAttribute
+            {
+                std::string_view Name;
+                size_t Begin, End; // the value, quotes excluded
+            };
+            std::vector<TAttribute> attributes;
+            std::optional<bool> empty; // set once the tag is closed by ">" or "/>"
+            size_t i = nameEnd;
+            while (!name.empty()) {
+                const size_t next = SkipSpaces(packet, i);
+                if (next < packet.size() && packet[next] == '>') {
+                    empty = false;
+                    i = next + 1;
+                    break;
+                }
+                if (packet.substr(next).starts_with("/>")) {
+                    empty = true;
+                    i = next + 2;
+                    break;
+                }
+                const size_t attrEnd = NameEnd(packet, next);
+                if (next == i || attrEnd == next) // attributes stand apart and have a name
+                    break;
+                const size_t eq = SkipSpaces(packet, attrEnd);
+                if (eq >= packet.size() || packet[eq] != '=')
+                    break;
+                const size_t quote = SkipSpaces(packet, eq + 1);
+                if (quote >= packet.size() || (packet[quote] != '"' && packet[quote] != '\''))
+                    break;
+                const size_t end = packet.find(packet[quote], quote + 1);
+                if (end == npos)
+                    break;
+                attributes.push_back({packet.substr(next, attrEnd - next), quote + 1, end});
+                i = end + 1;
+            }
+            if (!empty) {
+                at = lt + 1;
+            } else {
+                const size_t outer = bindings.size();
+                // xmlns="..." binds the default namespace, xmlns:p="..." the prefix p.
+                for (const TAttribute& a : attributes) {
+                    const std::string_view prefix = a.Name.substr(std::min(a.Name.size(), size_t{6}));
+                    if (a.Name == "xmlns" ||
+                        (a.Name.starts_with("xmlns:") && !prefix.empty() && prefix != "xmlns"))
+                        bindings.emplace_back(prefix,
+                                              packet.substr(a.Begin, a.End - a.Begin) == kTiffNamespace);
+                }
+                for (const TAttribute& a : attributes)
+                    if (orientation(a.Name, false))
+                        if (const auto digits = NumberIn(packet, a.Begin, a.End))
+                            found.Digits.push_back(*digits);
+                if (*empty) {
+                    bindings.resize(outer);
+                } else {
+                    if (orientation(name, true))
+                        content = i;
+                    open.push_back({name, outer});
+                }
+                at = i;
+            }
+        }
+        value = content;
     }
-    if (!IsSpace(packet[at - 1]))
-        return std::nullopt;
-    size_t i = SkipSpaces(packet, after);
-    if (i >= packet.size() || packet[i] != '=')
-        return std::nullopt;
-    i = SkipSpaces(packet, i + 1);
-    if (i >= packet.size() || (packet[i] != '"' && packet[i] != '\''))
-        return std::nullopt;
-    const size_t end = packet.find(packet[i], i + 1);
-    if (end == std::string::npos)
-        return std::nullopt;
-    return NumberIn(packet, i + 1, end);
+    return found;
 }
 
 // ---- Exif thumbnail ----
@@ -281,33 +386,37 @@ size_t SetXmpOrientation(std::vector<uint8_t>& segment, uint16_t value)
     if (value > 9 || !HasId(segment, kMarkerApp1, kXmpId))
         return 0;
     const size_t start = 4 + kXmpId.size();
-    std::string packet(segment.begin() + static_cast<ptrdiff_t>(start), segment.end());
-
-    std::vector<std::pair<size_t, size_t>> digits; // where each value's digits lie
-    for (const std::string& prefix : TiffPrefixes(packet)) {
-        const std::string name = prefix + ":Orientation";
-        for (size_t at = packet.find(name); at != std::string::npos; at = packet.find(name, at + 1))
-            if (const auto found = PropertyValue(packet, at, name))
-                digits.push_back(*found);
-    }
-    if (digits.empty())
+    const std::string packet(segment.begin() + static_cast<ptrdiff_t>(start), segment.end());
+    const TXmpOrientations found = FindXmpOrientations(packet);
+    if (found.Digits.empty())
         return 0;
-    std::sort(digits.begin(), digits.end());
-    digits.erase(std::unique(digits.begin(), digits.end()), digits.end());
 
     size_t shrink = 0;
-    for (auto it = digits.rbegin(); it != digits.rend(); ++it) {
-        packet.replace(it->first, it->second, 1, static_cast<char>('0' + value));
-        shrink += it->second - 1;
+    for (const auto& [at, count] : found.Digits)
+        shrink += count - 1;
+    // Each value becomes one digit; the padding before the trailer takes up
+    // what the values gave back, so the packet keeps its length.
+    std::string out;
+    out.reserve(packet.size());
+    size_t copied = 0;
+    const auto copyTo = [&](size_t at) {
+        if (found.Trailer >= copied && found.Trailer < at) {
+            out.append(packet, copied, found.Trailer - copied);
+            out.append(shrink, ' ');
+            copied = found.Trailer;
+        }
+        out.append(packet, copied, at - copied);
+    };
+    for (const auto& [at, count] : found.Digits) {
+        copyTo(at);
+        out.push_back(static_cast<char>('0' + value));
+        copied = at + count;
     }
-    // The padding before the packet's end keeps its length.
-    const size_t trailer = packet.rfind("<?xpacket end=");
-    if (shrink > 0 && trailer != std::string::npos)
-        packet.insert(trailer, shrink, ' ');
+    copyTo(packet.size());
     segment.resize(start);
-    segment.insert(segment.end(), packet.begin(), packet.end());
+    segment.insert(segment.end(), out.begin(), out.end());
     SetLengthField(segment);
-    return digits.size();
+    return found.Digits.size();
 }
 
 std::optional<std::pair<uint16_t, uint16_t>> JpegFrameSize(std::span<const uint8_t> file)

@@ -38,11 +38,15 @@ std::vector<TJpegSegment> DescriptiveSegments(std::span<const uint8_t> file);
 
 /// Sets the TIFF orientation property of an XMP segment (marker included) to
 /// value (0..9): the attribute form tiff:Orientation="6" and the element form
-/// <tiff:Orientation>6</tiff:Orientation>, under every prefix the packet
-/// binds to the TIFF namespace. Only the digits change; a value written with
-/// more digits shrinks the packet, and as many spaces go into its padding as
-/// long as it has one, so the segment keeps its length. Returns how many
-/// values it set; a segment that is not XMP is left alone.
+/// <tiff:Orientation>6</tiff:Orientation>, under every prefix bound to the
+/// TIFF namespace where it is used ("tiff" also where nothing binds it) and,
+/// for the element, under the default namespace. Only tags and attributes
+/// count, not text in comments, instructions or values. Only the digits
+/// change; a value written with more digits shrinks the packet, and as many
+/// spaces go into its padding before <?xpacket end=...?> as long as it has
+/// one, so the segment keeps its length. Setting a value twice changes
+/// nothing the second time. Returns how many values it set; a segment that is
+/// not XMP is left alone.
 size_t SetXmpOrientation(std::vector<uint8_t>& segment, uint16_t value);
 
 /// Renders the picture of a JPEG thumbnail upright: its new JPEG file, or

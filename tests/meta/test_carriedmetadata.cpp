@@ -166,6 +166,17 @@ TEST(SetXmpOrientation, SetsTheDigitsOfEveryFormAndNothingElse)
          "<d tiff:Orientation=\"1\"/>\n   " + trailer, 1},
         {"two digits without padding", "<d tiff:Orientation=\"06\"/>", "<d tiff:Orientation=\"1\"/>", 1},
         {"already upright", "<d tiff:Orientation=\"1\"/>", "<d tiff:Orientation=\"1\"/>", 1},
+        {"the default namespace", "<Orientation xmlns='http://ns.adobe.com/tiff/1.0/'>6</Orientation>",
+         "<Orientation xmlns='http://ns.adobe.com/tiff/1.0/'>1</Orientation>", 1},
+        {"a prefix counts where it is bound",
+         "<a xmlns:t='http://ns.adobe.com/tiff/1.0/' t:Orientation='6'/><b xmlns:t='urn:x' "
+         "t:Orientation='6'/>",
+         "<a xmlns:t='http://ns.adobe.com/tiff/1.0/' t:Orientation='1'/><b xmlns:t='urn:x' "
+         "t:Orientation='6'/>",
+         1},
+        {"padding goes before the trailer, not into a comment",
+         "<d tiff:Orientation='06'/>" + trailer + "<!--<?xpacket end= -->",
+         "<d tiff:Orientation='1'/> " + trailer + "<!--<?xpacket end= -->", 1},
         // Left alone:
         {"no orientation", "<d tiff:Make=\"6\" exif:Orientation=\"6\"/>", "", 0},
         {"a longer name", "<d tiff:OrientationX=\"6\"><tiff:Orientations>6</tiff:Orientations></d>", "", 0},
@@ -176,6 +187,14 @@ TEST(SetXmpOrientation, SetsTheDigitsOfEveryFormAndNothingElse)
         {"unterminated quote", "<d tiff:Orientation=\"6", "", 0},
         {"no closing tag", "<tiff:Orientation>6", "", 0},
         {"mismatched closing tag", "<tiff:Orientation>6</tiff:Orient>", "", 0},
+        {"a longer closing tag", "<tiff:Orientation>6</tiff:Orientations>", "", 0},
+        {"tiff bound elsewhere", "<d xmlns:tiff='urn:x' tiff:Orientation='6'/>", "", 0},
+        {"an empty prefix binds nothing",
+         "<Orientation xmlns:='http://ns.adobe.com/tiff/1.0/'>6</Orientation>", "", 0},
+        {"text that is no markup",
+         "<!-- tiff:Orientation='6' --><d x:Note=' tiff:Orientation=\"6\"'/><?p <tiff:Orientation>6"
+         "</tiff:Orientation>?><![CDATA[ tiff:Orientation='6' ]]>",
+         "", 0},
         {"at the very start", "tiff:Orientation=\"6\"", "", 0},
         {"at the very end", "<d tiff:Orientation", "", 0},
         {"an equals sign without a value", "<d tiff:Orientation=", "", 0},
