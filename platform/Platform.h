@@ -48,7 +48,8 @@ public:
     /// As TPlatform::CardFolderExists: name is a real folder right inside root, on root's file system.
     virtual bool CardFolderExists(const std::string& root, const std::string& name) = 0;
     /// As TPlatform::FindFiles, recursive, into a list of the caller's own.
-    virtual void FindFiles(const std::string& folder, const std::string& mask, TStringList& list) = 0;
+    virtual void FindFiles(const std::string& folder, const std::string& mask, TStringList& list,
+                           std::vector<TResult>* unreadable = nullptr) = 0;
 };
 
 /// Everything the program asks of the operating system. Paths are byte
@@ -105,10 +106,12 @@ public:
     /// files and folders of folder's own file system count: symbolic links
     /// (and other links) are neither listed nor entered, at any level and
     /// folder itself included, and nothing on another volume mounted below
-    /// folder is listed. Folders that cannot be read add nothing. The list is
-    /// filled inside one bulk update.
+    /// folder is listed. A folder or entry that cannot be read adds nothing
+    /// to list and, when unreadable is given, its failure (the OS's reason
+    /// and its path) to unreadable; a folder that is not there adds nothing
+    /// to either. The list is filled inside one bulk update.
     virtual void FindFiles(const std::string& folder, const std::string& mask, TStringList& list,
-                           bool recursive, bool clear) = 0;
+                           bool recursive, bool clear, std::vector<TResult>* unreadable = nullptr) = 0;
 
     /// Copies src to dst. Never replaces an existing dst and never leaves a
     /// partial file under the name dst: the data goes to a temporary file in

@@ -69,6 +69,7 @@ void TCameraWatcher::TakeList(const TCameraScan& scan)
 {
     if (!scan.Photos)
         return;
+    FUnreadable = scan.Unreadable;
     FPhotoList.BeginUpdate();
     FPhotoList.Clear();
     for (const std::string& photo : *scan.Photos)
@@ -177,14 +178,16 @@ void TCameraWatcher::Transfer(const TRunOptions& options)
     const bool dismissed = FCameraHandled && FCameraFound;
     if (dismissed) {
         const TCameraScan scan = FScanner.List(FCameraPath);
-        if (scan.Found)
+        if (scan.Found) {
             TakeList(scan);
-        else
+        } else {
             FPhotoList.Clear();
+            FUnreadable.clear();
+        }
         FState.ProgressMax = FPhotoList.Count();
         Render();
     }
-    const bool runs = FPhotoList.Count() > 0 && (!FCameraHandled || dismissed);
+    const bool runs = (FPhotoList.Count() > 0 || !FUnreadable.empty()) && (!FCameraHandled || dismissed);
     if (runs)
         FWindow.Show();
     TRunProgress& progress = *this;
@@ -193,10 +196,12 @@ void TCameraWatcher::Transfer(const TRunOptions& options)
     Render();
     std::vector<std::string> photos = runs ? FPhotoList.Items() : std::vector<std::string>{};
     FRunPhotos = static_cast<int>(photos.size());
-    FRunThread = std::thread([this, photos = std::move(photos), camera = FCameraPath] {
+    std::vector<TResult> unreadable = runs ? FUnreadable : std::vector<TResult>{};
+    FRunThread = std::thread([this, photos = std::move(photos), unreadable = std::move(unreadable),
+                              camera = FCameraPath] {
         std::exception_ptr error;
         try {
-            FRun->Run(camera, photos);
+            FRun->Run(camera, photos, unreadable);
         } catch (const std::exception&) {
             error = std::current_exception();
         }

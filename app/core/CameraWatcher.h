@@ -125,4 +125,6 @@ private:
     std::string FCameraPath;
     bool FRunFinished = false;
     TStringList FPhotoList;
+    /// What of the card the photo list was made from could not be read.
+    std::vector<TResult> FUnreadable;
 };

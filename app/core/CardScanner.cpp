@@ -102,20 +102,23 @@ TCameraScan TCardScanner::List(const std::string& cameraPath)
     // A camera whose list is shown already keeps it while a slow device lists anew; only its first list is
     // waited for long.
     const bool listed = cameraPath == FListedPath;
-    auto photos = FListings.Get(
+    auto listing = FListings.Get(
         cameraPath,
         [queries = FQueries, cameraPath] {
             TStringList list;
-            queries->FindFiles(cameraPath, kPhotoMask, list);
-            return list.Items();
+            TListing result;
+            queries->FindFiles(cameraPath, kPhotoMask, list, &result.Unreadable);
+            result.Photos = list.Items();
+            return result;
         },
         listed ? FPatience.Drives : FPatience.Listing);
     TCameraScan scan;
     scan.CameraPath = cameraPath;
-    scan.Found = photos.has_value() || listed;
-    if (photos) {
+    scan.Found = listing.has_value() || listed;
+    if (listing) {
         FListedPath = cameraPath;
-        scan.Photos = std::move(*photos);
+        scan.Photos = std::move(listing->Photos);
+        scan.Unreadable = std::move(listing->Unreadable);
     }
     return scan;
 }

@@ -33,6 +33,8 @@ struct TCameraScan
     /// The photos below it in discovery order, when a new list came; none when the list shown before
     /// stands (a slow device lists anew) or none was asked for.
     std::optional<std::vector<std::string>> Photos;
+    /// With a new list: the folders and entries of the card that could not be read, with the reason.
+    std::vector<TResult> Unreadable;
 };
 
 /// Answers "which camera, which photos": asks the drives E..Z (and a volume the user opened the program
@@ -68,7 +70,13 @@ private:
     std::shared_ptr<TDriveQueries> FQueries;
     TWatcherPatience FPatience;
     TBoundedCalls<bool> FDriveAnswers;
-    TBoundedCalls<std::vector<std::string>> FListings;
+    /// A card's photos and what of the card could not be read.
+    struct TListing
+    {
+        std::vector<std::string> Photos;
+        std::vector<TResult> Unreadable;
+    };
+    TBoundedCalls<TListing> FListings;
     /// The camera folder the list shown was made from; empty when it belongs to no attached camera.
     std::string FListedPath;
     /// The volume the user opened the program with; empty when none or once its DCIM has gone.

@@ -21,12 +21,6 @@ int DaysInMonth(int year, int month)
     return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
 }
 
-/// The orientations the correction turns, and then marks as upright (1).
-bool IsTurnedOrientation(int orientation)
-{
-    return orientation == 3 || orientation == 6 || orientation == 8;
-}
-
 /// Entries that the correction may change or drop in the copy it saves: the
 /// orientation, and those that describe how a picture is stored, which the
 /// thumbnail's directory carries (a thumbnail may be turned or left out).
@@ -86,6 +80,11 @@ TPhotoFacts PhotoFacts(const TStringList& metaList)
     if (FindLine(metaList, "DateTimeOriginal", value))
         facts.Day = DayFolderFromExifDate(value);
     return facts;
+}
+
+bool IsTurnedOrientation(int orientation)
+{
+    return orientation == 3 || orientation == 6 || orientation == 8;
 }
 
 bool TurnDue(int orientation, bool turning)

@@ -37,6 +37,8 @@ std::string DayFolderFromDate(const TLocalDate& date);
 int OrientationFromValue(const std::string& value);
 /// Whether a transferred photo of this orientation is to be turned upright, turning being switched on or off.
 bool TurnDue(int orientation, bool turning);
+/// The orientations the correction turns, and then marks as upright (1): 3, 6 and 8.
+bool IsTurnedOrientation(int orientation);
 /// The name a photo goes under when its own (index 0) is taken by another
 /// photo: NAME_1.EXT, NAME_2.EXT, ..., the extension kept as it was. A name
 /// without an extension (or a hidden one, ".x") takes the suffix at its end.

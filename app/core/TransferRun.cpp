@@ -100,13 +100,24 @@ TTransferRun::TTransferRun(TPlatform& platform, TImportLog& log, TRunProgress& p
 
 TTransferRun::~TTransferRun() = default;
 
-void TTransferRun::Run(const std::string& cameraPath, const std::vector<std::string>& photos)
+void TTransferRun::Run(const std::string& cameraPath, const std::vector<std::string>& photos,
+                       const std::vector<TResult>& unreadable)
 {
     const std::string documents = FPlatform.DocumentsFolder();
     FTargetBase = documents.empty() ? std::string(1, FPlatform.PathDelim()) + kTargetFolder
                                     : FPlatform.JoinPath(documents, kTargetFolder);
     const int n = static_cast<int>(photos.size());
     FLog.RunStarted(cameraPath, FOptions.Move, n, FTargetBase);
+    // Nothing of the card is passed over in silence: what could not be read is not transferred.
+    for (const TResult& failure : unreadable) {
+        TPhotoRecord record;
+        record.Source = failure.Path();
+        record.Reason = TResult::Fail(failure.Kind(), failure.Path(), "cannot be read: " + failure.Message(),
+                                      failure.OsError());
+        FCounts.Count(record, 1);
+        FRecords.push_back(std::move(record));
+        FLog.PhotoDone(FRecords.back());
+    }
     if (n == 0) {
         FLog.RunEnded(FCounts);
         return;
@@ -249,15 +260,15 @@ void TTransferRun::PlacePhoto(const std::string& photo, const TStringList& metaL
     FPlatform.CreateDir(dayFolder); // usually there already
     CleanDayFolder(dayFolder);
 
-    TPlace place = FindPlace(photo, name, dayFolder, metaList, inFlight);
+    TPlace place = FindPlace(photo, name, dayFolder, metaList, pass.Orientation, inFlight);
     pass.Result = place.Result;
     pass.Record.Reason = std::move(place.Reason);
     pass.Record.Renamed = place.Renamed;
     if (!place.Target.empty())
         pass.Record.Target = place.Target;
+    pass.TargetFile = place.Target;
     if (place.Result != TPassResult::Pending)
         return;
-    pass.TargetFile = place.Target;
     if (FOptions.Move) {
         reason = FPlatform.MovePhoto(photo, pass.TargetFile, &pass.Record.KeptOnCard);
         pass.Result = reason ? TPassResult::Transferred : TPassResult::Failed;
@@ -269,7 +280,7 @@ void TTransferRun::PlacePhoto(const std::string& photo, const TStringList& metaL
 
 TTransferRun::TPlace TTransferRun::FindPlace(const std::string& photo, const std::string& name,
                                              const std::string& dayFolder, const TStringList& metaList,
-                                             const std::vector<TPhotoPass>& inFlight)
+                                             int orientation, const std::vector<TPhotoPass>& inFlight)
 {
     // The photo's own name first, then NAME_1, NAME_2, ...: the first that is
     // free is its place, unless a file under one of them before it is this
@@ -287,7 +298,13 @@ TTransferRun::TPlace TTransferRun::FindPlace(const std::string& photo, const std
         } else if (!FPlatform.FileExists(candidate) && !FPlatform.DirectoryExists(candidate)) {
             return {TPassResult::Pending, std::move(candidate), index > 0, {}};
         } else {
-            there = IsThisPhoto(photo, metaList, candidate);
+            const TSameness sameness = IsThisPhoto(photo, metaList, candidate);
+            // A copy with the photo's bytes that should have been turned: a run ended before its turn came.
+            // It is turned now, as if copied in this run.
+            if (sameness == TSameness::SameBytes && IsTurnedOrientation(orientation) &&
+                TurnDue(orientation, FOptions.Turn))
+                return {TPassResult::Transferred, std::move(candidate), index > 0, {}};
+            there = sameness != TSameness::Other;
         }
         if (there) {
             // In its day folder already: left alone, on the card as well.
@@ -302,12 +319,12 @@ TTransferRun::TPlace TTransferRun::FindPlace(const std::string& photo, const std
         TResult::Fail(TFailure::Exists, FPlatform.JoinPath(dayFolder, name), "no free name for the photo")};
 }
 
-bool TTransferRun::IsThisPhoto(const std::string& photo, const TStringList& metaList,
-                               const std::string& target)
+TTransferRun::TSameness TTransferRun::IsThisPhoto(const std::string& photo, const TStringList& metaList,
+                                                  const std::string& target)
 {
     bool same = false;
     if (FPlatform.SameFileContents(photo, target, same) && same)
-        return true;
+        return TSameness::SameBytes;
     // The copy keeps the photo's modification time, to the part of a second
     // the card keeps.
     int64_t photoTime = 0;
@@ -317,10 +334,11 @@ bool TTransferRun::IsThisPhoto(const std::string& photo, const TStringList& meta
     if (!FPlatform.FileModifiedTime(photo, photoTime, photoPart) ||
         !FPlatform.FileModifiedTime(target, targetTime, targetPart) || photoTime != targetTime ||
         photoPart != targetPart)
-        return false;
+        return TSameness::Other;
     TStringList targetList;
     targetList.SetSorted(true);
-    return ReadMetadata(target, targetList) && IsTurnedCopyOf(targetList, metaList);
+    return ReadMetadata(target, targetList) && IsTurnedCopyOf(targetList, metaList) ? TSameness::TurnedCopy
+                                                                                       : TSameness::Other;
 }
 
 void TTransferRun::CleanDayFolder(const std::string& folder)

@@ -63,7 +63,10 @@ public:
     /// Transfers the photos, listed from the camera folder cameraPath, in their order, and returns when the
     /// last turn is saved. An empty list writes nothing but the log's lines. Runs on a thread of its own;
     /// the progress is told on that thread.
-    void Run(const std::string& cameraPath, const std::vector<std::string>& photos);
+    /// What of the card could not be read (unreadable: a folder that cannot be listed, with the reason) counts
+    /// as not transferred.
+    void Run(const std::string& cameraPath, const std::vector<std::string>& photos,
+             const std::vector<TResult>& unreadable = {});
     /// The program ends: no further photo is started, the copies in hand are finished, photos that wait to
     /// be turned stay as copied (not turned), those being turned are saved, and the run ends as usual.
     /// Photos not started stay on the card.
@@ -87,11 +90,18 @@ private:
     void PlacePhoto(const std::string& photo, const TStringList& metaList, const std::string& dayFolder,
                     const TResult& targetBase, const std::vector<TPhotoPass>& inFlight, TPhotoPass& pass);
     /// The photo's place in its day folder: its own name or the first free alternative, unless a file under
-    /// one of these names is this photo already.
+    /// one of these names is this photo already. A copy with the photo's bytes of a photo due a turn (an
+    /// earlier run was ended before it turned it) is turned now.
     TPlace FindPlace(const std::string& photo, const std::string& name, const std::string& dayFolder,
-                     const TStringList& metaList, const std::vector<TPhotoPass>& inFlight);
+                     const TStringList& metaList, int orientation, const std::vector<TPhotoPass>& inFlight);
+    enum class TSameness
+    {
+        Other,
+        SameBytes,
+        TurnedCopy
+    };
     /// Whether the file target is the photo: the same bytes, or the copy this program turned upright.
-    bool IsThisPhoto(const std::string& photo, const TStringList& metaList, const std::string& target);
+    TSameness IsThisPhoto(const std::string& photo, const TStringList& metaList, const std::string& target);
     /// Removes what interrupted runs left in a day folder, once per run.
     void CleanDayFolder(const std::string& folder);
     void CompletePhoto(TPhotoPass& pass);

@@ -103,7 +103,7 @@ public:
 
     // Search.cpp
     void FindFiles(const std::string& folder, const std::string& mask, TStringList& list, bool recursive,
-                   bool clear) override;
+                   bool clear, std::vector<TResult>* unreadable = nullptr) override;
 
     // SafeFiles.cpp: copies, moves and replacements that never leave a torn file.
     TResult CopyNoOverwrite(const std::string& src, const std::string& dst) override;
@@ -129,7 +129,8 @@ public:
     bool EndRequested() override;
 
 private:
-    void SearchTree(const std::string& root, const std::string& mask, TStringList& list, bool recursive);
+    void SearchTree(const std::string& root, const std::string& mask, TStringList& list, bool recursive,
+                    std::vector<TResult>* unreadable);
     TResult Stage(const std::string& src, const std::string& dst, std::unique_ptr<TLinuxStagedCopy>& copy);
     TResult Finish(TLinuxStagedCopy& copy, bool verify);
     TResult SafeCopy(const std::string& src, const std::string& dst, bool verify);

@@ -1,5 +1,6 @@
 #include "platform/linux/LinuxPlatform.h"
 
+#include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
 #include <set>
@@ -41,7 +42,7 @@ bool MatchMask(const char* name, const char* mask)
 } // namespace
 
 void TLinuxPlatform::FindFiles(const std::string& folder, const std::string& mask, TStringList& list,
-                               bool recursive, bool clear)
+                               bool recursive, bool clear, std::vector<TResult>* unreadable)
 {
     list.BeginUpdate();
     if (clear)
@@ -52,14 +53,18 @@ void TLinuxPlatform::FindFiles(const std::string& folder, const std::string& mas
         std::string root = folder;
         while (root.size() > 1 && root.back() == '/')
             root.pop_back();
-        SearchTree(root, mask, list, recursive);
+        SearchTree(root, mask, list, recursive, unreadable);
     }
     list.EndUpdate();
 }
 
 void TLinuxPlatform::SearchTree(const std::string& root, const std::string& mask, TStringList& list,
-                                bool recursive)
+                                bool recursive, std::vector<TResult>* unreadable)
 {
+    const auto failed = [unreadable](const std::string& path, int error) {
+        if (unreadable != nullptr)
+            unreadable->push_back(OsFailure(path, error));
+    };
     // A folder still to be searched: its path (ending in "/") and the identity
     // it had when its parent was read. It is opened by its path later, so the
     // identity shows whether a component was exchanged for a link meanwhile.
@@ -71,7 +76,12 @@ void TLinuxPlatform::SearchTree(const std::string& root, const std::string& mask
     };
     // The folder itself must not be a link either.
     struct stat rootInfo;
-    if (::lstat(root.c_str(), &rootInfo) != 0 || !S_ISDIR(rootInfo.st_mode))
+    if (::lstat(root.c_str(), &rootInfo) != 0) {
+        if (errno != ENOENT && errno != ENOTDIR)
+            failed(root, errno);
+        return;
+    }
+    if (!S_ISDIR(rootInfo.st_mode))
         return;
     // Everything listed lies on the searched folder's own file system.
     const dev_t device = rootInfo.st_dev;
@@ -87,17 +97,32 @@ void TLinuxPlatform::SearchTree(const std::string& root, const std::string& mask
         const std::string path = p.Path.size() > 1 ? p.Path.substr(0, p.Path.size() - 1) : p.Path;
         TFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         struct stat self;
-        if (!fd.Valid() || ::fstat(fd.Get(), &self) != 0 || self.st_dev != p.Device || self.st_ino != p.Inode)
+        if (!fd.Valid() || ::fstat(fd.Get(), &self) != 0) {
+            failed(path, errno);
+            continue;
+        }
+        // Exchanged for something else since its parent was read: not the card's own folder.
+        if (self.st_dev != p.Device || self.st_ino != p.Inode)
             continue;
         // A folder bound into itself would otherwise be searched for ever.
         if (!visited.emplace(self.st_dev, self.st_ino).second)
             continue;
         DIR* dir = ::fdopendir(fd.Get());
-        if (dir == nullptr)
+        if (dir == nullptr) {
+            failed(path, errno);
             continue;
+        }
         fd.Release(); // the stream owns it now
         folders.clear();
-        while (const dirent* entry = ::readdir(dir)) {
+        // readdir tells the end of the folder and a failure apart only by errno.
+        for (;;) {
+            errno = 0;
+            const dirent* entry = ::readdir(dir);
+            if (entry == nullptr) {
+                if (errno != 0)
+                    failed(path, errno);
+                break;
+            }
             const char* name = entry->d_name;
             if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
                 continue;
@@ -116,7 +141,11 @@ void TLinuxPlatform::SearchTree(const std::string& root, const std::string& mask
             // The entry's own identity, never what a link points to. A volume
             // mounted on a folder or file of the card shows another device.
             struct stat st;
-            if (::fstatat(::dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0 || st.st_dev != device)
+            if (::fstatat(::dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                failed(p.Path + name, errno);
+                continue;
+            }
+            if (st.st_dev != device)
                 continue;
             if (S_ISDIR(st.st_mode)) {
                 if (recursive)

@@ -41,9 +41,10 @@ public:
     {
         return FPlatform.CardFolderExists(root, name);
     }
-    void FindFiles(const std::string& folder, const std::string& mask, TStringList& list) override
+    void FindFiles(const std::string& folder, const std::string& mask, TStringList& list,
+                   std::vector<TResult>* unreadable) override
     {
-        FPlatform.FindFiles(folder, mask, list, true, true);
+        FPlatform.FindFiles(folder, mask, list, true, true, unreadable);
     }
 
 private:

@@ -6,7 +6,10 @@ namespace {
 
 /// The entries of the folder p (ending in a backslash) whose names match pattern, each given to take
 /// with its name and attributes.
-template <typename TTake> void ForEachEntry(const std::string& p, const std::string& pattern, TTake take)
+/// A folder that cannot be read (other than one with no match, or one that has gone) is added to
+/// unreadable with the system's reason.
+template <typename TTake>
+void ForEachEntry(const std::string& p, const std::string& pattern, TTake take, std::vector<TResult>* unreadable)
 {
     // The pattern is added after the folder's clean-up, which would take a trailing dot off it.
     const std::wstring folder = LongPath(p);
@@ -15,18 +18,26 @@ template <typename TTake> void ForEachEntry(const std::string& p, const std::str
         return;
     WIN32_FIND_DATAW data;
     HANDLE find = ::FindFirstFileW((folder + wildcard).c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE)
+    if (find == INVALID_HANDLE_VALUE) {
+        const DWORD error = ::GetLastError();
+        if (unreadable != nullptr && error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND &&
+            error != ERROR_NO_MORE_FILES)
+            unreadable->push_back(OsFailure(p, error));
         return;
+    }
     do {
         take(Utf8(data.cFileName), data.dwFileAttributes);
     } while (::FindNextFileW(find, &data));
+    const DWORD error = ::GetLastError();
+    if (unreadable != nullptr && error != ERROR_NO_MORE_FILES)
+        unreadable->push_back(OsFailure(p, error));
     ::FindClose(find);
 }
 
 } // namespace
 
 void TWindowsPlatform::FindFiles(const std::string& folder, const std::string& mask, TStringList& list,
-                                 bool recursive, bool clear)
+                                 bool recursive, bool clear, std::vector<TResult>* unreadable)
 {
     list.BeginUpdate();
     if (clear)
@@ -39,12 +50,12 @@ void TWindowsPlatform::FindFiles(const std::string& folder, const std::string& m
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
         (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
         SearchFolder(root.back() == '\\' || root.back() == '/' ? root : root + '\\', mask, list, recursive,
-                     0);
+                     0, unreadable);
     list.EndUpdate();
 }
 
 void TWindowsPlatform::SearchFolder(const std::string& p, const std::string& mask, TStringList& list,
-                                    bool recursive, int depth)
+                                    bool recursive, int depth, std::vector<TResult>* unreadable)
 {
     // The bound keeps a hostile tree from exhausting the stack.
     if (depth > 128)
@@ -53,7 +64,7 @@ void TWindowsPlatform::SearchFolder(const std::string& p, const std::string& mas
         // File links are not photos of the card.
         if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0)
             list.Add(p + name);
-    });
+    }, unreadable);
     if (!recursive)
         return;
     std::vector<std::string> folders;
@@ -62,7 +73,7 @@ void TWindowsPlatform::SearchFolder(const std::string& p, const std::string& mas
         if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
             (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 && name != "." && name != "..")
             folders.push_back(p + name + "\\");
-    });
+    }, unreadable);
     for (const std::string& sub : folders)
-        SearchFolder(sub, mask, list, recursive, depth + 1);
+        SearchFolder(sub, mask, list, recursive, depth + 1, unreadable);
 }

@@ -91,7 +91,7 @@ public:
 
     // Search.cpp
     void FindFiles(const std::string& folder, const std::string& mask, TStringList& list, bool recursive,
-                   bool clear) override;
+                   bool clear, std::vector<TResult>* unreadable = nullptr) override;
 
     // SafeFiles.cpp: copies, moves and replacements that never leave a torn file.
     TResult CopyNoOverwrite(const std::string& src, const std::string& dst) override;
@@ -112,7 +112,7 @@ public:
 
 private:
     void SearchFolder(const std::string& p, const std::string& mask, TStringList& list, bool recursive,
-                      int depth);
+                      int depth, std::vector<TResult>* unreadable);
     TResult SafeCopy(const std::string& src, const std::string& dst, bool verify);
 
     std::shared_ptr<TDriveQueries> FDriveQueries;

@@ -215,6 +215,36 @@ TEST_F(WatcherTest, MovesIntoAVolumeThatFillsUpFailWithNoSpaceAndLeaveThePhotosO
     }
 }
 
+// A folder of the card that cannot be listed is not passed over in silence: it counts as not transferred,
+// the log names it with the reason, and the run ends with errors, also when it held the card's only photos.
+TEST_F(WatcherTest, AFolderOfTheCardThatCannotBeListedIsNamedAndCountsAsNotTransferred)
+{
+    std::string why;
+    if (!TPrivateMounts::Enter(why) || !TPrivateMounts::FuseAvailable(why))
+        GTEST_SKIP() << why;
+    for (const bool otherPhotos : {true, false}) {
+        SCOPED_TRACE(otherPhotos ? "beside other photos" : "the only photos");
+        TTempDir card;
+        if (otherPhotos)
+            AddPhoto(card / "DCIM", "100CAM/a.jpg", Dated("2005:07:14 10:22:33", 1));
+        AddPhoto(card / "DCIM", "101CAM/b.jpg", Dated("2005:07:14 10:22:34", 2));
+        TPrivateMounts mounts;
+        const std::string root = Tmp / (otherPhotos ? "vol_E" : "vol_F");
+        ASSERT_TRUE(mounts.Fuse(card.Path(), root, {"--fail-listing=/DCIM/101CAM"}, why)) << why;
+        Platform.AddDrive(otherPhotos ? 'E' : 'F', root);
+        Transfer();
+        EXPECT_EQ(Watcher.RunCounts().Transferred, otherPhotos ? 1 : 0);
+        EXPECT_EQ(Watcher.RunCounts().Failed, 1);
+        EXPECT_EQ(View.Label1, "Übertragung mit Fehlern beendet");
+        EXPECT_EQ(View.Panels[0], "1 Fotos nicht übertragen");
+        EXPECT_NE(LogText().find("failed: " + root + "/DCIM/101CAM: cannot be read: "), std::string::npos)
+            << LogText();
+        Watcher.Dismiss();
+        Platform.RemoveDrive(otherPhotos ? 'E' : 'F');
+        Watcher.Tick();
+    }
+}
+
 TEST_F(WatcherTest, OneBadPhotoDoesNotStopTheRun)
 {
     const std::string dcim = AddCard('E');

@@ -1,5 +1,8 @@
 #include "tests/core/WatcherFixture.h"
 
+#include <algorithm>
+#include <filesystem>
+
 #include <sys/stat.h>
 
 namespace {
@@ -111,7 +114,9 @@ TEST_F(WatcherTest, CheckBoxCaptionFollowsEachPhotosOrientationLine)
     EXPECT_TRUE(View.CheckBox1Enabled);
 }
 
-TEST_F(WatcherTest, CorrectionIsAskedOnlyForTurnedPhotosTransferredNowWithTheOptionOn)
+// Photos due a turn are handed to the correction when they arrive now, and also when their copy with the
+// card's bytes is there already (an earlier run ended before it turned it); never with the option off.
+TEST_F(WatcherTest, CorrectionIsAskedForEveryPhotoDueATurnWithTheOptionOn)
 {
     const std::string dcim = AddCard('E');
     AddPhoto(dcim, "a.jpg", Dated("2005:07:14 10:00:00", 1, {6}));
@@ -121,10 +126,12 @@ TEST_F(WatcherTest, CorrectionIsAskedOnlyForTurnedPhotosTransferredNowWithTheOpt
     Watcher.CorrectionOutcome = TCorrectionOutcome::Corrected;
 
     Transfer();
-    ASSERT_EQ(Watcher.Corrections.size(), 1u) << "b was skipped, c needs no turn";
-    EXPECT_EQ(Watcher.Corrections[0].first, Base() + "/20050714/a.jpg");
-    EXPECT_EQ(Watcher.RunCounts().Turned, 1);
-    EXPECT_EQ(View.Panels[1], "1 Fotos gedreht");
+    std::sort(Watcher.Corrections.begin(), Watcher.Corrections.end());
+    EXPECT_EQ(Watcher.Corrections, (std::vector<std::pair<std::string, int>>{
+                                       {Base() + "/20050714/a.jpg", 6}, {Base() + "/20050714/b.jpg", 8}}))
+        << "b's copy is turned now, c needs no turn";
+    EXPECT_EQ(Watcher.RunCounts().Turned, 2);
+    EXPECT_EQ(View.Panels[1], "2 Fotos gedreht");
     const auto record = [&](const std::string& name) {
         for (const TPhotoRecord& r : Watcher.PhotoRecords()) {
             if (r.Source == dcim + "/" + name)
@@ -135,8 +142,7 @@ TEST_F(WatcherTest, CorrectionIsAskedOnlyForTurnedPhotosTransferredNowWithTheOpt
     };
     ASSERT_EQ(Watcher.PhotoRecords().size(), 3u);
     EXPECT_EQ(record("a.jpg").Outcome, TPhotoOutcome::Turned);
-    EXPECT_EQ(record("b.jpg").Outcome, TPhotoOutcome::Skipped);
-    EXPECT_EQ(record("b.jpg").Reason.Kind(), TFailure::Exists);
+    EXPECT_EQ(record("b.jpg").Outcome, TPhotoOutcome::Turned);
     EXPECT_EQ(record("c.jpg").Outcome, TPhotoOutcome::Transferred);
     EXPECT_TRUE(record("c.jpg").Reason);
 
@@ -157,6 +163,7 @@ TEST_F(WatcherTest, CorrectionIsAskedOnlyForTurnedPhotosTransferredNowWithTheOpt
     Platform.SetReady('E', false);
     Watcher.Tick();
     Platform.SetReady('E', true);
+    std::filesystem::remove_all(dcim);
     AddPhoto(dcim, "e.jpg", Dated("2005:07:14 10:00:04", 5, {6}));
     View.CheckBox1IsChecked = true;
     // A correction that fails leaves a transferred photo: it is not counted
@@ -174,7 +181,7 @@ TEST_F(WatcherTest, CorrectionIsAskedOnlyForTurnedPhotosTransferredNowWithTheOpt
     EXPECT_EQ(View.Panels[1], "1 Fotos nicht gedreht");
     EXPECT_EQ(record("e.jpg").Outcome, TPhotoOutcome::TurnFailed);
     EXPECT_EQ(record("e.jpg").Reason.Text(), Watcher.CorrectionReason.Text());
-    EXPECT_EQ(Watcher.PhotoRecords().size(), 5u) << "a new run starts a new list";
+    EXPECT_EQ(Watcher.PhotoRecords().size(), 1u) << "a new run starts a new list";
 }
 
 TEST_F(WatcherTest, MetadataListIsSortedSoTheFirstOrientationLineInSortedOrderCounts)

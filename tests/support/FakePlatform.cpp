@@ -80,10 +80,11 @@ public:
         FShared->Enter(TDriveQuestion::Folder, root + "/" + name);
         return FShared->Real->CardFolderExists(root, name);
     }
-    void FindFiles(const std::string& folder, const std::string& mask, TStringList& list) override
+    void FindFiles(const std::string& folder, const std::string& mask, TStringList& list,
+                   std::vector<TResult>* unreadable) override
     {
         FShared->Enter(TDriveQuestion::Listing, folder);
-        FShared->Real->FindFiles(folder, mask, list);
+        FShared->Real->FindFiles(folder, mask, list, unreadable);
     }
 
 private:
@@ -198,11 +199,11 @@ std::string TFakePlatform::DriveRoot(char letter)
 }
 
 void TFakePlatform::FindFiles(const std::string& folder, const std::string& mask, TStringList& list,
-                              bool recursive, bool clear)
+                              bool recursive, bool clear, std::vector<TResult>* unreadable)
 {
     {
         std::lock_guard<std::mutex> lock(FShared->Lock);
         ++FShared->Listings;
     }
-    TFaultyPlatform::FindFiles(folder, mask, list, recursive, clear);
+    TFaultyPlatform::FindFiles(folder, mask, list, recursive, clear, unreadable);
 }

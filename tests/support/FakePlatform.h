@@ -62,7 +62,7 @@ public:
     std::string DriveRoot(char letter) override;
     std::shared_ptr<TDriveQueries> DriveQueries() override { return FQueries; }
     void FindFiles(const std::string& folder, const std::string& mask, TStringList& list, bool recursive,
-                   bool clear) override;
+                   bool clear, std::vector<TResult>* unreadable = nullptr) override;
     std::string DocumentsFolder() override { return FDocuments; }
 
     /// What the fake shares with the workers that ask its drive questions.

@@ -47,9 +47,9 @@ public:
     TResult ForceDirectories(const std::string& path) override { return FInner->ForceDirectories(path); }
     TResult ForceUserFolder(const std::string& path) override { return FInner->ForceUserFolder(path); }
     void FindFiles(const std::string& folder, const std::string& mask, TStringList& list, bool recursive,
-                   bool clear) override
+                   bool clear, std::vector<TResult>* unreadable = nullptr) override
     {
-        FInner->FindFiles(folder, mask, list, recursive, clear);
+        FInner->FindFiles(folder, mask, list, recursive, clear, unreadable);
     }
     TResult CopyNoOverwrite(const std::string& src, const std::string& dst) override;
     TResult StageCopy(const std::string& src, const std::string& dst,

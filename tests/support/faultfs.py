@@ -6,6 +6,7 @@ can misbehave the way a worn card or a flaky reader does.
                [--corrupt-first-read] [--corrupt-writes] [--fail-reads-after N]
                [--hang PATH]... [--hold FILE] [--delay SECONDS]
                [--threads] [--subtype NAME] [--no-statfs] [--log FILE]
+               [--fail-listing PATH]...
 
 --corrupt-first-read  the first read of every file returns one wrong byte;
                       later reads are right again
@@ -25,6 +26,8 @@ can misbehave the way a worn card or a flaky reader does.
                       such as jmtpfs do
 --no-statfs           asking for the file system's size fails (EOPNOTSUPP)
 --log FILE            every request is appended to FILE as "op path"
+--fail-listing PATH   listing the folder PATH (as seen from the mount's root)
+                      fails (EIO), as a damaged directory of a card does
 
 Runs in the foreground until the file system is unmounted. Like every file
 system served through the high-level FUSE 2 library, it has no no-replace
@@ -89,6 +92,8 @@ class FaultFs(fusepy.Operations):
         return attrs
 
     def readdir(self, path, fh):
+        if path in self.args.fail_listing:
+            raise fusepy.FuseOSError(errno.EIO)
         return [".", ".."] + os.listdir(self._full(path))
 
     def readlink(self, path):
@@ -198,6 +203,7 @@ def main():
     parser.add_argument("--subtype")
     parser.add_argument("--no-statfs", action="store_true")
     parser.add_argument("--log")
+    parser.add_argument("--fail-listing", action="append", default=[])
     args = parser.parse_args()
     # hard_remove: a name unlinked while open goes at once, as on a disk, instead of
     # lingering as .fuse_hidden* in the backing folder until the last close.
