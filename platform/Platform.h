@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -112,8 +113,11 @@ public:
 
     /// Copies src to dst. Never replaces an existing dst and never leaves a
     /// partial file under the name dst: the data goes to a temporary file in
-    /// dst's folder, is flushed to the disk and only then gets its name. The
-    /// modification time is kept.
+    /// dst's folder, is flushed to the disk, read back from the disk and
+    /// compared with src read once more from its disk (neither from memory),
+    /// and only then gets its name. When they differ the photo is copied once
+    /// more; when they still differ the call fails with Mismatch and leaves
+    /// nothing. The modification time is kept.
     virtual TResult CopyNoOverwrite(const std::string& src, const std::string& dst) = 0;
     /// The first half of CopyNoOverwrite: copies the data to a temporary file
     /// in dst's folder, so that several copies can be on their way at once and
@@ -121,16 +125,17 @@ public:
     /// failure it is null.
     virtual TResult StageCopy(const std::string& src, const std::string& dst,
                               std::unique_ptr<TStagedCopy>& copy);
-    /// The second half: flushes the staged data and gives it the name dst
-    /// without replacing anything. The copy is used up either way.
+    /// The second half: flushes the staged data, verifies it as
+    /// CopyNoOverwrite does and gives it the name dst without replacing
+    /// anything. The copy is used up either way.
     virtual TResult FinishCopy(TStagedCopy& copy);
     /// Makes the names that copies gave since the last call survive a power
     /// cut (the data of each copy is on the disk before it gets its name).
     /// Fails when a folder could not be flushed.
     virtual TResult FlushFolders() { return {}; }
-    /// Moves src to dst without replacing an existing dst. Across file systems
-    /// the photo is copied as by CopyNoOverwrite, read back from both disks
-    /// (not from memory) and compared, and only then removed from src. On
+    /// Moves src to dst without replacing an existing dst. On one file system
+    /// it is a rename; across file systems the photo is copied and verified
+    /// as by CopyNoOverwrite, and only then removed from src. On
     /// failure src is left where it was and no file dst was made by the call.
     /// When the verified copy is made but src cannot be removed (a
     /// write-protected card), a caller that passes sourceKept gets success,
@@ -155,8 +160,10 @@ public:
     /// its new bytes, even after a power cut. The new file is written beside
     /// it under a temporary name (the one staged copies use), flushed, given
     /// target's permissions and access and modification times, and then put
-    /// in target's place. On failure target is unchanged and no temporary
-    /// file remains.
+    /// in target's place once it has been read back from the disk (not from
+    /// memory) and found to hold the pieces; when it does not, it is written
+    /// once more, and when it still does not the call fails with Mismatch.
+    /// On failure target is unchanged and no temporary file remains.
     virtual TResult ReplaceFileContents(const std::string& target, std::span<const TDataPiece> pieces) = 0;
 
     /// The user's documents folder without a trailing delimiter; empty when it
@@ -200,6 +207,11 @@ public:
     std::string JoinPath(const std::string& folder, const std::string& name) const;
 };
 
+/// A fault put into what the verification of a copy or replacement reads back, as a flaky card reader or a
+/// failing disk would: called with each run of bytes read from file (the card's photo, or the target's final
+/// name while its bytes are still in their temporary file) at offset, which it may change.
+using TReadBackFault = std::function<void(const std::string& file, uint64_t offset, char* data, size_t size)>;
+
 /// Settings of the operating system's implementation. The defaults describe
 /// the running system; tests point them at temporary folders.
 struct TPlatformOptions
@@ -218,6 +230,8 @@ struct TPlatformOptions
     /// Linux: the state folder ($XDG_STATE_HOME, else home + "/.local/state"),
     /// below which the program keeps its own folder.
     std::string StateHome;
+    /// Tests only: the fault put into the verification's reads; unset, the bytes are compared as read.
+    TReadBackFault ReadBackFault;
 };
 
 /// The implementation for the operating system the program was built for.

@@ -75,9 +75,25 @@ TResult CopyData(int in, int out, const std::string& src, const std::string& dst
     }
 }
 
+/// Hands bytes just read back to the test's fault, if there is one.
+void Fault(const TReadBackFault* fault, const std::string& path, off_t offset, char* data, ssize_t count)
+{
+    if (fault != nullptr && *fault && count > 0)
+        (*fault)(path, static_cast<uint64_t>(offset), data, static_cast<size_t>(count));
+}
+
+/// Drops the file's pages from memory, so that the next read comes from its file system: the disk, or a
+/// FUSE file system's server. Pages not yet written stay; callers flush first.
+void DropCachedPages(int fd)
+{
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+}
+
 /// Whether the open files a and b hold the same bytes, read from offset 0 to
-/// their ends. A read that fails names its path.
-TResult CompareContent(int a, int b, const std::string& pathA, const std::string& pathB, bool& same)
+/// their ends. A read that fails names its path. fault, when given, sees what
+/// is read of either file.
+TResult CompareContent(int a, int b, const std::string& pathA, const std::string& pathB, bool& same,
+                       const TReadBackFault* fault = nullptr)
 {
     std::vector<char> left(kCompareChunk);
     std::vector<char> right(kCompareChunk);
@@ -89,6 +105,8 @@ TResult CompareContent(int a, int b, const std::string& pathA, const std::string
         const ssize_t nb = ReadAt(b, right.data(), right.size(), offset);
         if (nb < 0)
             return OsFailure(pathB, errno);
+        Fault(fault, pathA, offset, left.data(), na);
+        Fault(fault, pathB, offset, right.data(), nb);
         if (na != nb || std::memcmp(left.data(), right.data(), static_cast<size_t>(na)) != 0) {
             same = false;
             return {};
@@ -101,21 +119,23 @@ TResult CompareContent(int a, int b, const std::string& pathA, const std::string
     }
 }
 
-/// Compares the copy b with the original a, both read again from their file
-/// systems: the cached pages of both are dropped first, so a byte that a
-/// flaky reader delivered wrongly into the copy cannot also be the byte
-/// compared, and a byte the target disk stored wrongly is seen as stored.
-TResult SameContent(int a, int b, off_t size, const std::string& src, const std::string& dst)
+/// Compares the flushed copy b with the original a, both read again from
+/// their file systems: the cached pages of both are dropped first, so a byte
+/// that a flaky reader delivered wrongly into the copy cannot also be the
+/// byte compared, and a byte the target disk stored wrongly is seen as
+/// stored. Every copy goes through here before it gets its name.
+TResult SameContent(int a, int b, off_t size, const std::string& src, const std::string& dst,
+                    const TReadBackFault& fault)
 {
     struct stat st;
     if (::fstat(b, &st) != 0)
         return OsFailure(dst, errno);
     if (st.st_size != size)
         return TResult::Fail(TFailure::Mismatch, dst, "the copy has a different size");
-    ::posix_fadvise(a, 0, 0, POSIX_FADV_DONTNEED);
-    ::posix_fadvise(b, 0, 0, POSIX_FADV_DONTNEED);
+    DropCachedPages(a);
+    DropCachedPages(b);
     bool same = false;
-    if (TResult read = CompareContent(a, b, src, dst, same); !read)
+    if (TResult read = CompareContent(a, b, src, dst, same, &fault); !read)
         return read;
     if (!same)
         return TResult::Fail(TFailure::Mismatch, src, "the copy read back differs from the original");
@@ -123,6 +143,37 @@ TResult SameContent(int a, int b, off_t size, const std::string& src, const std:
         return OsFailure(src, errno);
     return st.st_size == size ? TResult()
                               : TResult::Fail(TFailure::Mismatch, src, "the original changed its size");
+}
+
+/// Whether the flushed file fd holds exactly the pieces, one after the
+/// other, read back from its file system (its cached pages dropped first).
+TResult SameAsPieces(int fd, std::span<const TDataPiece> pieces, const std::string& path,
+                     const TReadBackFault& fault, bool& same)
+{
+    DropCachedPages(fd);
+    std::vector<char> buffer(kCompareChunk);
+    off_t offset = 0;
+    same = false;
+    for (const TDataPiece& piece : pieces) {
+        const char* expected = static_cast<const char*>(piece.Data);
+        for (size_t done = 0; done < piece.Size;) {
+            const size_t count = std::min(buffer.size(), piece.Size - done);
+            const ssize_t n = ReadAt(fd, buffer.data(), count, offset);
+            if (n < 0)
+                return OsFailure(path, errno);
+            Fault(&fault, path, offset, buffer.data(), n);
+            if (static_cast<size_t>(n) != count || std::memcmp(buffer.data(), expected + done, count) != 0)
+                return {};
+            done += count;
+            offset += n;
+        }
+    }
+    char beyond = 0;
+    const ssize_t n = ReadAt(fd, &beyond, 1, offset);
+    if (n < 0)
+        return OsFailure(path, errno);
+    same = n == 0;
+    return {};
 }
 
 /// The names MakeTempBeside gives: ".fotoimport-" and six letters or digits.
@@ -193,10 +244,23 @@ public:
     std::string Dst;
     std::string Folder;
     off_t Size = 0;
+    /// The photo's access and modification times, which the copy keeps.
+    timespec Times[2] = {};
 
 private:
     std::set<TLinuxStagedCopy*>& FUnfinished;
 };
+
+/// Copies the rest of the photo into the rest of the copy, then gives the
+/// copy the photo's times (after the last write, so that they stay).
+TResult WriteCopy(TLinuxStagedCopy& copy)
+{
+    if (TResult copied = CopyData(copy.In.Get(), copy.Out.Get(), copy.Src, copy.Dst); !copied)
+        return copied;
+    if (::futimens(copy.Out.Get(), copy.Times) != 0)
+        return OsFailure(copy.Dst, errno);
+    return {};
+}
 
 TResult MakeTempBeside(const std::string& folder, TFd& fd, TTempFile& temp)
 {
@@ -250,24 +314,49 @@ TResult TLinuxPlatform::Stage(const std::string& src, const std::string& dst,
     if (::fstat(copy->Out.Get(), &target) != 0)
         return OsFailure(dst, errno);
     copy->Device = target.st_dev;
-    if (TResult copied = CopyData(copy->In.Get(), copy->Out.Get(), src, dst); !copied)
-        return copied;
-    const timespec times[2] = {st.st_atim, st.st_mtim};
-    if (::fchmod(copy->Out.Get(), FFileMode) != 0 || ::futimens(copy->Out.Get(), times) != 0)
+    copy->Times[0] = st.st_atim;
+    copy->Times[1] = st.st_mtim;
+    if (::fchmod(copy->Out.Get(), FFileMode) != 0)
         return OsFailure(dst, errno);
+    if (TResult written = WriteCopy(*copy); !written)
+        return written;
     // The disk may start on it now, while the next photos are staged.
     ::sync_file_range(copy->Out.Get(), 0, 0, SYNC_FILE_RANGE_WRITE);
     result = std::move(copy);
     return {};
 }
 
-TResult TLinuxPlatform::Finish(TLinuxStagedCopy& copy, bool verify)
+TResult TLinuxPlatform::Verify(TLinuxStagedCopy& copy)
+{
+    const TResult first =
+        SameContent(copy.In.Get(), copy.Out.Get(), copy.Size, copy.Src, copy.Dst, FOptions.ReadBackFault);
+    if (first.Kind() != TFailure::Mismatch)
+        return first;
+    // Either read may have been the wrong one: the photo is copied once more,
+    // read from the card's disk again, and compared again.
+    DropCachedPages(copy.In.Get());
+    if (::lseek(copy.In.Get(), 0, SEEK_SET) != 0)
+        return OsFailure(copy.Src, errno);
+    if (::ftruncate(copy.Out.Get(), 0) != 0 || ::lseek(copy.Out.Get(), 0, SEEK_SET) != 0)
+        return OsFailure(copy.Dst, errno);
+    if (TResult written = WriteCopy(copy); !written)
+        return written;
+    if (::fsync(copy.Out.Get()) != 0)
+        return OsFailure(copy.Dst, errno);
+    const TResult second =
+        SameContent(copy.In.Get(), copy.Out.Get(), copy.Size, copy.Src, copy.Dst, FOptions.ReadBackFault);
+    if (second.Kind() != TFailure::Mismatch)
+        return second;
+    return TResult::Fail(TFailure::Mismatch, second.Path(), second.Message() + ", also when copied again");
+}
+
+TResult TLinuxPlatform::Finish(TLinuxStagedCopy& copy, bool alone)
 {
     // One flush of the whole file system writes the data of every copy staged
     // on it so far and commits it in one go, as a sync would, and reports any
     // error of writing them. Only when it fails is each file flushed on its
     // own, to learn which one is bad. A move flushes just its own file.
-    if (!verify && !copy.GroupFlushed && ::syncfs(copy.Out.Get()) == 0) {
+    if (!alone && !copy.GroupFlushed && ::syncfs(copy.Out.Get()) == 0) {
         for (TLinuxStagedCopy* staged : FUnfinished) {
             if (staged->Device == copy.Device)
                 staged->GroupFlushed = true;
@@ -275,10 +364,10 @@ TResult TLinuxPlatform::Finish(TLinuxStagedCopy& copy, bool verify)
     }
     if (!copy.GroupFlushed && ::fsync(copy.Out.Get()) != 0)
         return OsFailure(copy.Dst, errno);
-    if (verify) {
-        if (TResult same = SameContent(copy.In.Get(), copy.Out.Get(), copy.Size, copy.Src, copy.Dst); !same)
-            return same;
-    }
+    if (TResult verified = Verify(copy); !verified)
+        return verified;
+    // Reading it back set the copy's access time: the photo's times once more.
+    ::futimens(copy.Out.Get(), copy.Times);
     switch (RenameNoReplace(copy.Temp.Name(), copy.Dst)) {
     case TRename::Done:
         copy.Temp.Keep();
@@ -291,7 +380,7 @@ TResult TLinuxPlatform::Finish(TLinuxStagedCopy& copy, bool verify)
     case TRename::Failed:
         return OsFailure(copy.Dst, errno);
     }
-    if (!verify) {
+    if (!alone) {
         // The data is on the disk; the folder entries of a run of copies are
         // flushed together by FlushFolders.
         FPendingFolders.insert(copy.Folder);
@@ -305,12 +394,12 @@ TResult TLinuxPlatform::Finish(TLinuxStagedCopy& copy, bool verify)
     return {};
 }
 
-TResult TLinuxPlatform::SafeCopy(const std::string& src, const std::string& dst, bool verify)
+TResult TLinuxPlatform::SafeCopy(const std::string& src, const std::string& dst, bool alone)
 {
     std::unique_ptr<TLinuxStagedCopy> copy;
     if (TResult staged = Stage(src, dst, copy); !staged)
         return staged;
-    return Finish(*copy, verify);
+    return Finish(*copy, alone);
 }
 
 TResult TLinuxPlatform::StageCopy(const std::string& src, const std::string& dst,
@@ -502,15 +591,35 @@ TResult TLinuxPlatform::ReplaceFileContents(const std::string& target, std::span
     TTempFile temp;
     if (TResult made = MakeTempBeside(folder, out, temp); !made)
         return made;
-    for (const TDataPiece& piece : pieces) {
-        if (piece.Size > 0 && !WriteAll(out.Get(), static_cast<const char*>(piece.Data), piece.Size))
-            return OsFailure(target, errno);
-    }
-    // Permissions and times first, so that the flush carries them too.
-    const timespec times[2] = {info.st_atim, info.st_mtim};
-    if (::fchmod(out.Get(), info.st_mode & 07777) != 0 || ::futimens(out.Get(), times) != 0 ||
-        ::fsync(out.Get()) != 0)
+    if (::fchmod(out.Get(), info.st_mode & 07777) != 0)
         return OsFailure(target, errno);
+    const timespec times[2] = {info.st_atim, info.st_mtim};
+    const auto write = [&]() -> TResult {
+        if (::ftruncate(out.Get(), 0) != 0 || ::lseek(out.Get(), 0, SEEK_SET) != 0)
+            return OsFailure(target, errno);
+        for (const TDataPiece& piece : pieces) {
+            if (piece.Size > 0 && !WriteAll(out.Get(), static_cast<const char*>(piece.Data), piece.Size))
+                return OsFailure(target, errno);
+        }
+        // Times after the last write, so that they stay, and before the flush, so that it carries them.
+        if (::futimens(out.Get(), times) != 0 || ::fsync(out.Get()) != 0)
+            return OsFailure(target, errno);
+        return {};
+    };
+    // Read back from the disk before it takes the photo's place; written once more when it differs.
+    bool same = false;
+    for (int attempt = 0; attempt < 2 && !same; ++attempt) {
+        if (TResult written = write(); !written)
+            return written;
+        if (TResult read = SameAsPieces(out.Get(), pieces, target, FOptions.ReadBackFault, same); !read)
+            return read;
+    }
+    if (!same)
+        return TResult::Fail(
+            TFailure::Mismatch, target,
+            "the new contents read back differ from what was written, also when written again");
+    // Reading it back set the access time: the photo's times once more.
+    ::futimens(out.Get(), times);
     // Renamed while still open and locked, so that no removal of left-over
     // temporary files can take it between the flush and the rename.
     if (::rename(temp.Name().c_str(), target.c_str()) != 0)

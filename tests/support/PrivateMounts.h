@@ -39,7 +39,7 @@ public:
     /// Makes the file system mounted at folder read-only, or writable again.
     bool SetReadOnly(const std::string& folder, bool readOnly, std::string& why);
     /// Serves source at folder through faultfs.py with its options
-    /// ("--corrupt-first-read", "--fail-reads-after=N", ...), once it is mounted.
+    /// ("--flip-middle", "once", "--direct-io", ...), once it is mounted.
     bool Fuse(const std::string& source, const std::string& folder, const std::vector<std::string>& options,
               std::string& why);
 

@@ -3,12 +3,15 @@
 can misbehave the way a worn card or a flaky reader does.
 
     faultfs.py FOLDER MOUNTPOINT [--ready FILE] [--direct-io]
-               [--corrupt-first-read] [--corrupt-writes] [--fail-reads-after N]
+               [--flip-middle once|always] [--corrupt-writes] [--fail-reads-after N]
                [--hang PATH]... [--hold FILE] [--delay SECONDS]
                [--threads] [--subtype NAME] [--no-statfs] [--log FILE]
 
---corrupt-first-read  the first read of every file returns one wrong byte;
-                      later reads are right again
+--flip-middle once    the first read of the middle byte of a file returns it
+                      with one bit flipped, as a flaky card reader does; later
+                      reads are right
+--flip-middle always  every read of it flips another bit, so that no two
+                      reads agree, as a failing card does
 --corrupt-writes      every write stores one wrong byte, as a failing disk
                       does; the writer's own cached pages still hold the
                       right ones
@@ -45,7 +48,8 @@ class FaultFs(fusepy.Operations):
     def __init__(self, root, args):
         self.root = os.path.realpath(root)
         self.args = args
-        self.read_once = set()
+        self.lock = threading.Lock()
+        self.flips = {}
 
     def _full(self, path):
         return os.path.join(self.root, path.lstrip("/"))
@@ -150,12 +154,14 @@ class FaultFs(fusepy.Operations):
                 raise fusepy.FuseOSError(errno.EIO)
             size = min(size, limit - offset)
         data = os.pread(fh, size, offset)
-        if self.args.corrupt_first_read and data:
-            first = path not in self.read_once
-            self.read_once.add(path)
-            if first:
-                at = len(data) // 2
-                data = data[:at] + bytes([data[at] ^ 0x5A]) + data[at + 1:]
+        middle = os.fstat(fh).st_size // 2
+        if self.args.flip_middle and offset <= middle < offset + len(data):
+            with self.lock:
+                reads = self.flips.get(path, 0)
+                self.flips[path] = reads + 1
+            if self.args.flip_middle == "always" or reads == 0:
+                at = middle - offset
+                data = data[:at] + bytes([data[at] ^ (1 << (reads % 8))]) + data[at + 1:]
         return data
 
     def write(self, path, data, offset, fh):
@@ -188,7 +194,7 @@ def main():
     parser.add_argument("mountpoint")
     parser.add_argument("--ready")
     parser.add_argument("--direct-io", action="store_true")
-    parser.add_argument("--corrupt-first-read", action="store_true")
+    parser.add_argument("--flip-middle", choices=("once", "always"))
     parser.add_argument("--corrupt-writes", action="store_true")
     parser.add_argument("--fail-reads-after", type=int)
     parser.add_argument("--hang", action="append", default=[])
