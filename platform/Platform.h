@@ -146,9 +146,12 @@ public:
     /// Whether the files a and b hold the same bytes; same is set only on success.
     virtual TResult SameFileContents(const std::string& a, const std::string& b, bool& same) = 0;
     /// Removes the temporary files that interrupted copies and replacements
-    /// of this program left in folder, never one that a running copy or
-    /// replacement (of this or another process) is still writing. removed
-    /// counts them. Platforms that cannot tell which are left over remove none.
+    /// of this program left in folder, and the empty file a copy claimed its
+    /// name with where the file system has no rename that refuses to replace,
+    /// when it was killed before the copy took that name; never one that a
+    /// running copy or replacement (of this or another process) still holds.
+    /// removed counts them. Platforms that cannot tell which are left over
+    /// remove none.
     virtual TResult RemoveStaleTemporaries(const std::string& folder, int& removed)
     {
         (void)folder;

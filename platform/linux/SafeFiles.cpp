@@ -1,3 +1,4 @@
+#include "platform/SafeNames.h"
 #include "platform/linux/LinuxPlatform.h"
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 #include <vector>
 
@@ -16,6 +18,8 @@ namespace {
 
 constexpr size_t kCopyChunk = size_t{8} << 20;
 constexpr size_t kCompareChunk = size_t{1} << 20;
+/// The statfs type of FUSE file systems. A syncfs does not reach their servers: each file is flushed.
+constexpr decltype(statfs::f_type) kFuseMagic = 0x65735546;
 
 /// Reads up to count bytes at offset; fewer only at the end of the file.
 ssize_t ReadAt(int fd, char* data, size_t count, off_t offset)
@@ -176,21 +180,6 @@ TResult SameAsPieces(int fd, std::span<const TDataPiece> pieces, const std::stri
     return {};
 }
 
-/// The names MakeTempBeside gives: ".fotoimport-" and six letters or digits.
-bool IsTempName(const char* name)
-{
-    static const char kPrefix[] = ".fotoimport-";
-    const size_t n = sizeof kPrefix - 1;
-    if (std::strncmp(name, kPrefix, n) != 0 || std::strlen(name) != n + 6)
-        return false;
-    for (size_t i = n; i < n + 6; ++i) {
-        const char c = name[i];
-        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')))
-            return false;
-    }
-    return true;
-}
-
 enum class TRename
 {
     Done,
@@ -219,6 +208,103 @@ TResult NameFailure(const std::string& src, const std::string& dst, int error)
     return OsFailure(src, error);
 }
 
+/// Errors of link that say the file system has no hard links (FAT and exFAT
+/// through FUSE, NTFS through ntfs-3g, many network shares), rather than that
+/// this one link cannot be made.
+bool LinksRefused(int error)
+{
+    return error == EPERM || error == EOPNOTSUPP || error == ENOSYS || error == EMLINK;
+}
+
+/// Gives the file from the name to where the file system has neither a rename
+/// that refuses to replace nor hard links. A claim record (a temporary file
+/// naming to) is written and flushed first; then to is claimed by creating it
+/// empty and exclusively, which fails when the name is taken, so that of two
+/// programs claiming one name only one gets it; it stays locked while it
+/// stands. Only then is from renamed over that empty file of its own. A run
+/// killed on the way leaves the record, the empty claimed file or both, which
+/// RemoveStaleTemporaries recognises and removes. 0, or the error number.
+int ClaimAndRename(const std::string& from, const std::string& to)
+{
+    const std::string folder = ParentFolder(to);
+    TFd recordFd;
+    TTempFile record;
+    if (TResult made = MakeTempBeside(folder, recordFd, record); !made)
+        return made.OsError() != 0 ? made.OsError() : EIO;
+    const std::string text = ClaimRecord(to.substr(to.find_last_of('/') + 1));
+    if (!WriteAll(recordFd.Get(), text.data(), text.size()) || ::fsync(recordFd.Get()) != 0)
+        return errno;
+    TFd claim(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600));
+    if (!claim.Valid())
+        return errno;
+    ::flock(claim.Get(), LOCK_EX | LOCK_NB);
+    if (::rename(from.c_str(), to.c_str()) == 0)
+        return 0;
+    const int error = errno;
+    // Only the very file claimed goes.
+    struct stat own;
+    struct stat now;
+    if (::fstat(claim.Get(), &own) == 0 && ::lstat(to.c_str(), &now) == 0 && own.st_dev == now.st_dev &&
+        own.st_ino == now.st_ino)
+        ::unlink(to.c_str());
+    return error;
+}
+
+/// How a file got its other name.
+enum class TNaming
+{
+    Renamed,
+    Linked ///< from keeps its name too
+};
+
+/// Gives the file from the name to, never replacing a file there, the first
+/// way the file system offers: a rename that refuses to replace, a hard link,
+/// or the claim of the name and a rename over it. 0, or the error number.
+int NameNoReplace(const std::string& from, const std::string& to, TNaming& how)
+{
+    how = TNaming::Renamed;
+    switch (RenameNoReplace(from, to)) {
+    case TRename::Done:
+        return 0;
+    case TRename::Failed:
+        return errno;
+    case TRename::Unsupported:
+        break;
+    }
+    if (::link(from.c_str(), to.c_str()) == 0) {
+        how = TNaming::Linked;
+        return 0;
+    }
+    if (!LinksRefused(errno))
+        return errno;
+    return ClaimAndRename(from, to);
+}
+
+/// When the left-over temporary file fd (of size bytes, locked by the caller)
+/// is a claim record, removes the file it names in the folder dirFd if that is
+/// still the empty file claimed: not locked by a running copy, nothing
+/// written to it. 1 when it was removed, else 0.
+int RemoveAbandonedClaim(int dirFd, int fd, off_t size)
+{
+    if (size <= 0 || static_cast<size_t>(size) > kClaimRecordMax)
+        return 0;
+    std::string content(static_cast<size_t>(size), '\0');
+    if (ReadAt(fd, content.data(), content.size(), 0) != size)
+        return 0;
+    const std::string name = ClaimedName(content);
+    if (name.empty())
+        return 0;
+    TFd claim(::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat st;
+    struct stat now;
+    if (!claim.Valid() || ::fstat(claim.Get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != 0 ||
+        ::flock(claim.Get(), LOCK_EX | LOCK_NB) != 0 ||
+        ::fstatat(dirFd, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 || now.st_dev != st.st_dev ||
+        now.st_ino != st.st_ino)
+        return 0;
+    return ::unlinkat(dirFd, name.c_str(), 0) == 0 ? 1 : 0;
+}
+
 } // namespace
 
 /// A photo's data on its way into a temporary file beside its target. It
@@ -236,6 +322,8 @@ public:
     TLinuxStagedCopy& operator=(const TLinuxStagedCopy&) = delete;
 
     bool GroupFlushed = false;
+    /// Whether a syncfs of the target's file system flushes this copy (not so on FUSE).
+    bool SyncfsReaches = true;
     dev_t Device = 0;
     TFd In;
     TFd Out;
@@ -314,6 +402,8 @@ TResult TLinuxPlatform::Stage(const std::string& src, const std::string& dst,
     if (::fstat(copy->Out.Get(), &target) != 0)
         return OsFailure(dst, errno);
     copy->Device = target.st_dev;
+    struct statfs fileSystem;
+    copy->SyncfsReaches = ::fstatfs(copy->Out.Get(), &fileSystem) == 0 && fileSystem.f_type != kFuseMagic;
     copy->Times[0] = st.st_atim;
     copy->Times[1] = st.st_mtim;
     if (::fchmod(copy->Out.Get(), FFileMode) != 0)
@@ -356,7 +446,7 @@ TResult TLinuxPlatform::Finish(TLinuxStagedCopy& copy, bool alone)
     // on it so far and commits it in one go, as a sync would, and reports any
     // error of writing them. Only when it fails is each file flushed on its
     // own, to learn which one is bad. A move flushes just its own file.
-    if (!alone && !copy.GroupFlushed && ::syncfs(copy.Out.Get()) == 0) {
+    if (!alone && copy.SyncfsReaches && !copy.GroupFlushed && ::syncfs(copy.Out.Get()) == 0) {
         for (TLinuxStagedCopy* staged : FUnfinished) {
             if (staged->Device == copy.Device)
                 staged->GroupFlushed = true;
@@ -368,18 +458,12 @@ TResult TLinuxPlatform::Finish(TLinuxStagedCopy& copy, bool alone)
         return verified;
     // Reading it back set the copy's access time: the photo's times once more.
     ::futimens(copy.Out.Get(), copy.Times);
-    switch (RenameNoReplace(copy.Temp.Name(), copy.Dst)) {
-    case TRename::Done:
+    TNaming how = TNaming::Renamed;
+    if (const int error = NameNoReplace(copy.Temp.Name(), copy.Dst, how); error != 0)
+        return OsFailure(copy.Dst, error);
+    // A second name made by a link: the temporary name goes with the copy.
+    if (how == TNaming::Renamed)
         copy.Temp.Keep();
-        break;
-    case TRename::Unsupported:
-        // A second name that cannot replace anything; the temporary name goes with the copy.
-        if (::link(copy.Temp.Name().c_str(), copy.Dst.c_str()) != 0)
-            return OsFailure(copy.Dst, errno);
-        break;
-    case TRename::Failed:
-        return OsFailure(copy.Dst, errno);
-    }
     if (!alone) {
         // The data is on the disk; the folder entries of a run of copies are
         // flushed together by FlushFolders.
@@ -433,29 +517,20 @@ TResult TLinuxPlatform::MovePhoto(const std::string& src, const std::string& dst
 {
     if (src.empty() || dst.empty())
         return OsFailure(src.empty() ? src : dst, ENOENT);
-    switch (RenameNoReplace(src, dst)) {
-    case TRename::Done:
+    // On one file system the photo is renamed; it is the same file, nothing to verify.
+    TNaming how = TNaming::Renamed;
+    const int naming = NameNoReplace(src, dst, how);
+    if (naming == 0) {
+        if (how == TNaming::Linked && ::unlink(src.c_str()) != 0) {
+            const int unlinkError = errno;
+            ::unlink(dst.c_str());
+            return OsFailure(src, unlinkError);
+        }
         SyncFolder(ParentFolder(src));
         return SyncFolder(ParentFolder(dst));
-    case TRename::Failed:
-        if (errno != EXDEV)
-            return NameFailure(src, dst, errno);
-        break;
-    case TRename::Unsupported:
-        if (::link(src.c_str(), dst.c_str()) == 0) {
-            if (::unlink(src.c_str()) != 0) {
-                const int error = errno;
-                ::unlink(dst.c_str());
-                return OsFailure(src, error);
-            }
-            SyncFolder(ParentFolder(src));
-            return SyncFolder(ParentFolder(dst));
-        }
-        // File systems without hard links (FAT) take the copy below.
-        if (errno != EXDEV && errno != EPERM && errno != EOPNOTSUPP && errno != EMLINK)
-            return NameFailure(src, dst, errno);
-        break;
     }
+    if (naming != EXDEV)
+        return NameFailure(src, dst, naming);
     if (TResult copied = SafeCopy(src, dst, true); !copied)
         return copied;
     if (::unlink(src.c_str()) != 0) {
@@ -546,6 +621,8 @@ TResult TLinuxPlatform::RemoveStaleTemporaries(const std::string& folder, int& r
         if (::fstatat(dirFd.Get(), name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 || now.st_dev != st.st_dev ||
             now.st_ino != st.st_ino)
             continue;
+        // A claim record: its empty claimed file goes first, while the record is locked.
+        removed += RemoveAbandonedClaim(dirFd.Get(), fd.Get(), st.st_size);
         if (::unlinkat(dirFd.Get(), name.c_str(), 0) == 0)
             ++removed;
         else if (result)
@@ -556,7 +633,8 @@ TResult TLinuxPlatform::RemoveStaleTemporaries(const std::string& folder, int& r
 
 TResult TLinuxPlatform::FlushFolders()
 {
-    // One flush per file system commits the new entries of all its folders.
+    // One flush per file system commits the new entries of all its folders;
+    // on FUSE, which a syncfs does not reach, each folder is flushed.
     TResult result;
     const auto note = [&](const std::string& folder, int error) {
         if (result)
@@ -570,8 +648,13 @@ TResult TLinuxPlatform::FlushFolders()
             note(folder, errno);
             continue;
         }
-        if (flushed.insert(st.st_dev).second && ::syncfs(dir.Get()) != 0)
+        struct statfs fileSystem;
+        if (::fstatfs(dir.Get(), &fileSystem) == 0 && fileSystem.f_type == kFuseMagic) {
+            if (::fsync(dir.Get()) != 0)
+                note(folder, errno);
+        } else if (flushed.insert(st.st_dev).second && ::syncfs(dir.Get()) != 0) {
             note(folder, errno);
+        }
     }
     FPendingFolders.clear();
     return result;

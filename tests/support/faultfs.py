@@ -5,6 +5,7 @@ can misbehave the way a worn card or a flaky reader does.
     faultfs.py FOLDER MOUNTPOINT [--ready FILE] [--direct-io]
                [--flip-middle once|always] [--corrupt-writes] [--fail-reads-after N]
                [--hang PATH]... [--hold FILE] [--delay SECONDS]
+               [--stall OP:N --stalled FILE] [--no-links]
                [--threads] [--subtype NAME] [--no-statfs] [--log FILE]
 
 --flip-middle once    the first read of the middle byte of a file returns it
@@ -22,6 +23,14 @@ can misbehave the way a worn card or a flaky reader does.
                       from the mount's root, "/" for all) does not answer: as
                       long as the --hold file exists, or for --delay seconds,
                       else never; like a locked phone or a stale mount
+--stall OP:N          the Nth request OP (a FUSE operation: create, write,
+                      fsync, rename, unlink, ...) is held while the --hold
+                      file exists and then refused (EIO) without being
+                      carried out: a program killed while it waits dies with
+                      the request undone; --stalled FILE is created when it
+                      is held
+--no-links            hard links are refused (EPERM), as FAT, exFAT and NTFS
+                      through FUSE refuse them
 --threads             requests are served on threads of their own, as gvfs
                       does, so one that hangs does not hold up the others
 --subtype NAME        the mount table gives the type fuse.NAME, as FUSE tools
@@ -50,6 +59,9 @@ class FaultFs(fusepy.Operations):
         self.args = args
         self.lock = threading.Lock()
         self.flips = {}
+        self.requests = {}
+        self.stall_op, _, n = (args.stall or ":").partition(":")
+        self.stall_n = int(n) if n else 0
 
     def _full(self, path):
         return os.path.join(self.root, path.lstrip("/"))
@@ -63,6 +75,17 @@ class FaultFs(fusepy.Operations):
                     f.write("%s %s\n" % (op, path))
             if any(self._below(path, h) for h in self.args.hang):
                 self._wait()
+        if op == self.stall_op:
+            with self.lock:
+                self.requests[op] = self.requests.get(op, 0) + 1
+                stall = self.requests[op] == self.stall_n
+            if stall:
+                if self.args.stalled:
+                    with open(self.args.stalled, "w") as f:
+                        f.write("%s %s\n" % (op, path))
+                while self.args.hold and os.path.exists(self.args.hold):
+                    time.sleep(0.05)
+                raise fusepy.FuseOSError(errno.EIO)
         return super().__call__(op, *args)
 
     @staticmethod
@@ -135,6 +158,8 @@ class FaultFs(fusepy.Operations):
         os.rename(self._full(old), self._full(new))
 
     def link(self, target, source):
+        if self.args.no_links:
+            raise fusepy.FuseOSError(errno.EPERM)
         os.link(self._full(source), self._full(target))
 
     def symlink(self, target, source):
@@ -200,6 +225,9 @@ def main():
     parser.add_argument("--hang", action="append", default=[])
     parser.add_argument("--hold")
     parser.add_argument("--delay", type=float)
+    parser.add_argument("--stall")
+    parser.add_argument("--stalled")
+    parser.add_argument("--no-links", action="store_true")
     parser.add_argument("--threads", action="store_true")
     parser.add_argument("--subtype")
     parser.add_argument("--no-statfs", action="store_true")
