@@ -196,6 +196,29 @@ TRename RenameNoReplace(const std::string& from, const std::string& to)
     return TRename::Unsupported;
 }
 
+/// The failure of making path in folder, which the call that failed with
+/// error found missing. A run makes its day folder before it copies into it,
+/// and that fails where the nearest folder above takes no new entries (a
+/// read-only file system, a folder the user may not write to): then that is
+/// the reason, named with that folder. Otherwise path is missing.
+TResult MissingFolderFailure(const std::string& path, const std::string& folder, int error)
+{
+    struct stat st;
+    if (error != ENOENT || ::stat(folder.c_str(), &st) == 0)
+        return OsFailure(path, error);
+    for (std::string above = ParentFolder(folder);; above = ParentFolder(above)) {
+        if (::stat(above.c_str(), &st) == 0) {
+            if (S_ISDIR(st.st_mode) && ::faccessat(AT_FDCWD, above.c_str(), W_OK, AT_EACCESS) != 0 &&
+                (errno == EROFS || errno == EACCES || errno == EPERM))
+                return OsFailure(above, errno);
+            break;
+        }
+        if (errno != ENOENT || above == ParentFolder(above))
+            break;
+    }
+    return OsFailure(path, error);
+}
+
 /// The failure of renaming or linking src to dst: a taken name is dst's, a
 /// missing one whichever of the two is missing, anything else src's.
 TResult NameFailure(const std::string& src, const std::string& dst, int error)
@@ -204,7 +227,7 @@ TResult NameFailure(const std::string& src, const std::string& dst, int error)
         return OsFailure(dst, error);
     struct stat st;
     if (error == ENOENT && ::lstat(src.c_str(), &st) == 0)
-        return OsFailure(dst, error);
+        return MissingFolderFailure(dst, ParentFolder(dst), error);
     return OsFailure(src, error);
 }
 
@@ -361,7 +384,7 @@ TResult MakeTempBeside(const std::string& folder, TFd& fd, TTempFile& temp)
         std::string name = (folder == "/" ? std::string() : folder) + "/.fotoimport-XXXXXX";
         fd.Reset(::mkostemp(name.data(), O_CLOEXEC));
         if (!fd.Valid())
-            return OsFailure(folder, errno);
+            return MissingFolderFailure(folder, folder, errno);
         if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
             if (errno == EWOULDBLOCK)
                 continue;
@@ -460,7 +483,7 @@ TResult TLinuxPlatform::Finish(TLinuxStagedCopy& copy, bool alone)
     ::futimens(copy.Out.Get(), copy.Times);
     TNaming how = TNaming::Renamed;
     if (const int error = NameNoReplace(copy.Temp.Name(), copy.Dst, how); error != 0)
-        return OsFailure(copy.Dst, error);
+        return MissingFolderFailure(copy.Dst, copy.Folder, error);
     // A second name made by a link: the temporary name goes with the copy.
     if (how == TNaming::Renamed)
         copy.Temp.Keep();
@@ -585,7 +608,7 @@ TResult TLinuxPlatform::RemoveStaleTemporaries(const std::string& folder, int& r
     removed = 0;
     TFd dirFd(folder.empty() ? -1 : ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!dirFd.Valid())
-        return OsFailure(folder, folder.empty() ? ENOENT : errno);
+        return folder.empty() ? OsFailure(folder, ENOENT) : MissingFolderFailure(folder, folder, errno);
     // Names first: the folder changes while they are removed.
     std::vector<std::string> names;
     {

@@ -70,6 +70,34 @@ std::vector<std::pair<std::string, TTransfer>> Transfers(TPlatform& platform)
     };
 }
 
+/// What the platform's result says when fn runs as the user uid, in a child
+/// process: the error number, the kind and the text.
+std::string AsUser(uid_t uid, const std::function<TResult()>& fn)
+{
+    int ends[2];
+    if (::pipe(ends) != 0)
+        return "no pipe";
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(ends[0]);
+        std::string said = "cannot become the user";
+        if (::setgid(uid) == 0 && ::setuid(uid) == 0) {
+            const TResult r = fn();
+            said = std::to_string(r.OsError()) + " " + FailureName(r.Kind()) + ", " + r.Text();
+        }
+        const bool written = ::write(ends[1], said.data(), said.size()) == static_cast<ssize_t>(said.size());
+        ::_exit(written ? 0 : 1);
+    }
+    ::close(ends[1]);
+    std::string said;
+    char buffer[256];
+    for (ssize_t n; (n = ::read(ends[0], buffer, sizeof buffer)) > 0;)
+        said.append(buffer, static_cast<size_t>(n));
+    ::close(ends[0]);
+    ::waitpid(child, nullptr, 0);
+    return said;
+}
+
 class LinuxMounts : public ::testing::Test
 {
 protected:
@@ -170,13 +198,16 @@ TEST_F(LinuxMounts, AVolumeThatFillsUpFailsWithNoSpaceAndKeepsNothingOfTheCopy)
     EXPECT_EQ(ListTree(Tmp / "out"), std::vector<std::string>{"s.jpg"});
 }
 
-TEST_F(LinuxMounts, ReadOnlyVolumesAreRefusedAndAWriteProtectedCardKeepsItsPhoto)
+TEST_F(LinuxMounts, ReadOnlyVolumesAndFoldersAreRefusedAsSuchAndAWriteProtectedCardKeepsItsPhoto)
 {
     MountTmpfs(Tmp / "card", 4 << 20);
     MountTmpfs(Tmp / "out", 4 << 20);
     const std::string photo = PatternBytes(500000, 2);
     WriteFile(Tmp / "card/a.jpg", photo);
     WriteFile(Tmp / "out/old.jpg", "old");
+    const std::string base = Tmp / "out/Eigene Bilder";
+    const std::string day = base + "/20050714";
+    fs::create_directories(base);
 
     SetReadOnly(Tmp / "out", true);
     const TResult copied = Platform->CopyNoOverwrite(Tmp / "card/a.jpg", Tmp / "out/a.jpg");
@@ -185,7 +216,24 @@ TEST_F(LinuxMounts, ReadOnlyVolumesAreRefusedAndAWriteProtectedCardKeepsItsPhoto
     const TDataPiece pieces[] = {{photo.data(), photo.size()}};
     EXPECT_EQ(Platform->ReplaceFileContents(Tmp / "out/old.jpg", pieces).Kind(), TFailure::Access);
     EXPECT_EQ(ReadFile(Tmp / "out/old.jpg"), "old");
+    // The day folder could not be made there: that is why it is missing, and what is said.
+    std::vector<std::pair<std::string, TResult>> intoDay;
+    for (const auto& [way, transfer] : Transfers(*Platform))
+        intoDay.emplace_back(way, transfer(Tmp / "card/a.jpg", day + "/a.jpg"));
+    int removed = 0;
+    intoDay.emplace_back("clean", Platform->RemoveStaleTemporaries(day, removed));
+    for (const auto& [way, r] : intoDay) {
+        EXPECT_EQ(r.Kind(), TFailure::Access) << way << ": " << r.Text();
+        EXPECT_EQ(r.OsError(), EROFS) << way;
+        EXPECT_EQ(r.Path(), base) << way;
+        EXPECT_NE(r.Message().find("Read-only"), std::string::npos) << way << ": " << r.Text();
+    }
     SetReadOnly(Tmp / "out", false);
+    // A folder the user may not write to (root may write anywhere).
+    ASSERT_EQ(::chmod(Tmp.Path().c_str(), 0755), 0);
+    EXPECT_EQ(AsUser(65534, [&] { return Platform->CopyNoOverwrite(Tmp / "card/a.jpg", day + "/a.jpg"); }),
+              std::to_string(EACCES) + " access denied, Permission denied: " + base);
+    EXPECT_EQ(ReadFile(Tmp / "card/a.jpg"), photo);
 
     // The copy is made and verified, the card refuses to let the photo go.
     // A caller that wants all or nothing gets the copy taken back.
