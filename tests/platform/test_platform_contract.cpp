@@ -13,7 +13,9 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -339,6 +341,93 @@ TEST_F(PlatformContract, ReplaceKeepsTheModificationTimeAndLeavesNoTemporaryFile
     EXPECT_EQ(ListTree(P("day")), std::vector<std::string>{"a.jpg"}) << "no temporary file remains";
 }
 
+TEST_F(PlatformContract, CopiesAndReplacementsAreReadBackAndMadeOnceMoreWhenTheyDiffer)
+{
+    // One bit of the middle of a file flipped in what the verification reads
+    // back: at the first read (a flaky reader), or at every read, another bit
+    // each time (a failing one).
+    struct TFault
+    {
+        std::string File;
+        bool Always = false;
+        uint64_t Middle = 0;
+        int Flips = 0;
+        std::set<std::string> Read;
+    } fault;
+    TPlatformOptions options;
+    options.ReadBackFault = [&fault](const std::string& file, uint64_t offset, char* data, size_t size) {
+        fault.Read.insert(file);
+        if (file == fault.File && offset <= fault.Middle && fault.Middle < offset + size &&
+            (fault.Always || fault.Flips == 0))
+            data[fault.Middle - offset] =
+                static_cast<char>(data[fault.Middle - offset] ^ (1 << (fault.Flips++ % 8)));
+    };
+    auto platform = CreatePlatform(options);
+    const std::string photo = PatternBytes((size_t{3} << 20) + 5, 9); // several compare chunks
+    fault.Middle = photo.size() / 2;
+    const std::string card = P("card/a.jpg");
+    WriteFile(card, photo);
+    fs::create_directories(FsPath(P("out")));
+    const TDataPiece pieces[] = {
+        {photo.data(), 1000}, {nullptr, 0}, {photo.data() + 1000, photo.size() - 1000}};
+    const std::pair<std::string, std::function<TResult(const std::string&)>> ways[] = {
+        {"copy", [&](const std::string& dst) { return platform->CopyNoOverwrite(card, dst); }},
+        {"staged",
+         [&](const std::string& dst) {
+             std::unique_ptr<TStagedCopy> copy;
+             TResult r = platform->StageCopy(card, dst, copy);
+             return r && copy ? platform->FinishCopy(*copy) : r;
+         }},
+        {"replace",
+         [&](const std::string& dst) {
+             WriteFile(dst, "old");
+             return platform->ReplaceFileContents(dst, pieces);
+         }},
+    };
+    struct TCase
+    {
+        bool OnCard; ///< else on the new file
+        bool Always;
+    };
+    const TCase cases[] = {{true, false}, {true, true}, {false, false}, {false, true}};
+    int n = 0;
+    for (const auto& [way, transfer] : ways) {
+        for (const TCase& c : cases) {
+            if (c.OnCard && way == "replace")
+                continue; // nothing is read from a card
+            const std::string dst = P("out/" + way + std::to_string(n++) + ".jpg");
+            SCOPED_TRACE(way + (c.OnCard ? ", card" : ", new file") + (c.Always ? ", always" : ", once"));
+            fault = {c.OnCard ? card : dst, c.Always, fault.Middle, 0, {}};
+            const TResult r = transfer(dst);
+            EXPECT_EQ(fault.Read.count(dst), 1u) << "the new file is read back";
+            EXPECT_EQ(fault.Read.count(card), way == "replace" ? 0u : 1u) << "the card's photo is read again";
+            if (!c.Always) {
+                ASSERT_TRUE(r) << r.Text();
+                EXPECT_EQ(fault.Flips, 1);
+                EXPECT_TRUE(ReadFile(dst) == photo);
+                continue;
+            }
+            EXPECT_EQ(fault.Flips, 2) << "made and compared once more, not more often";
+            EXPECT_EQ(r.Kind(), TFailure::Mismatch) << r.Text();
+            EXPECT_NE(r.Message().find("again"), std::string::npos) << r.Text();
+            if (way == "replace") {
+                EXPECT_EQ(ReadFile(dst), "old");
+            } else {
+                EXPECT_FALSE(PathExists(dst));
+            }
+        }
+    }
+    for (const std::string& file : ListTree(P("out")))
+        EXPECT_EQ(file.find(".fotoimport-"), std::string::npos) << file;
+    EXPECT_TRUE(ReadFile(card) == photo);
+
+    // A move on one file system is a rename: the same file, nothing to read back.
+    fault = {};
+    ASSERT_TRUE(platform->MovePhoto(card, P("out/moved.jpg")));
+    EXPECT_TRUE(fault.Read.empty());
+    EXPECT_TRUE(ReadFile(P("out/moved.jpg")) == photo);
+}
+
 TEST_F(PlatformContract, LeftOverTemporariesAreRemovedAndNothingElse)
 {
     const std::string day = P("20050714");
@@ -352,14 +441,25 @@ TEST_F(PlatformContract, LeftOverTemporariesAreRemovedAndNothingElse)
     for (const char* name : kept)
         WriteFile(P("20050714/") + name, "x");
     fs::create_directories(FsPath(P("20050714/.fotoimport-dir000")));
+    // A run killed while it claimed a name, where the file system has no rename that refuses to
+    // replace, leaves a claim record and maybe the empty file claimed. A name that got its photo after
+    // all, an empty file no record names, and a record that leads out of the folder leave the files be.
+    WriteFile(P("20050714/.fotoimport-c1aim1"), "fotoimport claim\nIMG_0002.JPG\n");
+    WriteFile(P("20050714/IMG_0002.JPG"), "");
+    WriteFile(P("20050714/.fotoimport-c1aim2"), "fotoimport claim\nIMG_0001.JPG\n");
+    WriteFile(P("20050714/IMG_0003.JPG"), "");
+    WriteFile(P("20050714/.fotoimport-c1aim3"), "fotoimport claim\n../outside.jpg\n");
+    WriteFile(P("outside.jpg"), "");
 
     int removed = -1;
     const TResult cleaned = Platform->RemoveStaleTemporaries(day, removed);
     ASSERT_TRUE(cleaned) << cleaned.Text();
-    EXPECT_EQ(removed, 2);
+    EXPECT_EQ(removed, 6);
     EXPECT_EQ(ListTree(day),
               (std::vector<std::string>{".fotoimport-a_b.c1", ".fotoimport-ab", ".fotoimport-toolong1",
-                                        "IMG_0001.JPG", "fi1A2B.tmp"}));
+                                        "IMG_0001.JPG", "IMG_0003.JPG", "fi1A2B.tmp"}));
+    EXPECT_EQ(ReadFile(P("20050714/IMG_0001.JPG")), "x");
+    EXPECT_TRUE(PathExists(P("outside.jpg")));
     EXPECT_TRUE(IsFolder(P("20050714/.fotoimport-dir000")));
     ASSERT_TRUE(Platform->RemoveStaleTemporaries(day, removed));
     EXPECT_EQ(removed, 0);
