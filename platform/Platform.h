@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -115,8 +116,11 @@ public:
 
     /// Copies src to dst. Never replaces an existing dst and never leaves a
     /// partial file under the name dst: the data goes to a temporary file in
-    /// dst's folder, is flushed to the disk and only then gets its name. The
-    /// modification time is kept.
+    /// dst's folder, is flushed to the disk, read back from the disk and
+    /// compared with src read once more from its disk (neither from memory),
+    /// and only then gets its name. When they differ the photo is copied once
+    /// more; when they still differ the call fails with Mismatch and leaves
+    /// nothing. The modification time is kept.
     virtual TResult CopyNoOverwrite(const std::string& src, const std::string& dst) = 0;
     /// The first half of CopyNoOverwrite: copies the data to a temporary file
     /// in dst's folder, so that several copies can be on their way at once and
@@ -124,16 +128,17 @@ public:
     /// failure it is null.
     virtual TResult StageCopy(const std::string& src, const std::string& dst,
                               std::unique_ptr<TStagedCopy>& copy);
-    /// The second half: flushes the staged data and gives it the name dst
-    /// without replacing anything. The copy is used up either way.
+    /// The second half: flushes the staged data, verifies it as
+    /// CopyNoOverwrite does and gives it the name dst without replacing
+    /// anything. The copy is used up either way.
     virtual TResult FinishCopy(TStagedCopy& copy);
     /// Makes the names that copies gave since the last call survive a power
     /// cut (the data of each copy is on the disk before it gets its name).
     /// Fails when a folder could not be flushed.
     virtual TResult FlushFolders() { return {}; }
-    /// Moves src to dst without replacing an existing dst. Across file systems
-    /// the photo is copied as by CopyNoOverwrite, read back from both disks
-    /// (not from memory) and compared, and only then removed from src. On
+    /// Moves src to dst without replacing an existing dst. On one file system
+    /// it is a rename; across file systems the photo is copied and verified
+    /// as by CopyNoOverwrite, and only then removed from src. On
     /// failure src is left where it was and no file dst was made by the call.
     /// When the verified copy is made but src cannot be removed (a
     /// write-protected card), a caller that passes sourceKept gets success,
@@ -143,13 +148,16 @@ public:
                               TResult* sourceKept = nullptr) = 0;
     /// Whether the files a and b hold the same bytes; same is set only on success.
     virtual TResult SameFileContents(const std::string& a, const std::string& b, bool& same) = 0;
-    /// Removes the temporary files that interrupted copies and replacements
-    /// of this program left in folder, never one that a running copy or
-    /// replacement (of this or another process) is still writing. removed
-    /// counts them. Platforms that cannot tell which are left over remove none.
     /// Removes the temporary files this process has made and not yet named or removed (a copy in hand, a
     /// replacement being written), for an end that cannot wait for them. Safe from any thread.
     virtual void AbandonTemporaries() {}
+    /// Removes the temporary files that interrupted copies and replacements
+    /// of this program left in folder, and the empty file a copy claimed its
+    /// name with where the file system has no rename that refuses to replace,
+    /// when it was killed before the copy took that name; never one that a
+    /// running copy or replacement (of this or another process) still holds.
+    /// removed counts them. Platforms that cannot tell which are left over
+    /// remove none.
     virtual TResult RemoveStaleTemporaries(const std::string& folder, int& removed)
     {
         (void)folder;
@@ -161,8 +169,10 @@ public:
     /// its new bytes, even after a power cut. The new file is written beside
     /// it under a temporary name (the one staged copies use), flushed, given
     /// target's permissions and access and modification times, and then put
-    /// in target's place. On failure target is unchanged and no temporary
-    /// file remains.
+    /// in target's place once it has been read back from the disk (not from
+    /// memory) and found to hold the pieces; when it does not, it is written
+    /// once more, and when it still does not the call fails with Mismatch.
+    /// On failure target is unchanged and no temporary file remains.
     virtual TResult ReplaceFileContents(const std::string& target, std::span<const TDataPiece> pieces) = 0;
 
     /// The user's documents folder without a trailing delimiter; empty when it

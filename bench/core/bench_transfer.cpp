@@ -1,7 +1,8 @@
 // A transfer of a card of 200 camera-sized photos in copy mode, through the
-// watcher's run with every safety step (temporary name, flush, no-replace
-// naming, folder flush), against `cp -r` of the same card followed by `sync`
-// in the same process. The counter "ratio" is run time / (cp + sync) time.
+// watcher's run with every safety step (temporary name, flush, read-back of
+// the copy and the card's photo, no-replace naming, folder flush), against
+// `cp -r` of the same card followed by `sync` in the same process, and
+// against that plus reading every photo and its copy once more from the disk.
 #include "app/core/CameraWatcher.h"
 #include "bench/core/SilentView.h"
 #include "platform/Platform.h"
@@ -11,10 +12,13 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
 #include <string>
+#include <unistd.h>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -70,56 +74,105 @@ double Seconds(std::chrono::steady_clock::time_point since)
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
 }
 
-void BM_Transfer200PhotosAgainstCpAndSync(benchmark::State& state)
+/// A card of kPhotos photos in root/card, on the disk (flushed), and a mount
+/// table that makes it a drive.
+void MakeCard(const std::string& root)
 {
-    TScratch scratch;
-    const std::string card = scratch.Root + "/card";
+    const std::string card = root + "/card";
     for (int i = 0; i < kPhotos; ++i) {
         const fs::path folder = fs::path(card) / "DCIM" / (std::to_string(100 + i / 100) + "CANON");
         fs::create_directories(folder);
         std::ofstream(folder / ("IMG_" + std::to_string(1000 + i) + ".JPG"), std::ios::binary)
             << CameraPhoto(i);
     }
-    std::ofstream(scratch.Root + "/mountinfo") << "30 1 8:1 / /mnt/.." << card << " rw - vfat /dev/sdb1 rw\n";
-    const std::string home = scratch.Root + "/home";
-    const std::string copies = scratch.Root + "/cp";
+    std::ofstream(root + "/mountinfo") << "30 1 8:1 / /mnt/.." << card << " rw - vfat /dev/sdb1 rw\n";
     if (std::system("sync") != 0)
-        state.SkipWithError("sync failed");
+        throw std::runtime_error("sync failed");
+}
 
+/// `cp -r` of the card's DCIM to root/cp, then `sync`: the time, or a negative one when it failed.
+double CopyAndSync(const std::string& root)
+{
+    fs::remove_all(root + "/cp");
+    if (std::system("sync") != 0)
+        return -1;
+    const auto start = std::chrono::steady_clock::now();
+    if (std::system(("cp -r '" + root + "/card/DCIM' '" + root + "/cp' && sync").c_str()) != 0)
+        return -1;
+    return Seconds(start);
+}
+
+/// Reads the whole file once more from its disk (its cached pages dropped first); false when it cannot.
+bool ReadUncached(const fs::path& path, std::vector<char>& buffer)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    ssize_t n = 0;
+    while ((n = ::read(fd, buffer.data(), buffer.size())) > 0) {
+    }
+    ::close(fd);
+    return n == 0;
+}
+
+/// Every photo of the card and its copy by `cp` read once more from the disk: the time, or a negative one.
+double ReadBothAgainUncached(const std::string& root)
+{
+    std::vector<char> buffer(size_t{1} << 20);
+    const auto start = std::chrono::steady_clock::now();
+    const fs::path dcim = root + "/card/DCIM";
+    for (const auto& entry : fs::recursive_directory_iterator(dcim)) {
+        if (entry.is_regular_file() &&
+            (!ReadUncached(entry.path(), buffer) ||
+             !ReadUncached(fs::path(root + "/cp") / fs::relative(entry.path(), dcim), buffer)))
+            return -1;
+    }
+    return Seconds(start);
+}
+
+/// One copy-mode run of the watcher over the card into a fresh home folder: its time; transferred counts
+/// the photos it copied.
+double Import(const std::string& root, int& transferred)
+{
+    const std::string home = root + "/home";
+    fs::remove_all(home);
+    fs::create_directories(home);
+    if (std::system("sync") != 0)
+        return -1;
+    TPlatformOptions options;
+    options.MountInfoPath = root + "/mountinfo";
+    options.HomeFolder = home;
+    options.ConfigFolder = home + "/.config";
+    options.StateHome = home + "/.local/state";
+    auto platform = CreatePlatform(options);
+    TSilentView view;
+    TCameraWatcher watcher(*platform, view);
+    watcher.Start();
+    watcher.Tick();
+    const auto start = std::chrono::steady_clock::now();
+    TSilentView::Transfer(watcher, view, {false, false});
+    const double time = Seconds(start);
+    transferred = watcher.RunCounts().Transferred;
+    return time;
+}
+
+void BM_Transfer200PhotosAgainstCpAndSync(benchmark::State& state)
+{
+    TScratch scratch;
+    MakeCard(scratch.Root);
     double ours = 0;
     double theirs = 0;
     int transferred = 0;
     for (auto _ : state) {
-        fs::remove_all(copies);
-        if (std::system("sync") != 0)
-            break;
-        auto start = std::chrono::steady_clock::now();
-        if (std::system(("cp -r '" + card + "/DCIM' '" + copies + "' && sync").c_str()) != 0) {
+        const double cpTime = CopyAndSync(scratch.Root);
+        if (cpTime < 0) {
             state.SkipWithError("cp failed");
             break;
         }
-        const double cpTime = Seconds(start);
         theirs += cpTime;
-
-        fs::remove_all(home);
-        fs::create_directories(home);
-        if (std::system("sync") != 0)
-            break;
-        TPlatformOptions options;
-        options.MountInfoPath = scratch.Root + "/mountinfo";
-        options.HomeFolder = home;
-        options.ConfigFolder = home + "/.config";
-        options.StateHome = home + "/.local/state";
-        auto platform = CreatePlatform(options);
-        TSilentView view;
-        TCameraWatcher watcher(*platform, view);
-        watcher.Start();
-        watcher.Tick();
-        start = std::chrono::steady_clock::now();
-        TSilentView::Transfer(watcher, view, {false, false});
-        const double runTime = Seconds(start);
+        const double runTime = Import(scratch.Root, transferred);
         ours += runTime;
-        transferred = watcher.RunCounts().Transferred;
         state.SetIterationTime(runTime);
     }
     if (transferred != kPhotos)
@@ -129,5 +182,42 @@ void BM_Transfer200PhotosAgainstCpAndSync(benchmark::State& state)
     state.counters["ratio"] = theirs > 0 ? ours / theirs : 0;
 }
 BENCHMARK(BM_Transfer200PhotosAgainstCpAndSync)->UseManualTime()->Iterations(3)->Unit(benchmark::kSecond);
+
+/// Every copy is verified: flushed, then read back with the card's photo, both from their disks. The floor
+/// does the same with plain tools: `cp -r` and `sync`, then every photo and its copy read once more with
+/// their cached pages dropped. The counter "ratio" is run time / floor time; the target is at most 1.15.
+void BM_VerifiedTransfer200PhotosAgainstCpSyncAndUncachedReread(benchmark::State& state)
+{
+    TScratch scratch;
+    MakeCard(scratch.Root);
+    double ours = 0;
+    double floor = 0;
+    double reread = 0;
+    int transferred = 0;
+    for (auto _ : state) {
+        const double cpTime = CopyAndSync(scratch.Root);
+        const double readTime = cpTime < 0 ? -1 : ReadBothAgainUncached(scratch.Root);
+        if (readTime < 0) {
+            state.SkipWithError("cp or reading again failed");
+            break;
+        }
+        floor += cpTime + readTime;
+        reread += readTime;
+        const double runTime = Import(scratch.Root, transferred);
+        ours += runTime;
+        state.SetIterationTime(runTime);
+    }
+    if (transferred != kPhotos)
+        state.SkipWithError("not every photo was transferred");
+    const auto iterations = static_cast<double>(state.iterations());
+    state.counters["photos"] = transferred;
+    state.counters["floor_s"] = floor / iterations;
+    state.counters["reread_s"] = reread / iterations;
+    state.counters["ratio"] = floor > 0 ? ours / floor : 0;
+}
+BENCHMARK(BM_VerifiedTransfer200PhotosAgainstCpSyncAndUncachedReread)
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Unit(benchmark::kSecond);
 
 } // namespace

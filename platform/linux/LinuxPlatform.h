@@ -132,8 +132,13 @@ private:
     void SearchTree(const std::string& root, const std::string& mask, TStringList& list, bool recursive,
                     std::vector<TResult>* unreadable);
     TResult Stage(const std::string& src, const std::string& dst, std::unique_ptr<TLinuxStagedCopy>& copy);
-    TResult Finish(TLinuxStagedCopy& copy, bool verify);
-    TResult SafeCopy(const std::string& src, const std::string& dst, bool verify);
+    /// Compares the flushed copy with its photo, both read again from their disks; copies it once more
+    /// when they differ, and fails with Mismatch when they still do.
+    TResult Verify(TLinuxStagedCopy& copy);
+    /// Flushes, verifies and names the copy. alone: flushes just this copy and its folder at once (a move),
+    /// rather than the whole file system for a group of copies and their folders with FlushFolders.
+    TResult Finish(TLinuxStagedCopy& copy, bool alone);
+    TResult SafeCopy(const std::string& src, const std::string& dst, bool alone);
     std::string HomeFolder() const;
     std::string RuntimeFolder() const;
 

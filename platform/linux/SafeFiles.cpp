@@ -1,3 +1,4 @@
+#include "platform/SafeNames.h"
 #include "platform/linux/LinuxPlatform.h"
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 #include <vector>
 
@@ -16,6 +18,8 @@ namespace {
 
 constexpr size_t kCopyChunk = size_t{8} << 20;
 constexpr size_t kCompareChunk = size_t{1} << 20;
+/// The statfs type of FUSE file systems. A syncfs does not reach their servers: each file is flushed.
+constexpr decltype(statfs::f_type) kFuseMagic = 0x65735546;
 
 /// Reads up to count bytes at offset; fewer only at the end of the file.
 ssize_t ReadAt(int fd, char* data, size_t count, off_t offset)
@@ -75,6 +79,13 @@ TResult CopyData(int in, int out, const std::string& src, const std::string& dst
     }
 }
 
+/// Drops the file's pages from memory, so that the next read comes from its file system: the disk, or a
+/// FUSE file system's server. Pages not yet written stay; callers flush first.
+void DropCachedPages(int fd)
+{
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+}
+
 /// Whether the open files a and b hold the same bytes, read from offset 0 to
 /// their ends. A read that fails names its path.
 TResult CompareContent(int a, int b, const std::string& pathA, const std::string& pathB, bool& same)
@@ -101,10 +112,11 @@ TResult CompareContent(int a, int b, const std::string& pathA, const std::string
     }
 }
 
-/// Compares the copy b with the original a, both read again from their file
-/// systems: the cached pages of both are dropped first, so a byte that a
-/// flaky reader delivered wrongly into the copy cannot also be the byte
-/// compared, and a byte the target disk stored wrongly is seen as stored.
+/// Compares the flushed copy b with the original a, both read again from
+/// their file systems: the cached pages of both are dropped first, so a byte
+/// that a flaky reader delivered wrongly into the copy cannot also be the
+/// byte compared, and a byte the target disk stored wrongly is seen as
+/// stored. Every copy goes through here before it gets its name.
 TResult SameContent(int a, int b, off_t size, const std::string& src, const std::string& dst)
 {
     struct stat st;
@@ -112,8 +124,8 @@ TResult SameContent(int a, int b, off_t size, const std::string& src, const std:
         return OsFailure(dst, errno);
     if (st.st_size != size)
         return TResult::Fail(TFailure::Mismatch, dst, "the copy has a different size");
-    ::posix_fadvise(a, 0, 0, POSIX_FADV_DONTNEED);
-    ::posix_fadvise(b, 0, 0, POSIX_FADV_DONTNEED);
+    DropCachedPages(a);
+    DropCachedPages(b);
     bool same = false;
     if (TResult read = CompareContent(a, b, src, dst, same); !read)
         return read;
@@ -125,19 +137,33 @@ TResult SameContent(int a, int b, off_t size, const std::string& src, const std:
                               : TResult::Fail(TFailure::Mismatch, src, "the original changed its size");
 }
 
-/// The names MakeTempBeside gives: ".fotoimport-" and six letters or digits.
-bool IsTempName(const char* name)
+/// Whether the flushed file fd holds exactly the pieces, one after the
+/// other, read back from its file system (its cached pages dropped first).
+TResult SameAsPieces(int fd, std::span<const TDataPiece> pieces, const std::string& path, bool& same)
 {
-    static const char kPrefix[] = ".fotoimport-";
-    const size_t n = sizeof kPrefix - 1;
-    if (std::strncmp(name, kPrefix, n) != 0 || std::strlen(name) != n + 6)
-        return false;
-    for (size_t i = n; i < n + 6; ++i) {
-        const char c = name[i];
-        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')))
-            return false;
+    DropCachedPages(fd);
+    std::vector<char> buffer(kCompareChunk);
+    off_t offset = 0;
+    same = false;
+    for (const TDataPiece& piece : pieces) {
+        const char* expected = static_cast<const char*>(piece.Data);
+        for (size_t done = 0; done < piece.Size;) {
+            const size_t count = std::min(buffer.size(), piece.Size - done);
+            const ssize_t n = ReadAt(fd, buffer.data(), count, offset);
+            if (n < 0)
+                return OsFailure(path, errno);
+            if (static_cast<size_t>(n) != count || std::memcmp(buffer.data(), expected + done, count) != 0)
+                return {};
+            done += count;
+            offset += n;
+        }
     }
-    return true;
+    char beyond = 0;
+    const ssize_t n = ReadAt(fd, &beyond, 1, offset);
+    if (n < 0)
+        return OsFailure(path, errno);
+    same = n == 0;
+    return {};
 }
 
 enum class TRename
@@ -156,6 +182,29 @@ TRename RenameNoReplace(const std::string& from, const std::string& to)
     return TRename::Unsupported;
 }
 
+/// The failure of making path in folder, which the call that failed with
+/// error found missing. A run makes its day folder before it copies into it,
+/// and that fails where the nearest folder above takes no new entries (a
+/// read-only file system, a folder the user may not write to): then that is
+/// the reason, named with that folder. Otherwise path is missing.
+TResult MissingFolderFailure(const std::string& path, const std::string& folder, int error)
+{
+    struct stat st;
+    if (error != ENOENT || ::stat(folder.c_str(), &st) == 0)
+        return OsFailure(path, error);
+    for (std::string above = ParentFolder(folder);; above = ParentFolder(above)) {
+        if (::stat(above.c_str(), &st) == 0) {
+            if (S_ISDIR(st.st_mode) && ::faccessat(AT_FDCWD, above.c_str(), W_OK, AT_EACCESS) != 0 &&
+                (errno == EROFS || errno == EACCES || errno == EPERM))
+                return OsFailure(above, errno);
+            break;
+        }
+        if (errno != ENOENT || above == ParentFolder(above))
+            break;
+    }
+    return OsFailure(path, error);
+}
+
 /// The failure of renaming or linking src to dst: a taken name is dst's, a
 /// missing one whichever of the two is missing, anything else src's.
 TResult NameFailure(const std::string& src, const std::string& dst, int error)
@@ -164,8 +213,105 @@ TResult NameFailure(const std::string& src, const std::string& dst, int error)
         return OsFailure(dst, error);
     struct stat st;
     if (error == ENOENT && ::lstat(src.c_str(), &st) == 0)
-        return OsFailure(dst, error);
+        return MissingFolderFailure(dst, ParentFolder(dst), error);
     return OsFailure(src, error);
+}
+
+/// Errors of link that say the file system has no hard links (FAT and exFAT
+/// through FUSE, NTFS through ntfs-3g, many network shares), rather than that
+/// this one link cannot be made.
+bool LinksRefused(int error)
+{
+    return error == EPERM || error == EOPNOTSUPP || error == ENOSYS || error == EMLINK;
+}
+
+/// Gives the file from the name to where the file system has neither a rename
+/// that refuses to replace nor hard links. A claim record (a temporary file
+/// naming to) is written and flushed first; then to is claimed by creating it
+/// empty and exclusively, which fails when the name is taken, so that of two
+/// programs claiming one name only one gets it; it stays locked while it
+/// stands. Only then is from renamed over that empty file of its own. A run
+/// killed on the way leaves the record, the empty claimed file or both, which
+/// RemoveStaleTemporaries recognises and removes. 0, or the error number.
+int ClaimAndRename(const std::string& from, const std::string& to)
+{
+    const std::string folder = ParentFolder(to);
+    TFd recordFd;
+    TTempFile record;
+    if (TResult made = MakeTempBeside(folder, recordFd, record); !made)
+        return made.OsError() != 0 ? made.OsError() : EIO;
+    const std::string text = ClaimRecord(to.substr(to.find_last_of('/') + 1));
+    if (!WriteAll(recordFd.Get(), text.data(), text.size()) || ::fsync(recordFd.Get()) != 0)
+        return errno;
+    TFd claim(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600));
+    if (!claim.Valid())
+        return errno;
+    ::flock(claim.Get(), LOCK_EX | LOCK_NB);
+    if (::rename(from.c_str(), to.c_str()) == 0)
+        return 0;
+    const int error = errno;
+    // Only the very file claimed goes.
+    struct stat own;
+    struct stat now;
+    if (::fstat(claim.Get(), &own) == 0 && ::lstat(to.c_str(), &now) == 0 && own.st_dev == now.st_dev &&
+        own.st_ino == now.st_ino)
+        ::unlink(to.c_str());
+    return error;
+}
+
+/// How a file got its other name.
+enum class TNaming
+{
+    Renamed,
+    Linked ///< from keeps its name too
+};
+
+/// Gives the file from the name to, never replacing a file there, the first
+/// way the file system offers: a rename that refuses to replace, a hard link,
+/// or the claim of the name and a rename over it. 0, or the error number.
+int NameNoReplace(const std::string& from, const std::string& to, TNaming& how)
+{
+    how = TNaming::Renamed;
+    switch (RenameNoReplace(from, to)) {
+    case TRename::Done:
+        return 0;
+    case TRename::Failed:
+        return errno;
+    case TRename::Unsupported:
+        break;
+    }
+    if (::link(from.c_str(), to.c_str()) == 0) {
+        how = TNaming::Linked;
+        return 0;
+    }
+    if (!LinksRefused(errno))
+        return errno;
+    return ClaimAndRename(from, to);
+}
+
+/// When the left-over temporary file fd (of size bytes, locked by the caller)
+/// is a claim record, removes the file it names in the folder dirFd if that is
+/// still the empty file claimed: not locked by a running copy, nothing
+/// written to it. 1 when it was removed, else 0.
+int RemoveAbandonedClaim(int dirFd, int fd, off_t size)
+{
+    if (size <= 0 || static_cast<size_t>(size) > kClaimRecordMax)
+        return 0;
+    std::string content(static_cast<size_t>(size), '\0');
+    if (ReadAt(fd, content.data(), content.size(), 0) != size)
+        return 0;
+    const std::string name = ClaimedName(content);
+    if (name.empty())
+        return 0;
+    TFd claim(::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat st;
+    struct stat now;
+    if (!claim.Valid() || ::fstat(claim.Get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != 0 ||
+        ::flock(claim.Get(), LOCK_EX | LOCK_NB) != 0 ||
+        ::fstatat(dirFd, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 || now.st_dev != st.st_dev ||
+        now.st_ino != st.st_ino)
+        return 0;
+    return ::unlinkat(dirFd, name.c_str(), 0) == 0 ? 1 : 0;
 }
 
 } // namespace
@@ -185,6 +331,8 @@ public:
     TLinuxStagedCopy& operator=(const TLinuxStagedCopy&) = delete;
 
     bool GroupFlushed = false;
+    /// Whether a syncfs of the target's file system flushes this copy (not so on FUSE).
+    bool SyncfsReaches = true;
     dev_t Device = 0;
     TFd In;
     TFd Out;
@@ -193,10 +341,23 @@ public:
     std::string Dst;
     std::string Folder;
     off_t Size = 0;
+    /// The photo's access and modification times, which the copy keeps.
+    timespec Times[2] = {};
 
 private:
     std::set<TLinuxStagedCopy*>& FUnfinished;
 };
+
+/// Copies the rest of the photo into the rest of the copy, then gives the
+/// copy the photo's times (after the last write, so that they stay).
+TResult WriteCopy(TLinuxStagedCopy& copy)
+{
+    if (TResult copied = CopyData(copy.In.Get(), copy.Out.Get(), copy.Src, copy.Dst); !copied)
+        return copied;
+    if (::futimens(copy.Out.Get(), copy.Times) != 0)
+        return OsFailure(copy.Dst, errno);
+    return {};
+}
 
 TResult MakeTempBeside(const std::string& folder, TFd& fd, TTempFile& temp)
 {
@@ -209,7 +370,7 @@ TResult MakeTempBeside(const std::string& folder, TFd& fd, TTempFile& temp)
         std::string name = (folder == "/" ? std::string() : folder) + "/.fotoimport-XXXXXX";
         fd.Reset(::mkostemp(name.data(), O_CLOEXEC));
         if (!fd.Valid())
-            return OsFailure(folder, errno);
+            return MissingFolderFailure(folder, folder, errno);
         if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
             if (errno == EWOULDBLOCK)
                 continue;
@@ -250,24 +411,49 @@ TResult TLinuxPlatform::Stage(const std::string& src, const std::string& dst,
     if (::fstat(copy->Out.Get(), &target) != 0)
         return OsFailure(dst, errno);
     copy->Device = target.st_dev;
-    if (TResult copied = CopyData(copy->In.Get(), copy->Out.Get(), src, dst); !copied)
-        return copied;
-    const timespec times[2] = {st.st_atim, st.st_mtim};
-    if (::fchmod(copy->Out.Get(), FFileMode) != 0 || ::futimens(copy->Out.Get(), times) != 0)
+    struct statfs fileSystem;
+    copy->SyncfsReaches = ::fstatfs(copy->Out.Get(), &fileSystem) == 0 && fileSystem.f_type != kFuseMagic;
+    copy->Times[0] = st.st_atim;
+    copy->Times[1] = st.st_mtim;
+    if (::fchmod(copy->Out.Get(), FFileMode) != 0)
         return OsFailure(dst, errno);
+    if (TResult written = WriteCopy(*copy); !written)
+        return written;
     // The disk may start on it now, while the next photos are staged.
     ::sync_file_range(copy->Out.Get(), 0, 0, SYNC_FILE_RANGE_WRITE);
     result = std::move(copy);
     return {};
 }
 
-TResult TLinuxPlatform::Finish(TLinuxStagedCopy& copy, bool verify)
+TResult TLinuxPlatform::Verify(TLinuxStagedCopy& copy)
+{
+    const TResult first = SameContent(copy.In.Get(), copy.Out.Get(), copy.Size, copy.Src, copy.Dst);
+    if (first.Kind() != TFailure::Mismatch)
+        return first;
+    // Either read may have been the wrong one: the photo is copied once more,
+    // read from the card's disk again, and compared again.
+    DropCachedPages(copy.In.Get());
+    if (::lseek(copy.In.Get(), 0, SEEK_SET) != 0)
+        return OsFailure(copy.Src, errno);
+    if (::ftruncate(copy.Out.Get(), 0) != 0 || ::lseek(copy.Out.Get(), 0, SEEK_SET) != 0)
+        return OsFailure(copy.Dst, errno);
+    if (TResult written = WriteCopy(copy); !written)
+        return written;
+    if (::fsync(copy.Out.Get()) != 0)
+        return OsFailure(copy.Dst, errno);
+    const TResult second = SameContent(copy.In.Get(), copy.Out.Get(), copy.Size, copy.Src, copy.Dst);
+    if (second.Kind() != TFailure::Mismatch)
+        return second;
+    return TResult::Fail(TFailure::Mismatch, second.Path(), second.Message() + ", also when copied again");
+}
+
+TResult TLinuxPlatform::Finish(TLinuxStagedCopy& copy, bool alone)
 {
     // One flush of the whole file system writes the data of every copy staged
     // on it so far and commits it in one go, as a sync would, and reports any
     // error of writing them. Only when it fails is each file flushed on its
     // own, to learn which one is bad. A move flushes just its own file.
-    if (!verify && !copy.GroupFlushed && ::syncfs(copy.Out.Get()) == 0) {
+    if (!alone && copy.SyncfsReaches && !copy.GroupFlushed && ::syncfs(copy.Out.Get()) == 0) {
         for (TLinuxStagedCopy* staged : FUnfinished) {
             if (staged->Device == copy.Device)
                 staged->GroupFlushed = true;
@@ -275,23 +461,17 @@ TResult TLinuxPlatform::Finish(TLinuxStagedCopy& copy, bool verify)
     }
     if (!copy.GroupFlushed && ::fsync(copy.Out.Get()) != 0)
         return OsFailure(copy.Dst, errno);
-    if (verify) {
-        if (TResult same = SameContent(copy.In.Get(), copy.Out.Get(), copy.Size, copy.Src, copy.Dst); !same)
-            return same;
-    }
-    switch (RenameNoReplace(copy.Temp.Name(), copy.Dst)) {
-    case TRename::Done:
+    if (TResult verified = Verify(copy); !verified)
+        return verified;
+    // Reading it back set the copy's access time: the photo's times once more.
+    ::futimens(copy.Out.Get(), copy.Times);
+    TNaming how = TNaming::Renamed;
+    if (const int error = NameNoReplace(copy.Temp.Name(), copy.Dst, how); error != 0)
+        return MissingFolderFailure(copy.Dst, copy.Folder, error);
+    // A second name made by a link: the temporary name goes with the copy.
+    if (how == TNaming::Renamed)
         copy.Temp.Keep();
-        break;
-    case TRename::Unsupported:
-        // A second name that cannot replace anything; the temporary name goes with the copy.
-        if (::link(copy.Temp.Name().c_str(), copy.Dst.c_str()) != 0)
-            return OsFailure(copy.Dst, errno);
-        break;
-    case TRename::Failed:
-        return OsFailure(copy.Dst, errno);
-    }
-    if (!verify) {
+    if (!alone) {
         // The data is on the disk; the folder entries of a run of copies are
         // flushed together by FlushFolders.
         FPendingFolders.insert(copy.Folder);
@@ -305,12 +485,12 @@ TResult TLinuxPlatform::Finish(TLinuxStagedCopy& copy, bool verify)
     return {};
 }
 
-TResult TLinuxPlatform::SafeCopy(const std::string& src, const std::string& dst, bool verify)
+TResult TLinuxPlatform::SafeCopy(const std::string& src, const std::string& dst, bool alone)
 {
     std::unique_ptr<TLinuxStagedCopy> copy;
     if (TResult staged = Stage(src, dst, copy); !staged)
         return staged;
-    return Finish(*copy, verify);
+    return Finish(*copy, alone);
 }
 
 TResult TLinuxPlatform::StageCopy(const std::string& src, const std::string& dst,
@@ -344,29 +524,20 @@ TResult TLinuxPlatform::MovePhoto(const std::string& src, const std::string& dst
 {
     if (src.empty() || dst.empty())
         return OsFailure(src.empty() ? src : dst, ENOENT);
-    switch (RenameNoReplace(src, dst)) {
-    case TRename::Done:
+    // On one file system the photo is renamed; it is the same file, nothing to verify.
+    TNaming how = TNaming::Renamed;
+    const int naming = NameNoReplace(src, dst, how);
+    if (naming == 0) {
+        if (how == TNaming::Linked && ::unlink(src.c_str()) != 0) {
+            const int unlinkError = errno;
+            ::unlink(dst.c_str());
+            return OsFailure(src, unlinkError);
+        }
         SyncFolder(ParentFolder(src));
         return SyncFolder(ParentFolder(dst));
-    case TRename::Failed:
-        if (errno != EXDEV)
-            return NameFailure(src, dst, errno);
-        break;
-    case TRename::Unsupported:
-        if (::link(src.c_str(), dst.c_str()) == 0) {
-            if (::unlink(src.c_str()) != 0) {
-                const int error = errno;
-                ::unlink(dst.c_str());
-                return OsFailure(src, error);
-            }
-            SyncFolder(ParentFolder(src));
-            return SyncFolder(ParentFolder(dst));
-        }
-        // File systems without hard links (FAT) take the copy below.
-        if (errno != EXDEV && errno != EPERM && errno != EOPNOTSUPP && errno != EMLINK)
-            return NameFailure(src, dst, errno);
-        break;
     }
+    if (naming != EXDEV)
+        return NameFailure(src, dst, naming);
     if (TResult copied = SafeCopy(src, dst, true); !copied)
         return copied;
     if (::unlink(src.c_str()) != 0) {
@@ -421,7 +592,7 @@ TResult TLinuxPlatform::RemoveStaleTemporaries(const std::string& folder, int& r
     removed = 0;
     TFd dirFd(folder.empty() ? -1 : ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!dirFd.Valid())
-        return OsFailure(folder, folder.empty() ? ENOENT : errno);
+        return folder.empty() ? OsFailure(folder, ENOENT) : MissingFolderFailure(folder, folder, errno);
     // Names first: the folder changes while they are removed.
     std::vector<std::string> names;
     {
@@ -457,6 +628,8 @@ TResult TLinuxPlatform::RemoveStaleTemporaries(const std::string& folder, int& r
         if (::fstatat(dirFd.Get(), name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 || now.st_dev != st.st_dev ||
             now.st_ino != st.st_ino)
             continue;
+        // A claim record: its empty claimed file goes first, while the record is locked.
+        removed += RemoveAbandonedClaim(dirFd.Get(), fd.Get(), st.st_size);
         if (::unlinkat(dirFd.Get(), name.c_str(), 0) == 0)
             ++removed;
         else if (result)
@@ -467,7 +640,8 @@ TResult TLinuxPlatform::RemoveStaleTemporaries(const std::string& folder, int& r
 
 TResult TLinuxPlatform::FlushFolders()
 {
-    // One flush per file system commits the new entries of all its folders.
+    // One flush per file system commits the new entries of all its folders;
+    // on FUSE, which a syncfs does not reach, each folder is flushed.
     TResult result;
     const auto note = [&](const std::string& folder, int error) {
         if (result)
@@ -481,8 +655,13 @@ TResult TLinuxPlatform::FlushFolders()
             note(folder, errno);
             continue;
         }
-        if (flushed.insert(st.st_dev).second && ::syncfs(dir.Get()) != 0)
+        struct statfs fileSystem;
+        if (::fstatfs(dir.Get(), &fileSystem) == 0 && fileSystem.f_type == kFuseMagic) {
+            if (::fsync(dir.Get()) != 0)
+                note(folder, errno);
+        } else if (flushed.insert(st.st_dev).second && ::syncfs(dir.Get()) != 0) {
             note(folder, errno);
+        }
     }
     FPendingFolders.clear();
     return result;
@@ -502,15 +681,35 @@ TResult TLinuxPlatform::ReplaceFileContents(const std::string& target, std::span
     TTempFile temp;
     if (TResult made = MakeTempBeside(folder, out, temp); !made)
         return made;
-    for (const TDataPiece& piece : pieces) {
-        if (piece.Size > 0 && !WriteAll(out.Get(), static_cast<const char*>(piece.Data), piece.Size))
-            return OsFailure(target, errno);
-    }
-    // Permissions and times first, so that the flush carries them too.
-    const timespec times[2] = {info.st_atim, info.st_mtim};
-    if (::fchmod(out.Get(), info.st_mode & 07777) != 0 || ::futimens(out.Get(), times) != 0 ||
-        ::fsync(out.Get()) != 0)
+    if (::fchmod(out.Get(), info.st_mode & 07777) != 0)
         return OsFailure(target, errno);
+    const timespec times[2] = {info.st_atim, info.st_mtim};
+    const auto write = [&]() -> TResult {
+        if (::ftruncate(out.Get(), 0) != 0 || ::lseek(out.Get(), 0, SEEK_SET) != 0)
+            return OsFailure(target, errno);
+        for (const TDataPiece& piece : pieces) {
+            if (piece.Size > 0 && !WriteAll(out.Get(), static_cast<const char*>(piece.Data), piece.Size))
+                return OsFailure(target, errno);
+        }
+        // Times after the last write, so that they stay, and before the flush, so that it carries them.
+        if (::futimens(out.Get(), times) != 0 || ::fsync(out.Get()) != 0)
+            return OsFailure(target, errno);
+        return {};
+    };
+    // Read back from the disk before it takes the photo's place; written once more when it differs.
+    bool same = false;
+    for (int attempt = 0; attempt < 2 && !same; ++attempt) {
+        if (TResult written = write(); !written)
+            return written;
+        if (TResult read = SameAsPieces(out.Get(), pieces, target, same); !read)
+            return read;
+    }
+    if (!same)
+        return TResult::Fail(
+            TFailure::Mismatch, target,
+            "the new contents read back differ from what was written, also when written again");
+    // Reading it back set the access time: the photo's times once more.
+    ::futimens(out.Get(), times);
     // Renamed while still open and locked, so that no removal of left-over
     // temporary files can take it between the flush and the rename.
     if (::rename(temp.Name().c_str(), target.c_str()) != 0)

@@ -1,5 +1,7 @@
+#include "platform/SafeNames.h"
 #include "platform/windows/WindowsPlatform.h"
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <utility>
@@ -8,25 +10,10 @@
 namespace {
 
 constexpr DWORD kCompareChunk = 1u << 20;
-
-/// The temporary names of copies and replaced files: ".fotoimport-" and six
-/// letters or digits, the same names as on Linux, so that either system
-/// recognises the other's left-overs on a card or disk they share.
-constexpr char kTempPrefix[] = ".fotoimport-";
-constexpr size_t kTempLetters = 6;
-
-bool IsTempName(const std::string& name)
-{
-    const size_t n = sizeof kTempPrefix - 1;
-    if (name.size() != n + kTempLetters || name.compare(0, n, kTempPrefix) != 0)
-        return false;
-    for (size_t i = n; i < name.size(); ++i) {
-        const char c = name[i];
-        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')))
-            return false;
-    }
-    return true;
-}
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+/// Reads past the system's cache: they reach the disk. They take whole
+/// sectors into sector-aligned memory (TAlignedBuffer, whole chunks).
+constexpr DWORD kUncached = FILE_FLAG_NO_BUFFERING | FILE_FLAG_SEQUENTIAL_SCAN;
 
 /// Whether the attributes are those of a plain file: no folder, no link (reparse point).
 bool IsPlainFile(DWORD attributes)
@@ -75,7 +62,7 @@ TResult TTempFile::Create(const std::string& folder)
     thread_local std::mt19937 random{std::random_device{}()};
     std::uniform_int_distribution<size_t> pick(0, sizeof kLetters - 2);
     for (int attempt = 0; attempt < 16; ++attempt) {
-        std::string name = InFolder(folder, kTempPrefix);
+        std::string name = InFolder(folder, std::string(kTempPrefix));
         for (size_t i = 0; i < kTempLetters; ++i)
             name += kLetters[pick(random)];
         FHandle = ::CreateFileW(LongPath(name).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
@@ -193,42 +180,119 @@ private:
     char* FData;
 };
 
-/// Compares the copy b with the original a, both read back from their disks
-/// past the system's cache. b may be open elsewhere, as the copy being
-/// verified is.
-TResult SameContent(const std::string& a, const std::string& b)
+/// Compares the flushed copy in the temporary file temp with the original
+/// src, both read back from their disks past the system's cache (a second
+/// handle on the same file would read the cached pages the copy was written
+/// from). dst names the copy in failures. Every copy goes through here
+/// before it gets its name.
+TResult SameContent(const std::string& src, const std::string& temp, const std::string& dst)
 {
-    constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    constexpr DWORD kUncached = FILE_FLAG_NO_BUFFERING | FILE_FLAG_SEQUENTIAL_SCAN;
-    THandle left(OpenForReading(a, kShareAll, kUncached));
+    THandle left(OpenForReading(src, kShareAll, kUncached));
     if (!left.Valid())
-        return LastFailure(a);
-    THandle right(OpenForReading(b, kShareAll, kUncached));
+        return LastFailure(src);
+    THandle right(OpenForReading(temp, kShareAll, kUncached));
     if (!right.Valid())
-        return LastFailure(b);
+        return LastFailure(dst);
     TAlignedBuffer x(kCompareChunk);
     TAlignedBuffer y(kCompareChunk);
     if (x.Data() == nullptr || y.Data() == nullptr)
-        return OsFailure(a, ERROR_NOT_ENOUGH_MEMORY);
+        return OsFailure(src, ERROR_NOT_ENOUGH_MEMORY);
     for (;;) {
         // Whole chunks: a read past the cache takes whole sectors.
         DWORD nx = 0;
         DWORD ny = 0;
         if (!::ReadFile(left.Get(), x.Data(), kCompareChunk, &nx, nullptr))
-            return LastFailure(a);
+            return LastFailure(src);
         if (!::ReadFile(right.Get(), y.Data(), kCompareChunk, &ny, nullptr))
-            return LastFailure(b);
+            return LastFailure(dst);
         if (nx != ny || std::memcmp(x.Data(), y.Data(), nx) != 0)
-            return TResult::Fail(TFailure::Mismatch, a, "the copy read back differs from the original");
+            return TResult::Fail(TFailure::Mismatch, src, "the copy read back differs from the original");
         // A short chunk is the last: past it the position is no longer whole sectors.
         if (nx < kCompareChunk)
             return {};
     }
 }
 
+/// Whether the flushed temporary file temp holds exactly the pieces, one
+/// after the other, read back from the disk past the system's cache. target
+/// names it in failures.
+TResult SameAsPieces(const std::string& temp, const std::string& target, std::span<const TDataPiece> pieces,
+                     bool& same)
+{
+    same = false;
+    THandle file(OpenForReading(temp, kShareAll, kUncached));
+    if (!file.Valid())
+        return LastFailure(target);
+    TAlignedBuffer buffer(kCompareChunk);
+    if (buffer.Data() == nullptr)
+        return OsFailure(target, ERROR_NOT_ENOUGH_MEMORY);
+    size_t piece = 0;
+    size_t within = 0; // bytes of pieces[piece] compared so far
+    const auto skipDone = [&] {
+        while (piece < pieces.size() && within == pieces[piece].Size) {
+            ++piece;
+            within = 0;
+        }
+    };
+    for (;;) {
+        DWORD got = 0;
+        if (!::ReadFile(file.Get(), buffer.Data(), kCompareChunk, &got, nullptr))
+            return LastFailure(target);
+        for (DWORD at = 0; at < got;) {
+            skipDone();
+            if (piece == pieces.size())
+                return {}; // longer than the pieces
+            const size_t n = std::min<size_t>(got - at, pieces[piece].Size - within);
+            if (std::memcmp(buffer.Data() + at, static_cast<const char*>(pieces[piece].Data) + within, n) !=
+                0)
+                return {};
+            at += static_cast<DWORD>(n);
+            within += n;
+        }
+        if (got < kCompareChunk)
+            break;
+    }
+    skipDone();
+    same = piece == pieces.size();
+    return {};
+}
+
+/// Moves the file pointer of h to the start and cuts the file there.
+bool Rewind(HANDLE h, bool cut)
+{
+    LARGE_INTEGER start{};
+    return ::SetFilePointerEx(h, start, nullptr, FILE_BEGIN) && (!cut || ::SetEndOfFile(h));
+}
+
+/// When the left-over temporary file record (held exclusively, info its
+/// information) is a claim record that a system without no-replace renames
+/// left, removes the file it names in folder if that is still the empty file
+/// claimed and nobody holds it open. 1 when it was removed, else 0.
+int RemoveAbandonedClaim(const std::string& folder, HANDLE record, const BY_HANDLE_FILE_INFORMATION& info)
+{
+    if (info.nFileSizeHigh != 0 || info.nFileSizeLow == 0 || info.nFileSizeLow > kClaimRecordMax)
+        return 0;
+    std::string content(info.nFileSizeLow, '\0');
+    DWORD got = 0;
+    if (!ReadChunk(record, content.data(), info.nFileSizeLow, got) || got != info.nFileSizeLow)
+        return 0;
+    // A colon would name a stream of a file rather than a file.
+    const std::string name = ClaimedName(content);
+    if (name.empty() || name.find(':') != std::string::npos)
+        return 0;
+    THandle claim(::CreateFileW(LongPath(InFolder(folder, name)).c_str(),
+                                DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION claimed;
+    if (!claim.Valid() || !::GetFileInformationByHandle(claim.Get(), &claimed) ||
+        !IsPlainFile(claimed.dwFileAttributes) || claimed.nFileSizeHigh != 0 || claimed.nFileSizeLow != 0)
+        return 0;
+    return RemoveOnClose(claim.Get()) ? 1 : 0;
+}
+
 } // namespace
 
-TResult TWindowsPlatform::SafeCopy(const std::string& src, const std::string& dst, bool verify)
+TResult TWindowsPlatform::SafeCopy(const std::string& src, const std::string& dst)
 {
     THandle in;
     BY_HANDLE_FILE_INFORMATION info;
@@ -241,23 +305,42 @@ TResult TWindowsPlatform::SafeCopy(const std::string& src, const std::string& ds
     // would carry the card's attributes over: a photo protected in the camera
     // is read-only, and so would be its copy, in the user's folder as well.
     std::vector<char> buffer(kCompareChunk);
-    for (;;) {
-        DWORD got = 0;
-        if (!ReadChunk(in.Get(), buffer.data(), kCompareChunk, got))
+    const auto write = [&]() -> TResult {
+        if (!Rewind(in.Get(), false))
             return LastFailure(src);
-        if (got == 0)
-            break;
-        if (!WriteAll(temp.Handle(), buffer.data(), got))
+        if (!Rewind(temp.Handle(), true))
             return LastFailure(dst);
+        for (;;) {
+            DWORD got = 0;
+            if (!ReadChunk(in.Get(), buffer.data(), kCompareChunk, got))
+                return LastFailure(src);
+            if (got == 0)
+                break;
+            if (!WriteAll(temp.Handle(), buffer.data(), got))
+                return LastFailure(dst);
+        }
+        // Times set after the last write stay as set when the handle closes.
+        if (!::SetFileTime(temp.Handle(), nullptr, &info.ftLastAccessTime, &info.ftLastWriteTime) ||
+            !::FlushFileBuffers(temp.Handle()))
+            return LastFailure(dst);
+        return {};
+    };
+    if (TResult written = write(); !written)
+        return written;
+    TResult same = SameContent(src, temp.Name(), dst);
+    if (same.Kind() == TFailure::Mismatch) {
+        // Either read may have been the wrong one: the photo is copied once more and compared again.
+        if (TResult written = write(); !written)
+            return written;
+        same = SameContent(src, temp.Name(), dst);
+        if (same.Kind() == TFailure::Mismatch)
+            return TResult::Fail(TFailure::Mismatch, same.Path(),
+                                 same.Message() + ", also when copied again");
     }
-    // Times set after the last write stay as set when the handle closes.
-    if (!::SetFileTime(temp.Handle(), nullptr, &info.ftLastAccessTime, &info.ftLastWriteTime) ||
-        !::FlushFileBuffers(temp.Handle()))
-        return LastFailure(dst);
-    if (verify) {
-        if (TResult same = SameContent(src, temp.Name()); !same)
-            return same;
-    }
+    if (!same)
+        return same;
+    // Reading it back may have set the access time: the photo's times once more.
+    ::SetFileTime(temp.Handle(), nullptr, &info.ftLastAccessTime, &info.ftLastWriteTime);
     // Never replacing: the rename fails when dst exists.
     if (const DWORD error = temp.Rename(dst, false); error != ERROR_SUCCESS)
         return OsFailure(dst, error);
@@ -268,7 +351,7 @@ TResult TWindowsPlatform::CopyNoOverwrite(const std::string& src, const std::str
 {
     if (src.empty() || dst.empty())
         return OsFailure(src.empty() ? src : dst, ERROR_FILE_NOT_FOUND);
-    return SafeCopy(src, dst, false);
+    return SafeCopy(src, dst);
 }
 
 TResult TWindowsPlatform::MovePhoto(const std::string& src, const std::string& dst, TResult* sourceKept)
@@ -285,7 +368,7 @@ TResult TWindowsPlatform::MovePhoto(const std::string& src, const std::string& d
                                (error == ERROR_PATH_NOT_FOUND && Attributes(src) != INVALID_FILE_ATTRIBUTES);
         return OsFailure(dstsFault ? dst : src, error);
     }
-    if (TResult copied = SafeCopy(src, dst, true); !copied)
+    if (TResult copied = SafeCopy(src, dst); !copied)
         return copied;
     if (!::DeleteFileW(LongPath(src).c_str())) {
         const DWORD deleteError = ::GetLastError();
@@ -370,12 +453,15 @@ TResult TWindowsPlatform::RemoveStaleTemporaries(const std::string& folder, int&
         const std::string path = InFolder(folder, name);
         // Opened exclusively, or not at all: a file that a copy or replacement
         // (of this or another process) is still writing is open, and stays.
-        THandle h(::CreateFileW(LongPath(path).c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                                0, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        THandle h(::CreateFileW(LongPath(path).c_str(),
+                                DELETE | FILE_READ_DATA | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, 0,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
         BY_HANDLE_FILE_INFORMATION info;
         if (!h.Valid() || !::GetFileInformationByHandle(h.Get(), &info) ||
             !IsPlainFile(info.dwFileAttributes))
             continue;
+        // A claim record: its empty claimed file goes too, while the record is held.
+        removed += RemoveAbandonedClaim(folder, h.Get(), info);
         // Only the very file that was opened goes.
         if (RemoveOnClose(h.Get()))
             ++removed;
@@ -405,10 +491,6 @@ TResult TWindowsPlatform::ReplaceFileContents(const std::string& target, std::sp
     TTempFile temp;
     if (TResult made = temp.Create(ParentFolder(target)); !made)
         return made;
-    for (const TDataPiece& piece : pieces) {
-        if (piece.Size > 0 && !WriteAll(temp.Handle(), static_cast<const char*>(piece.Data), piece.Size))
-            return LastFailure(target);
-    }
     // The photo keeps its times, the day it was made included, and its
     // attributes, which stand for its permissions: a read-only photo stays
     // read-only. Set after the last write, they stay as set.
@@ -428,9 +510,32 @@ TResult TWindowsPlatform::ReplaceFileContents(const std::string& target, std::sp
     basic.FileAttributes = (info.dwFileAttributes & kKeptAttributes) != 0
                                ? info.dwFileAttributes & kKeptAttributes
                                : FILE_ATTRIBUTE_NORMAL;
-    if (!::SetFileInformationByHandle(temp.Handle(), FileBasicInfo, &basic, sizeof basic) ||
-        !::FlushFileBuffers(temp.Handle()))
-        return LastFailure(target);
+    const auto write = [&]() -> TResult {
+        if (!Rewind(temp.Handle(), true))
+            return LastFailure(target);
+        for (const TDataPiece& piece : pieces) {
+            if (piece.Size > 0 && !WriteAll(temp.Handle(), static_cast<const char*>(piece.Data), piece.Size))
+                return LastFailure(target);
+        }
+        if (!::SetFileInformationByHandle(temp.Handle(), FileBasicInfo, &basic, sizeof basic) ||
+            !::FlushFileBuffers(temp.Handle()))
+            return LastFailure(target);
+        return {};
+    };
+    // Read back from the disk before it takes the photo's place; written once more when it differs.
+    bool same = false;
+    for (int attempt = 0; attempt < 2 && !same; ++attempt) {
+        if (TResult written = write(); !written)
+            return written;
+        if (TResult read = SameAsPieces(temp.Name(), target, pieces, same); !read)
+            return read;
+    }
+    if (!same)
+        return TResult::Fail(
+            TFailure::Mismatch, target,
+            "the new contents read back differ from what was written, also when written again");
+    // Reading it back may have set the access time: the photo's times once more.
+    ::SetFileInformationByHandle(temp.Handle(), FileBasicInfo, &basic, sizeof basic);
     if (const DWORD error = temp.Rename(target, true); error != ERROR_SUCCESS)
         return OsFailure(target, error);
     return {};

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <windows.h>
 
 /// A file handle closed when it goes out of scope.
@@ -72,8 +73,6 @@ bool WriteAll(HANDLE h, const char* data, size_t size);
 class TWindowsPlatform : public TPlatform
 {
 public:
-    TWindowsPlatform() = default;
-
     // Drives.cpp: the drive letters and the questions for worker threads.
     std::string DriveRoot(char letter) override;
     std::shared_ptr<TDriveQueries> DriveQueries() override;
@@ -113,7 +112,7 @@ public:
 private:
     void SearchFolder(const std::string& p, const std::string& mask, TStringList& list, bool recursive,
                       int depth, std::vector<TResult>* unreadable);
-    TResult SafeCopy(const std::string& src, const std::string& dst, bool verify);
-
-    std::shared_ptr<TDriveQueries> FDriveQueries;
+    /// Copies src to a temporary file beside dst, verifies it (copying it once more when it differs) and
+    /// gives it the name dst without replacing anything.
+    TResult SafeCopy(const std::string& src, const std::string& dst);
 };

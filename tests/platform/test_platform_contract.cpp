@@ -13,7 +13,9 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -352,14 +354,25 @@ TEST_F(PlatformContract, LeftOverTemporariesAreRemovedAndNothingElse)
     for (const char* name : kept)
         WriteFile(P("20050714/") + name, "x");
     fs::create_directories(FsPath(P("20050714/.fotoimport-dir000")));
+    // A run killed while it claimed a name, where the file system has no rename that refuses to
+    // replace, leaves a claim record and maybe the empty file claimed. A name that got its photo after
+    // all, an empty file no record names, and a record that leads out of the folder leave the files be.
+    WriteFile(P("20050714/.fotoimport-c1aim1"), "fotoimport claim\nIMG_0002.JPG\n");
+    WriteFile(P("20050714/IMG_0002.JPG"), "");
+    WriteFile(P("20050714/.fotoimport-c1aim2"), "fotoimport claim\nIMG_0001.JPG\n");
+    WriteFile(P("20050714/IMG_0003.JPG"), "");
+    WriteFile(P("20050714/.fotoimport-c1aim3"), "fotoimport claim\n../outside.jpg\n");
+    WriteFile(P("outside.jpg"), "");
 
     int removed = -1;
     const TResult cleaned = Platform->RemoveStaleTemporaries(day, removed);
     ASSERT_TRUE(cleaned) << cleaned.Text();
-    EXPECT_EQ(removed, 2);
+    EXPECT_EQ(removed, 6);
     EXPECT_EQ(ListTree(day),
               (std::vector<std::string>{".fotoimport-a_b.c1", ".fotoimport-ab", ".fotoimport-toolong1",
-                                        "IMG_0001.JPG", "fi1A2B.tmp"}));
+                                        "IMG_0001.JPG", "IMG_0003.JPG", "fi1A2B.tmp"}));
+    EXPECT_EQ(ReadFile(P("20050714/IMG_0001.JPG")), "x");
+    EXPECT_TRUE(PathExists(P("outside.jpg")));
     EXPECT_TRUE(IsFolder(P("20050714/.fotoimport-dir000")));
     ASSERT_TRUE(Platform->RemoveStaleTemporaries(day, removed));
     EXPECT_EQ(removed, 0);

@@ -10,14 +10,21 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
 #include <functional>
 #include <sstream>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -41,6 +48,54 @@ std::vector<std::string> Leftovers(const std::string& folder)
             found.push_back(f);
     }
     return found;
+}
+
+/// Ways a photo reaches its folder: src and dst to the result.
+using TTransfer = std::function<TResult(const std::string& src, const std::string& dst)>;
+
+/// Copying, copying staged, and moving, each through platform.
+std::vector<std::pair<std::string, TTransfer>> Transfers(TPlatform& platform)
+{
+    return {
+        {"copy",
+         [&](const std::string& src, const std::string& dst) { return platform.CopyNoOverwrite(src, dst); }},
+        {"staged",
+         [&](const std::string& src, const std::string& dst) {
+             std::unique_ptr<TStagedCopy> copy;
+             TResult r = platform.StageCopy(src, dst, copy);
+             return r && copy ? platform.FinishCopy(*copy) : r;
+         }},
+        {"move",
+         [&](const std::string& src, const std::string& dst) { return platform.MovePhoto(src, dst); }},
+    };
+}
+
+/// What the platform's result says when fn runs as the user uid, in a child
+/// process: the error number, the kind and the text.
+std::string AsUser(uid_t uid, const std::function<TResult()>& fn)
+{
+    int ends[2];
+    if (::pipe(ends) != 0)
+        return "no pipe";
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(ends[0]);
+        std::string said = "cannot become the user";
+        if (::setgid(uid) == 0 && ::setuid(uid) == 0) {
+            const TResult r = fn();
+            said = std::to_string(r.OsError()) + " " + FailureName(r.Kind()) + ", " + r.Text();
+        }
+        const bool written = ::write(ends[1], said.data(), said.size()) == static_cast<ssize_t>(said.size());
+        ::_exit(written ? 0 : 1);
+    }
+    ::close(ends[1]);
+    std::string said;
+    char buffer[256];
+    for (ssize_t n; (n = ::read(ends[0], buffer, sizeof buffer)) > 0;)
+        said.append(buffer, static_cast<size_t>(n));
+    ::close(ends[0]);
+    ::waitpid(child, nullptr, 0);
+    return said;
 }
 
 class LinuxMounts : public ::testing::Test
@@ -143,13 +198,16 @@ TEST_F(LinuxMounts, AVolumeThatFillsUpFailsWithNoSpaceAndKeepsNothingOfTheCopy)
     EXPECT_EQ(ListTree(Tmp / "out"), std::vector<std::string>{"s.jpg"});
 }
 
-TEST_F(LinuxMounts, ReadOnlyVolumesAreRefusedAndAWriteProtectedCardKeepsItsPhoto)
+TEST_F(LinuxMounts, ReadOnlyVolumesAndFoldersAreRefusedAsSuchAndAWriteProtectedCardKeepsItsPhoto)
 {
     MountTmpfs(Tmp / "card", 4 << 20);
     MountTmpfs(Tmp / "out", 4 << 20);
     const std::string photo = PatternBytes(500000, 2);
     WriteFile(Tmp / "card/a.jpg", photo);
     WriteFile(Tmp / "out/old.jpg", "old");
+    const std::string base = Tmp / "out/Eigene Bilder";
+    const std::string day = base + "/20050714";
+    fs::create_directories(base);
 
     SetReadOnly(Tmp / "out", true);
     const TResult copied = Platform->CopyNoOverwrite(Tmp / "card/a.jpg", Tmp / "out/a.jpg");
@@ -158,7 +216,24 @@ TEST_F(LinuxMounts, ReadOnlyVolumesAreRefusedAndAWriteProtectedCardKeepsItsPhoto
     const TDataPiece pieces[] = {{photo.data(), photo.size()}};
     EXPECT_EQ(Platform->ReplaceFileContents(Tmp / "out/old.jpg", pieces).Kind(), TFailure::Access);
     EXPECT_EQ(ReadFile(Tmp / "out/old.jpg"), "old");
+    // The day folder could not be made there: that is why it is missing, and what is said.
+    std::vector<std::pair<std::string, TResult>> intoDay;
+    for (const auto& [way, transfer] : Transfers(*Platform))
+        intoDay.emplace_back(way, transfer(Tmp / "card/a.jpg", day + "/a.jpg"));
+    int removed = 0;
+    intoDay.emplace_back("clean", Platform->RemoveStaleTemporaries(day, removed));
+    for (const auto& [way, r] : intoDay) {
+        EXPECT_EQ(r.Kind(), TFailure::Access) << way << ": " << r.Text();
+        EXPECT_EQ(r.OsError(), EROFS) << way;
+        EXPECT_EQ(r.Path(), base) << way;
+        EXPECT_NE(r.Message().find("Read-only"), std::string::npos) << way << ": " << r.Text();
+    }
     SetReadOnly(Tmp / "out", false);
+    // A folder the user may not write to (root may write anywhere).
+    ASSERT_EQ(::chmod(Tmp.Path().c_str(), 0755), 0);
+    EXPECT_EQ(AsUser(65534, [&] { return Platform->CopyNoOverwrite(Tmp / "card/a.jpg", day + "/a.jpg"); }),
+              std::to_string(EACCES) + " access denied, Permission denied: " + base);
+    EXPECT_EQ(ReadFile(Tmp / "card/a.jpg"), photo);
 
     // The copy is made and verified, the card refuses to let the photo go.
     // A caller that wants all or nothing gets the copy taken back.
@@ -273,58 +348,80 @@ TEST_F(LinuxMounts, ADocumentsFolderOnADiskThatIsNotAttachedIsNotMadeOnItsMountP
     EXPECT_TRUE(fs::is_directory(home + "/disk/Documents"));
 }
 
-TEST_F(LinuxMounts, ACardThatDeliversAWrongByteOnceKeepsThePhoto)
+TEST_F(LinuxMounts, AFlakyCardIsReadAgainAndACardWrongAtEveryReadLeavesNothing)
 {
     std::string why;
     if (!TPrivateMounts::FuseAvailable(why))
         GTEST_SKIP() << why;
     const std::string photo = PatternBytes(700000, 8);
-    // With and without the page cache: the read-back must reach the card
-    // again, not the cached bytes of the first, wrong read.
-    const std::pair<const char*, std::vector<std::string>> modes[] = {
-        {"cached", {"--corrupt-first-read"}},
-        {"direct", {"--corrupt-first-read", "--direct-io"}},
+    // A reader that gets one bit wrong the first time, with and without the
+    // page cache: the verification must reach the card again, not the cached
+    // bytes of the first read, and the photo is copied again. A reader that
+    // is wrong at every read never agrees with itself.
+    struct TCard
+    {
+        const char* Name;
+        std::vector<std::string> Options;
+        bool Arrives;
+    };
+    const TCard cards[] = {
+        {"flaky", {"--flip-middle", "once"}, true},
+        {"flaky, uncached", {"--flip-middle", "once", "--direct-io"}, true},
+        {"failing", {"--flip-middle", "always"}, false},
     };
     int n = 0;
-    for (const auto& [name, options] : modes) {
+    for (const TCard& card : cards) {
         const std::string store = Tmp / ("store" + std::to_string(n));
-        const std::string card = Tmp / ("card" + std::to_string(n));
+        const std::string mount = Tmp / ("card" + std::to_string(n));
         const std::string out = Tmp / ("out" + std::to_string(n++));
-        WriteFile(store + "/a.jpg", photo);
+        for (const auto& [way, transfer] : Transfers(*Platform))
+            WriteFile(store + "/" + way + ".jpg", photo);
         fs::create_directories(out);
-        MountFuse(store, card, options);
-
-        const TResult moved = Platform->MovePhoto(card + "/a.jpg", out + "/a.jpg");
-        EXPECT_EQ(moved.Kind(), TFailure::Mismatch) << name << ": " << moved.Text();
-        EXPECT_EQ(moved.Path(), card + "/a.jpg") << name;
-        EXPECT_EQ(ReadFile(store + "/a.jpg"), photo) << name;
-        EXPECT_TRUE(ListTree(out).empty()) << name;
-
-        // Now that the card reads right, the move goes through.
-        const TResult again = Platform->MovePhoto(card + "/a.jpg", out + "/a.jpg");
-        EXPECT_TRUE(again) << name << ": " << again.Text();
-        EXPECT_EQ(ReadFile(out + "/a.jpg"), photo) << name;
-        EXPECT_FALSE(PathExists(store + "/a.jpg")) << name;
+        MountFuse(store, mount, card.Options);
+        for (const auto& [way, transfer] : Transfers(*Platform)) {
+            const std::string name = "/" + way + ".jpg";
+            SCOPED_TRACE(std::string(card.Name) + ", " + way);
+            const TResult r = transfer(mount + name, out + name);
+            if (card.Arrives) {
+                ASSERT_TRUE(r) << r.Text();
+                EXPECT_EQ(ReadFile(out + name), photo);
+                EXPECT_EQ(PathExists(store + name), way != "move");
+            } else {
+                EXPECT_EQ(r.Kind(), TFailure::Mismatch) << r.Text();
+                EXPECT_NE(r.Message().find("also when copied again"), std::string::npos) << r.Text();
+                EXPECT_FALSE(PathExists(out + name));
+                EXPECT_EQ(ReadFile(store + name), photo);
+            }
+        }
+        EXPECT_TRUE(Leftovers(out).empty()) << card.Name;
     }
 }
 
-TEST_F(LinuxMounts, ATargetDiskThatStoresAWrongByteKeepsThePhotoOnTheCard)
+TEST_F(LinuxMounts, ATargetDiskThatStoresAWrongByteKeepsThePhotoOnTheCardAndTheOldContents)
 {
     std::string why;
     if (!TPrivateMounts::FuseAvailable(why))
         GTEST_SKIP() << why;
     // The copy's own pages in memory hold the right bytes; only a read from
-    // the disk shows what it stored.
+    // the disk shows what it stored. Written again, it is stored wrongly again.
     const std::string photo = PatternBytes(700000, 6);
-    MountTmpfs(Tmp / "card", 4 << 20);
-    WriteFile(Tmp / "card/a.jpg", photo);
-    fs::create_directories(Tmp / "store");
+    MountTmpfs(Tmp / "card", 8 << 20);
+    WriteFile(Tmp / "store/old.jpg", "old");
     MountFuse(Tmp / "store", Tmp / "out", {"--corrupt-writes"});
 
-    const TResult moved = Platform->MovePhoto(Tmp / "card/a.jpg", Tmp / "out/a.jpg");
-    EXPECT_EQ(moved.Kind(), TFailure::Mismatch) << moved.Text();
-    EXPECT_EQ(ReadFile(Tmp / "card/a.jpg"), photo);
-    EXPECT_TRUE(ListTree(Tmp / "store").empty()) << "neither the copy nor its temporary file remains";
+    for (const auto& [way, transfer] : Transfers(*Platform)) {
+        WriteFile(Tmp / ("card/" + way + ".jpg"), photo);
+        const TResult r = transfer(Tmp / ("card/" + way + ".jpg"), Tmp / ("out/" + way + ".jpg"));
+        EXPECT_EQ(r.Kind(), TFailure::Mismatch) << way << ": " << r.Text();
+        EXPECT_EQ(ReadFile(Tmp / ("card/" + way + ".jpg")), photo) << way;
+    }
+    const TDataPiece pieces[] = {{photo.data(), 1000}, {photo.data() + 1000, photo.size() - 1000}};
+    const TResult replaced = Platform->ReplaceFileContents(Tmp / "out/old.jpg", pieces);
+    EXPECT_EQ(replaced.Kind(), TFailure::Mismatch) << replaced.Text();
+    EXPECT_NE(replaced.Message().find("also when written again"), std::string::npos) << replaced.Text();
+    EXPECT_EQ(ReadFile(Tmp / "store/old.jpg"), "old");
+    EXPECT_EQ(ListTree(Tmp / "store"), std::vector<std::string>{"old.jpg"})
+        << "neither a copy nor a temporary file remains";
 }
 
 TEST_F(LinuxMounts, ACardWhoseReadsFailMidwayKeepsThePhotoAndLeavesNoPartialFile)
@@ -351,38 +448,6 @@ TEST_F(LinuxMounts, ACardWhoseReadsFailMidwayKeepsThePhotoAndLeavesNoPartialFile
     }
 }
 
-TEST_F(LinuxMounts, WithoutANoReplaceRenameCopiesAndMovesTakeALinkAndStillNeverReplace)
-{
-    std::string why;
-    if (!TPrivateMounts::FuseAvailable(why))
-        GTEST_SKIP() << why;
-    const std::string photo = PatternBytes(400000, 1);
-    WriteFile(Tmp / "card/a.jpg", photo);
-    WriteFile(Tmp / "store/card/b.jpg", photo);
-    WriteFile(Tmp / "store/out/mine.jpg", "mine");
-    // The FUSE file system answers renameat2 with RENAME_NOREPLACE by EINVAL.
-    MountFuse(Tmp / "store", Tmp / "fuse", {});
-    const std::string out = Tmp / "fuse/out";
-
-    const TResult copied = Platform->CopyNoOverwrite(Tmp / "card/a.jpg", out + "/a.jpg");
-    ASSERT_TRUE(copied) << copied.Text();
-    EXPECT_EQ(ReadFile(out + "/a.jpg"), photo);
-    EXPECT_EQ(Platform->CopyNoOverwrite(Tmp / "card/a.jpg", out + "/mine.jpg").Kind(), TFailure::Exists);
-    EXPECT_EQ(ReadFile(out + "/mine.jpg"), "mine");
-
-    // On one file system the move is a link and an unlink.
-    const TResult moved = Platform->MovePhoto(Tmp / "fuse/card/b.jpg", out + "/b.jpg");
-    ASSERT_TRUE(moved) << moved.Text();
-    EXPECT_FALSE(PathExists(Tmp / "store/card/b.jpg"));
-    EXPECT_EQ(ReadFile(out + "/b.jpg"), photo);
-    WriteFile(Tmp / "store/card/c.jpg", "c");
-    EXPECT_EQ(Platform->MovePhoto(Tmp / "fuse/card/c.jpg", out + "/mine.jpg").Kind(), TFailure::Exists);
-    EXPECT_EQ(ReadFile(Tmp / "store/card/c.jpg"), "c");
-    EXPECT_EQ(ReadFile(out + "/mine.jpg"), "mine");
-    EXPECT_TRUE(Leftovers(Tmp / "store").empty());
-    EXPECT_EQ(ListTree(Tmp / "store/out"), (std::vector<std::string>{"a.jpg", "b.jpg", "mine.jpg"}));
-}
-
 /// The lines of the file that hold text.
 int LinesWith(const std::string& file, const std::string& text)
 {
@@ -393,10 +458,195 @@ int LinesWith(const std::string& file, const std::string& text)
     return n;
 }
 
+TEST_F(LinuxMounts, WithoutANoReplaceRenameNamesAreLinkedOrClaimedAndNothingIsEverReplaced)
+{
+    std::string why;
+    if (!TPrivateMounts::FuseAvailable(why) || !TPrivateMounts::ExfatAvailable(why))
+        GTEST_SKIP() << why;
+    const std::string photo = PatternBytes(400000, 1);
+    MountTmpfs(Tmp / "card", 8 << 20);
+    WriteFile(Tmp / "card/a.jpg", photo);
+    const std::string log = Tmp / "requests";
+    // FUSE file systems answer renameat2 with RENAME_NOREPLACE by EINVAL.
+    // Some have hard links; FAT, exFAT and NTFS through FUSE have none.
+    struct TFileSystem
+    {
+        const char* Name;
+        bool Links;
+        std::function<void(const std::string& root)> Mount;
+    };
+    const TFileSystem systems[] = {
+        {"fuse", true,
+         [&](const std::string& root) {
+             MountFuse(Tmp / "store1", root, {"--log", log});
+         }},
+        {"fuse without links", false,
+         [&](const std::string& root) { MountFuse(Tmp / "store2", root, {"--no-links"}); }},
+        {"exfat-fuse", false,
+         [&](const std::string& root) {
+             std::string failed;
+             ASSERT_TRUE(Mounts.Exfat(root, 32 << 20, failed)) << failed;
+         }},
+    };
+    for (const TFileSystem& system : systems) {
+        SCOPED_TRACE(system.Name);
+        const std::string root = Tmp / system.Name;
+        fs::create_directories(Tmp / "store1");
+        fs::create_directories(Tmp / "store2");
+        ASSERT_NO_FATAL_FAILURE(system.Mount(root));
+        const std::string out = root + "/out";
+        WriteFile(out + "/mine.jpg", "mine");
+        ASSERT_NE(::renameat2(AT_FDCWD, (out + "/mine.jpg").c_str(), AT_FDCWD, (out + "/x").c_str(),
+                              RENAME_NOREPLACE),
+                  0);
+        EXPECT_EQ(errno, EINVAL);
+        EXPECT_EQ(::link((out + "/mine.jpg").c_str(), (out + "/x").c_str()) == 0, system.Links);
+        fs::remove(out + "/x");
+
+        ASSERT_TRUE(Platform->CopyNoOverwrite(Tmp / "card/a.jpg", out + "/a.jpg"));
+        EXPECT_EQ(ReadFile(out + "/a.jpg"), photo);
+        EXPECT_EQ(Platform->CopyNoOverwrite(Tmp / "card/a.jpg", out + "/mine.jpg").Kind(), TFailure::Exists);
+        std::unique_ptr<TStagedCopy> first;
+        std::unique_ptr<TStagedCopy> second;
+        ASSERT_TRUE(Platform->StageCopy(Tmp / "card/a.jpg", out + "/s.jpg", first));
+        ASSERT_TRUE(Platform->StageCopy(Tmp / "card/a.jpg", out + "/s.jpg", second));
+        EXPECT_TRUE(Platform->FinishCopy(*first));
+        EXPECT_EQ(Platform->FinishCopy(*second).Kind(), TFailure::Exists);
+        first.reset();
+        second.reset();
+        // From another file system a move is a verified copy; on this one a rename.
+        WriteFile(Tmp / "card/m.jpg", photo);
+        ASSERT_TRUE(Platform->MovePhoto(Tmp / "card/m.jpg", out + "/m.jpg"));
+        EXPECT_FALSE(PathExists(Tmp / "card/m.jpg"));
+        WriteFile(root + "/card/b.jpg", photo);
+        WriteFile(root + "/card/c.jpg", "c");
+        ASSERT_TRUE(Platform->MovePhoto(root + "/card/b.jpg", out + "/b.jpg"));
+        EXPECT_FALSE(PathExists(root + "/card/b.jpg"));
+        EXPECT_EQ(Platform->MovePhoto(root + "/card/c.jpg", out + "/mine.jpg").Kind(), TFailure::Exists);
+        EXPECT_EQ(ReadFile(root + "/card/c.jpg"), "c");
+        const TDataPiece turned[] = {{"turned", 6}};
+        ASSERT_TRUE(Platform->ReplaceFileContents(out + "/b.jpg", turned));
+        EXPECT_EQ(ReadFile(out + "/b.jpg"), "turned");
+
+        // Two programs copying to one name at once: one gets it, whole.
+        constexpr int kRivals = 4;
+        std::vector<std::string> rivalPhotos;
+        for (int k = 0; k < kRivals; ++k) {
+            rivalPhotos.push_back(PatternBytes(300000, 20 + static_cast<unsigned>(k)));
+            WriteFile(Tmp / ("card/r" + std::to_string(k) + ".jpg"), rivalPhotos.back());
+        }
+        std::vector<TResult> results(kRivals);
+        std::atomic<int> ready{0};
+        std::vector<std::thread> rivals;
+        for (int k = 0; k < kRivals; ++k) {
+            rivals.emplace_back([&, k] {
+                auto own = CreatePlatform();
+                ++ready;
+                while (ready < kRivals)
+                    std::this_thread::yield();
+                results[static_cast<size_t>(k)] =
+                    own->CopyNoOverwrite(Tmp / ("card/r" + std::to_string(k) + ".jpg"), out + "/race.jpg");
+            });
+        }
+        for (std::thread& rival : rivals)
+            rival.join();
+        const auto won =
+            std::find_if(results.begin(), results.end(), [](const TResult& r) { return r.Ok(); });
+        ASSERT_NE(won, results.end());
+        EXPECT_EQ(ReadFile(out + "/race.jpg"), rivalPhotos[static_cast<size_t>(won - results.begin())]);
+        for (const TResult& r : results)
+            EXPECT_TRUE(r.Ok() ? &r == &*won : r.Kind() == TFailure::Exists) << r.Text();
+
+        EXPECT_EQ(ReadFile(out + "/mine.jpg"), "mine");
+        const int folderFlushes = LinesWith(log, "fsyncdir /out");
+        EXPECT_TRUE(Platform->FlushFolders());
+        EXPECT_EQ(LinesWith(log, "fsyncdir /out"),
+                  folderFlushes + (system.Name == std::string("fuse") ? 1 : 0))
+            << "the copies' names reach a FUSE server's disk, too";
+        EXPECT_EQ(ListTree(out),
+                  (std::vector<std::string>{"a.jpg", "b.jpg", "m.jpg", "mine.jpg", "race.jpg", "s.jpg"}))
+            << "no temporary file or claim remains";
+    }
+    // A syncfs does not reach a FUSE server: each copy is flushed on its own.
+    // Eight copies (one of them to a taken name), the move's copy and the replacement.
+    EXPECT_EQ(LinesWith(log, "fsync /out/.fotoimport-"), 10) << ReadFile(log);
+}
+
 long long MillisecondsSince(std::chrono::steady_clock::time_point start)
 {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
         .count();
+}
+
+TEST_F(LinuxMounts, ACopyKilledAtAnyStepOfClaimingItsNameLeavesNothingTheNextRunCannotClean)
+{
+    std::string why;
+    if (!TPrivateMounts::FuseAvailable(why))
+        GTEST_SKIP() << why;
+    const std::string photo = PatternBytes(300000, 3);
+    WriteFile(Tmp / "card/a.jpg", photo);
+    // The copy to a file system without links or a no-replace rename waits
+    // at one request, which is never carried out, and is killed there.
+    struct TStep
+    {
+        const char* Stall;
+        size_t Temporaries; ///< temporary files the killed copy leaves
+        bool Claimed;       ///< whether the photo's name holds the empty claim
+        bool Named;         ///< whether it holds the whole photo
+    };
+    const TStep steps[] = {
+        {"write:2", 1, false, false},  // the temporary half written
+        {"fsync:1", 1, false, false},  // written, not yet flushed
+        {"create:2", 1, false, false}, // verified, the claim's record being made
+        {"create:3", 2, false, false}, // the record made, the name being claimed
+        {"rename:1", 2, true, false},  // the name claimed, the copy being renamed over it
+        {"unlink:1", 1, false, true},  // named, the record being removed
+    };
+    int n = 0;
+    for (const TStep& step : steps) {
+        SCOPED_TRACE(step.Stall);
+        const std::string store = Tmp / ("store" + std::to_string(n));
+        const std::string root = Tmp / ("fs" + std::to_string(n));
+        const std::string hold = Tmp / ("hold" + std::to_string(n));
+        const std::string stalled = Tmp / ("stalled" + std::to_string(n++));
+        fs::create_directories(store + "/out");
+        WriteFile(hold, "");
+        MountFuse(store, root,
+                  {"--no-links", "--threads", "--stall", step.Stall, "--hold", hold, "--stalled", stalled});
+        const pid_t copier = ::fork();
+        ASSERT_GE(copier, 0);
+        if (copier == 0) {
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            CreatePlatform()->CopyNoOverwrite(Tmp / "card/a.jpg", root + "/out/a.jpg");
+            ::_exit(0);
+        }
+        const auto start = std::chrono::steady_clock::now();
+        while (!PathExists(stalled) && ::waitpid(copier, nullptr, WNOHANG) == 0 &&
+               MillisecondsSince(start) < 20000)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ::kill(copier, SIGKILL);
+        fs::remove(hold);
+        int status = 0;
+        ::waitpid(copier, &status, 0);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "the copy never reached the step";
+
+        EXPECT_EQ(Leftovers(store + "/out").size(), step.Temporaries);
+        EXPECT_EQ(PathExists(store + "/out/a.jpg"), step.Claimed || step.Named);
+        if (step.Claimed || step.Named) {
+            EXPECT_EQ(ReadFile(store + "/out/a.jpg"), step.Named ? photo : "");
+        }
+        // The next run cleans up first, then copies.
+        auto next = CreatePlatform();
+        int removed = 0;
+        ASSERT_TRUE(next->RemoveStaleTemporaries(root + "/out", removed));
+        EXPECT_EQ(removed, static_cast<int>(step.Temporaries) + (step.Claimed ? 1 : 0));
+        EXPECT_EQ(ListTree(store + "/out"),
+                  step.Named ? std::vector<std::string>{"a.jpg"} : std::vector<std::string>{});
+        const TResult again = next->CopyNoOverwrite(Tmp / "card/a.jpg", root + "/out/a.jpg");
+        EXPECT_EQ(again.Kind(), step.Named ? TFailure::Exists : TFailure::None) << again.Text();
+        EXPECT_EQ(ReadFile(store + "/out/a.jpg"), photo);
+        EXPECT_EQ(ListTree(store + "/out"), std::vector<std::string>{"a.jpg"});
+    }
 }
 
 TEST_F(LinuxMounts, AHungDeviceInGvfsIsPassedOverHoldingOneRequestWhileTheOtherDrivesStay)

@@ -29,6 +29,10 @@ public:
     /// Whether FUSE file systems can be served here (/dev/fuse, Debian's
     /// python3 with fusepy); false with the reason in why.
     static bool FuseAvailable(std::string& why);
+    /// Whether exFAT images can be mounted through exfat-fuse here (/dev/fuse,
+    /// loop devices, the packages exfat-fuse and exfatprogs); false with the
+    /// reason in why.
+    static bool ExfatAvailable(std::string& why);
 
     /// Mounts an empty tmpfs of the given size at folder (made if missing).
     /// False with the reason in why.
@@ -39,9 +43,14 @@ public:
     /// Makes the file system mounted at folder read-only, or writable again.
     bool SetReadOnly(const std::string& folder, bool readOnly, std::string& why);
     /// Serves source at folder through faultfs.py with its options
-    /// ("--corrupt-first-read", "--fail-reads-after=N", ...), once it is mounted.
+    /// ("--flip-middle", "once", "--direct-io", ...), once it is mounted.
     bool Fuse(const std::string& source, const std::string& folder, const std::vector<std::string>& options,
               std::string& why);
+    /// Mounts a fresh exFAT file system of the given size at folder (made if
+    /// missing) through exfat-fuse, as a card or disk formatted exFAT is
+    /// mounted where the kernel has no exFAT of its own. Its image is the file
+    /// folder + ".img", on a loop device that goes when the mount goes.
+    bool Exfat(const std::string& folder, size_t bytes, std::string& why);
 
 private:
     struct TMount

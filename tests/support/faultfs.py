@@ -3,13 +3,17 @@
 can misbehave the way a worn card or a flaky reader does.
 
     faultfs.py FOLDER MOUNTPOINT [--ready FILE] [--direct-io]
-               [--corrupt-first-read] [--corrupt-writes] [--fail-reads-after N]
+               [--flip-middle once|always] [--corrupt-writes] [--fail-reads-after N]
                [--hang PATH]... [--hold FILE] [--delay SECONDS]
+               [--stall OP:N --stalled FILE] [--no-links]
                [--threads] [--subtype NAME] [--no-statfs] [--log FILE]
                [--fail-listing PATH]...
 
---corrupt-first-read  the first read of every file returns one wrong byte;
-                      later reads are right again
+--flip-middle once    the first read of the middle byte of a file returns it
+                      with one bit flipped, as a flaky card reader does; later
+                      reads are right
+--flip-middle always  every read of it flips another bit, so that no two
+                      reads agree, as a failing card does
 --corrupt-writes      every write stores one wrong byte, as a failing disk
                       does; the writer's own cached pages still hold the
                       right ones
@@ -20,6 +24,14 @@ can misbehave the way a worn card or a flaky reader does.
                       from the mount's root, "/" for all) does not answer: as
                       long as the --hold file exists, or for --delay seconds,
                       else never; like a locked phone or a stale mount
+--stall OP:N          the Nth request OP (a FUSE operation: create, write,
+                      fsync, rename, unlink, ...) is held while the --hold
+                      file exists and then refused (EIO) without being
+                      carried out: a program killed while it waits dies with
+                      the request undone; --stalled FILE is created when it
+                      is held
+--no-links            hard links are refused (EPERM), as FAT, exFAT and NTFS
+                      through FUSE refuse them
 --threads             requests are served on threads of their own, as gvfs
                       does, so one that hangs does not hold up the others
 --subtype NAME        the mount table gives the type fuse.NAME, as FUSE tools
@@ -48,7 +60,11 @@ class FaultFs(fusepy.Operations):
     def __init__(self, root, args):
         self.root = os.path.realpath(root)
         self.args = args
-        self.read_once = set()
+        self.lock = threading.Lock()
+        self.flips = {}
+        self.requests = {}
+        self.stall_op, _, n = (args.stall or ":").partition(":")
+        self.stall_n = int(n) if n else 0
 
     def _full(self, path):
         return os.path.join(self.root, path.lstrip("/"))
@@ -62,6 +78,17 @@ class FaultFs(fusepy.Operations):
                     f.write("%s %s\n" % (op, path))
             if any(self._below(path, h) for h in self.args.hang):
                 self._wait()
+        if op == self.stall_op:
+            with self.lock:
+                self.requests[op] = self.requests.get(op, 0) + 1
+                stall = self.requests[op] == self.stall_n
+            if stall:
+                if self.args.stalled:
+                    with open(self.args.stalled, "w") as f:
+                        f.write("%s %s\n" % (op, path))
+                while self.args.hold and os.path.exists(self.args.hold):
+                    time.sleep(0.05)
+                raise fusepy.FuseOSError(errno.EIO)
         return super().__call__(op, *args)
 
     @staticmethod
@@ -136,6 +163,8 @@ class FaultFs(fusepy.Operations):
         os.rename(self._full(old), self._full(new))
 
     def link(self, target, source):
+        if self.args.no_links:
+            raise fusepy.FuseOSError(errno.EPERM)
         os.link(self._full(source), self._full(target))
 
     def symlink(self, target, source):
@@ -155,12 +184,14 @@ class FaultFs(fusepy.Operations):
                 raise fusepy.FuseOSError(errno.EIO)
             size = min(size, limit - offset)
         data = os.pread(fh, size, offset)
-        if self.args.corrupt_first_read and data:
-            first = path not in self.read_once
-            self.read_once.add(path)
-            if first:
-                at = len(data) // 2
-                data = data[:at] + bytes([data[at] ^ 0x5A]) + data[at + 1:]
+        middle = os.fstat(fh).st_size // 2
+        if self.args.flip_middle and offset <= middle < offset + len(data):
+            with self.lock:
+                reads = self.flips.get(path, 0)
+                self.flips[path] = reads + 1
+            if self.args.flip_middle == "always" or reads == 0:
+                at = middle - offset
+                data = data[:at] + bytes([data[at] ^ (1 << (reads % 8))]) + data[at + 1:]
         return data
 
     def write(self, path, data, offset, fh):
@@ -193,12 +224,15 @@ def main():
     parser.add_argument("mountpoint")
     parser.add_argument("--ready")
     parser.add_argument("--direct-io", action="store_true")
-    parser.add_argument("--corrupt-first-read", action="store_true")
+    parser.add_argument("--flip-middle", choices=("once", "always"))
     parser.add_argument("--corrupt-writes", action="store_true")
     parser.add_argument("--fail-reads-after", type=int)
     parser.add_argument("--hang", action="append", default=[])
     parser.add_argument("--hold")
     parser.add_argument("--delay", type=float)
+    parser.add_argument("--stall")
+    parser.add_argument("--stalled")
+    parser.add_argument("--no-links", action="store_true")
     parser.add_argument("--threads", action="store_true")
     parser.add_argument("--subtype")
     parser.add_argument("--no-statfs", action="store_true")
