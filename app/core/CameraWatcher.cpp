@@ -187,7 +187,9 @@ void TCameraWatcher::Transfer(const TRunOptions& options)
         FState.ProgressMax = FPhotoList.Count();
         Render();
     }
+    // The card of this attachment: what stays on it is told after the run, also when it holds no photo.
     const bool runs = (FPhotoList.Count() > 0 || !FUnreadable.empty()) && (!FCameraHandled || dismissed);
+    const bool thisCard = FCameraFound && (!FCameraHandled || dismissed);
     if (runs)
         FWindow.Show();
     TRunProgress& progress = *this;
@@ -198,10 +200,10 @@ void TCameraWatcher::Transfer(const TRunOptions& options)
     FRunPhotos = static_cast<int>(photos.size());
     std::vector<TResult> unreadable = runs ? FUnreadable : std::vector<TResult>{};
     FRunThread = std::thread([this, photos = std::move(photos), unreadable = std::move(unreadable),
-                              camera = FCameraPath] {
+                              camera = FCameraPath, thisCard] {
         std::exception_ptr error;
         try {
-            FRun->Run(camera, photos, unreadable);
+            FRun->Run(camera, photos, unreadable, thisCard);
         } catch (const std::exception&) {
             error = std::current_exception();
         }
@@ -277,7 +279,11 @@ void TCameraWatcher::EndRun()
     FRunFinished = true;
     const bool failures = counts.Failed > 0;
     FState.TrayHint = failures ? kTextTransferFaults : kTextPhotosTransferred;
-    FState.Caption = kTextTransferEnded;
+    // The title says what the user wants to know next: whether the card may be formatted now.
+    const TCardVerdict& verdict = FRun->Verdict();
+    FState.Caption = !verdict.Checked           ? kTextTransferEnded
+                     : verdict.MayBeFormatted() ? kTextCardMayBeFormatted
+                                                : Count(verdict.Stays(), kTextFilesStayOnCard);
     if (failures) {
         FState.Message = kTextTransferEndedWithFaults;
         FState.Panel1 = Count(counts.Failed, kTextPhotosNotTransferred);

@@ -96,6 +96,11 @@ void TImportLog::RunEnded(const TRunCounts& counts)
           " already there, " + std::to_string(counts.Failed) + " failed");
 }
 
+void TImportLog::CardJudged(const TCardVerdict& verdict)
+{
+    Write(verdict.Text());
+}
+
 void TImportLog::Write(const std::string& text)
 {
     const std::lock_guard lock(FMutex);

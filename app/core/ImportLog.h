@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/core/CardVerdict.h"
 #include "app/core/PhotoRecord.h"
 #include "platform/Platform.h"
 
@@ -36,6 +37,8 @@ public:
     /// notStarted photos were not begun.
     void RunAbandoned(int notStarted);
     void RunEnded(const TRunCounts& counts);
+    /// The line that says whether the card may be formatted, or what stays on it and why.
+    void CardJudged(const TCardVerdict& verdict);
 
 private:
     void Write(const std::string& text);

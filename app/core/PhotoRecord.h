@@ -10,7 +10,7 @@ enum class TPhotoOutcome
     Transferred, ///< copied or moved into its day folder
     Turned,      ///< transferred and turned upright
     TurnFailed,  ///< transferred, but it could not be turned upright
-    Skipped,     ///< left alone: it is in its day folder already, or no transfer mode is chosen
+    Skipped,     ///< left alone: it is in its day folder already
     Failed       ///< not transferred, or its new name could not be made safe
 };
 
@@ -30,6 +30,9 @@ struct TPhotoRecord
     /// Moved, but the card kept the photo (write-protected): why. The
     /// verified copy is in the day folder. Success otherwise.
     TResult KeptOnCard;
+    /// Left alone as it is in its day folder already, and that file was compared with it byte for byte, or
+    /// is the copy this program turned of it and was read back whole.
+    bool Verified = false;
 };
 
 /// What the user chose for a transfer run when pressing "Fotos kopieren"; it holds for every photo.

@@ -1,10 +1,13 @@
 #include "app/core/TransferRun.h"
 
+#include "app/core/CardVerdict.h"
 #include "app/core/ImportLog.h"
 #include "app/core/PhotoRules.h"
 #include "app/core/TurnPool.h"
 #include "meta/phJpegInfo.h"
+#include "platform/FileStream.h"
 #include "platform/Platform.h"
+#include "raster/ScopeGuard.h"
 
 #include <algorithm>
 #include <chrono>
@@ -78,6 +81,8 @@ struct TTransferRun::TPlace
     std::string Target;
     bool Renamed = false;
     TResult Reason;
+    /// There already, and found the same by a comparison that can be trusted.
+    bool Verified = false;
 };
 
 TTransferRun::TTransferRun(TPlatform& platform, TImportLog& log, TRunProgress& progress,
@@ -101,8 +106,12 @@ TTransferRun::TTransferRun(TPlatform& platform, TImportLog& log, TRunProgress& p
 TTransferRun::~TTransferRun() = default;
 
 void TTransferRun::Run(const std::string& cameraPath, const std::vector<std::string>& photos,
-                       const std::vector<TResult>& unreadable)
+                       const std::vector<TResult>& unreadable, bool judgeCard)
 {
+    const TScopeGuard judge([&] {
+        if (judgeCard)
+            JudgeTheCard(cameraPath);
+    });
     const std::string documents = FPlatform.DocumentsFolder();
     FTargetBase = documents.empty() ? std::string(1, FPlatform.PathDelim()) + kTargetFolder
                                     : FPlatform.JoinPath(documents, kTargetFolder);
@@ -200,6 +209,18 @@ void TTransferRun::Run(const std::string& cameraPath, const std::vector<std::str
     FLog.RunEnded(FCounts);
 }
 
+void TTransferRun::JudgeTheCard(const std::string& cameraPath)
+{
+    // What is on the card now, every file: what stays there and why.
+    TStringList files;
+    std::vector<TResult> unreadable;
+    if (cameraPath.empty() || !FPlatform.DirectoryExists(cameraPath))
+        return;
+    FPlatform.FindFiles(cameraPath, "*", files, true, true, &unreadable);
+    FVerdict = JudgeCard(files.Items(), unreadable, FRecords, FOptions.Move);
+    FLog.CardJudged(FVerdict);
+}
+
 bool TTransferRun::ReadMetadata(const std::string& photo, TStringList& metaList)
 {
     // A photo whose metadata cannot be read is still a photo: it counts as
@@ -264,6 +285,7 @@ void TTransferRun::PlacePhoto(const std::string& photo, const TStringList& metaL
     pass.Result = place.Result;
     pass.Record.Reason = std::move(place.Reason);
     pass.Record.Renamed = place.Renamed;
+    pass.Record.Verified = place.Verified;
     if (!place.Target.empty())
         pass.Record.Target = place.Target;
     pass.TargetFile = place.Target;
@@ -292,6 +314,7 @@ TTransferRun::TPlace TTransferRun::FindPlace(const std::string& photo, const std
             return earlier.Result == TPassResult::Pending && earlier.TargetFile == candidate;
         });
         bool there = false;
+        bool verified = false;
         if (pending != inFlight.end()) {
             bool same = false;
             there = FPlatform.SameFileContents(photo, pending->Record.Source, same) && same;
@@ -305,11 +328,13 @@ TTransferRun::TPlace TTransferRun::FindPlace(const std::string& photo, const std
                 TurnDue(orientation, FOptions.Turn))
                 return {TPassResult::Transferred, std::move(candidate), index > 0, {}};
             there = sameness != TSameness::Other;
+            verified = sameness == TSameness::SameBytes ||
+                       (sameness == TSameness::TurnedCopy && ReadsBack(candidate));
         }
         if (there) {
             // In its day folder already: left alone, on the card as well.
             TResult reason = TResult::Fail(TFailure::Exists, candidate, "the photo is there already");
-            return {TPassResult::Skipped, std::move(candidate), false, std::move(reason)};
+            return {TPassResult::Skipped, std::move(candidate), false, std::move(reason), verified};
         }
     }
     return {
@@ -338,7 +363,20 @@ TTransferRun::TSameness TTransferRun::IsThisPhoto(const std::string& photo, cons
     TStringList targetList;
     targetList.SetSorted(true);
     return ReadMetadata(target, targetList) && IsTurnedCopyOf(targetList, metaList) ? TSameness::TurnedCopy
-                                                                                       : TSameness::Other;
+                                                                                    : TSameness::Other;
+}
+
+bool TTransferRun::ReadsBack(const std::string& file)
+{
+    try {
+        TFileStream stream(file, fmOpenRead | fmShareDenyWrite);
+        std::vector<char> buffer(1 << 20);
+        while (stream.Read(buffer.data(), static_cast<int64_t>(buffer.size())) > 0) {
+        }
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
 }
 
 void TTransferRun::CleanDayFolder(const std::string& folder)

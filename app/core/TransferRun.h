@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/core/CardVerdict.h"
 #include "app/core/Correction.h"
 #include "app/core/PhotoRecord.h"
 #include "base/StringList.h"
@@ -63,10 +64,11 @@ public:
     /// Transfers the photos, listed from the camera folder cameraPath, in their order, and returns when the
     /// last turn is saved. An empty list writes nothing but the log's lines. Runs on a thread of its own;
     /// the progress is told on that thread.
-    /// What of the card could not be read (unreadable: a folder that cannot be listed, with the reason) counts
-    /// as not transferred.
+    /// What of the card could not be read (unreadable: a folder that cannot be listed, with the reason)
+    /// counts as not transferred. With judgeCard, every file below cameraPath is looked at afterwards
+    /// (Verdict).
     void Run(const std::string& cameraPath, const std::vector<std::string>& photos,
-             const std::vector<TResult>& unreadable = {});
+             const std::vector<TResult>& unreadable = {}, bool judgeCard = true);
     /// The program ends: no further photo is started, the copies in hand are finished, photos that wait to
     /// be turned stay as copied (not turned), those being turned are saved, and the run ends as usual.
     /// Photos not started stay on the card.
@@ -79,6 +81,8 @@ public:
     const TRunCounts& Counts() const { return FCounts; }
     /// Every photo handled, in the order they were handled.
     const std::vector<TPhotoRecord>& Records() const { return FRecords; }
+    /// What stays on the card after the run, and whether it may be formatted.
+    const TCardVerdict& Verdict() const { return FVerdict; }
 
 private:
     struct TPhotoPass;
@@ -102,6 +106,10 @@ private:
     };
     /// Whether the file target is the photo: the same bytes, or the copy this program turned upright.
     TSameness IsThisPhoto(const std::string& photo, const TStringList& metaList, const std::string& target);
+    /// Whether the file can be read to its end.
+    static bool ReadsBack(const std::string& file);
+    /// Looks at every file below the card's DCIM folder after the run: the verdict, also in the log.
+    void JudgeTheCard(const std::string& cameraPath);
     /// Removes what interrupted runs left in a day folder, once per run.
     void CleanDayFolder(const std::string& folder);
     void CompletePhoto(TPhotoPass& pass);
@@ -125,6 +133,7 @@ private:
     std::atomic<int> FStarted = 0;
     std::vector<TPhotoRecord> FRecords;
     TRunCounts FCounts;
+    TCardVerdict FVerdict;
     /// Day folders this run has cleaned of left-over temporary files.
     std::set<std::string> FCleanedFolders;
 };

@@ -10,6 +10,8 @@ constexpr std::array kWindowTexts{
     TWindowText{Caption, kTextWaitForCamera, false},
     TWindowText{Caption, kTextFetchingPhotos, false},
     TWindowText{Caption, kTextTransferEnded, false},
+    TWindowText{Caption, kTextCardMayBeFormatted, false},
+    TWindowText{Caption, kTextFilesStayOnCard, true},
 
     TWindowText{TrayHint, kTextWaitForCameraDesign, false},
     TWindowText{TrayHint, kTextWaitForCamera, false},

@@ -41,6 +41,10 @@ inline constexpr const char* kTextWaitForCameraDesign = "Warte auf Camera";
 inline constexpr const char* kTextWaitForCamera = "Warte auf Kamera";
 inline constexpr const char* kTextFetchingPhotos = "Hole Fotos";
 inline constexpr const char* kTextTransferEnded = "Übertragung beendet";
+/// After a run: every file below DCIM is in the target and verified.
+inline constexpr const char* kTextCardMayBeFormatted = "Karte kann formatiert werden";
+/// After a run: files that are not (verified) in the target stay on the card.
+inline constexpr const char* kTextFilesStayOnCard = " Dateien bleiben auf der Karte";
 inline constexpr const char* kTextPhotosTransferred = "Fotos übertragen";
 inline constexpr const char* kTextTransferFaults = "Fehler bei der Übertragung";
 inline constexpr const char* kTextNoDevice = "Kein Gerät angeschlossen";

@@ -431,14 +431,16 @@ TEST_F(WatcherTest, TheWindowsNumbersAndTheLogAccountForEveryPhoto)
         "run ended: 3 transferred (1 renamed, 0 stayed on the card), 1 turned, 1 not turned, 1 already "
         "there, "
         "1 failed",
+        "card must not be formatted: 1 of 5 files stay on the card; failed: 1 x no space left",
     };
     // The run's first and last lines frame the photos' lines, which come as
-    // each photo is done: a turn may end after later photos are copied.
+    // each photo is done: a turn may end after later photos are copied. The
+    // card's verdict follows.
     const size_t started = log.find(lines[0]);
     const size_t ended = log.find(lines[4]);
     EXPECT_LT(started, log.find('\n')) << "the first line\n" << log;
     ASSERT_NE(ended, std::string::npos) << log;
-    EXPECT_GT(ended, log.rfind('\n', log.size() - 2)) << "the last line\n" << log;
+    EXPECT_EQ(log.find(lines[5]), log.find('\n', ended) + 21) << "the verdict last\n" << log;
     for (const std::string& line : std::span(lines).subspan(1, 3)) {
         const size_t found = log.find(line);
         EXPECT_NE(found, std::string::npos) << line << "\n--- in the log ---\n" << log;
@@ -451,7 +453,7 @@ TEST_F(WatcherTest, TheWindowsNumbersAndTheLogAccountForEveryPhoto)
     int count = 0;
     for (std::string line; std::getline(in, line); ++count)
         EXPECT_TRUE(std::regex_match(line, stamped)) << line;
-    EXPECT_EQ(count, 5) << log;
+    EXPECT_EQ(count, 6) << log;
     EXPECT_EQ(log.find("5.jpg"), std::string::npos) << "a photo that arrived as expected has no line";
     EXPECT_EQ(echoed, log) << "a terminal sees the same lines";
 

@@ -76,7 +76,7 @@ TEST_F(WatcherTest, MissingTargetFoldersAreCreatedAndUncreatableOnesFailVisibly)
     EXPECT_EQ(View.Label1, "Übertragung mit Fehlern beendet");
     EXPECT_EQ(View.Panels[0], "2 Fotos nicht übertragen");
     EXPECT_EQ(View.TrayHint, "Fehler bei der Übertragung");
-    EXPECT_EQ(View.Caption, "Übertragung beendet");
+    EXPECT_EQ(View.Caption, "2 Dateien bleiben auf der Karte");
 
     // No documents folder at all: nothing is written anywhere.
     Platform.SetDocumentsFolder("");

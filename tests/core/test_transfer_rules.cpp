@@ -1,3 +1,4 @@
+#include "app/core/CardVerdict.h"
 #include "app/core/PhotoRules.h"
 
 #include <gtest/gtest.h>
@@ -49,6 +50,78 @@ TEST(DayFolderFromDate, FormatsRealDaysWithLeadingZeros)
     EXPECT_EQ(DayFolderFromDate({2026, 2, 29}), "");
     EXPECT_EQ(DayFolderFromDate({10000, 1, 1}), "");
     EXPECT_EQ(DayFolderFromDate({0, 1, 1}), "");
+}
+
+} // namespace
+
+namespace {
+
+TPhotoRecord Record(const std::string& source, TPhotoOutcome outcome, TFailure failure = TFailure::None,
+                    bool verified = false)
+{
+    TPhotoRecord r;
+    r.Source = source;
+    r.Outcome = outcome;
+    if (failure != TFailure::None)
+        r.Reason = TResult::Fail(failure, source);
+    r.Verified = verified;
+    return r;
+}
+
+// The card may be formatted only when every file below DCIM is in the target and verified; anything else
+// stays, counted by reason.
+TEST(JudgeCard, OnlyEveryFileVerifiedInTheTargetLetsTheCardBeFormatted)
+{
+    using enum TPhotoOutcome;
+    const std::vector<TPhotoRecord> records = {Record("D/a.jpg", Transferred),
+                                               Record("D/b.JPG", Turned),
+                                               Record("D/c.jpg", TurnFailed),
+                                               Record("D/d.jpg", Skipped, TFailure::Exists, true),
+                                               Record("D/e.jpg", Skipped, TFailure::Exists),
+                                               Record("D/f.jpg", Failed, TFailure::NoSpace),
+                                               Record("D/g.jpg", Failed, TFailure::Io)};
+    const struct
+    {
+        std::vector<std::string> Files;
+        int Unreadable;
+        bool Moved;
+        int Stays;
+        std::string Text;
+    } cases[] = {
+        {{"D/a.jpg", "D/b.JPG", "D/c.jpg", "D/d.jpg"},
+         0,
+         false,
+         0,
+         "card may be formatted: every file below DCIM is in the target and verified"},
+        {{}, 0, false, 0, "card may be formatted: every file below DCIM is in the target and verified"},
+        {{"D/a.jpg", "D/e.jpg", "D/f.jpg", "D/g.jpg", "D/new.jpg"},
+         1,
+         false,
+         5,
+         "card must not be formatted: 5 of 5 files stay on the card; failed: 1 x input/output error, 1 x no "
+         "space left; not "
+         "begun: 1; not verified in the target: 1; folders that cannot be read: 1"},
+        {{"D/x.CR2", "D/y.CR2", "D/z.MP4", "D/w.jpeg", "D/.hidden", "D/noext"},
+         0,
+         false,
+         6,
+         "card must not be formatted: 6 of 6 files stay on the card; not JPEG photos: 1 x (none), 2 x .CR2, "
+         "1 x .MP4, 1 x .hidden, 1 x .jpeg"},
+        {{"D/a.jpg"},
+         0,
+         true,
+         0,
+         "card may be formatted: every file below DCIM is in the target and verified; stayed on the "
+         "write-protected card (copies verified): 1; turned copies whose original was moved (the full-size "
+         "original is not kept): 1"},
+    };
+    for (const auto& c : cases) {
+        const TCardVerdict v =
+            JudgeCard(c.Files, std::vector<TResult>(static_cast<size_t>(c.Unreadable)), records, c.Moved);
+        EXPECT_EQ(v.Stays(), c.Stays) << c.Text;
+        EXPECT_EQ(v.MayBeFormatted(), c.Stays == 0) << c.Text;
+        EXPECT_EQ(v.Text(), c.Text);
+    }
 }
 
 } // namespace

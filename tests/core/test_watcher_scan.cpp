@@ -75,7 +75,7 @@ TEST_F(WatcherTest, EmptyDcimStillOffersTheTransfer)
 
     Watcher.Transfer();
     EXPECT_EQ(View.Label1, "Keine neuen Fotos vorhanden");
-    EXPECT_EQ(View.Caption, "Übertragung beendet");
+    EXPECT_EQ(View.Caption, "Karte kann formatiert werden") << "nothing on the card";
     EXPECT_EQ(View.TrayHint, "Fotos übertragen");
     EXPECT_FALSE(View.Button2Enabled);
     EXPECT_FALSE(View.Timer1Enabled);

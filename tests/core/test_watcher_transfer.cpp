@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <filesystem>
-
 #include <sys/stat.h>
 
 namespace {
@@ -38,7 +37,7 @@ TEST_F(WatcherTest, CopyPutsEveryPhotoIntoItsDayFolderAndKeepsTheCard)
     EXPECT_EQ(View.Label1History[View.Label1History.size() - 2], "2 Fotos kopiert");
     EXPECT_EQ(View.Label1, "Übertragung beendet");
     EXPECT_EQ(View.Panels[0], "2 Fotos kopiert");
-    EXPECT_EQ(View.Caption, "Übertragung beendet");
+    EXPECT_EQ(View.Caption, "Karte kann formatiert werden");
     EXPECT_EQ(View.TrayHint, "Fotos übertragen");
     EXPECT_EQ(View.ProgressPosition, 2);
     EXPECT_FALSE(View.Timer1Enabled);

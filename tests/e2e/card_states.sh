@@ -68,10 +68,10 @@ WIN=$(visible_window "Hole Fotos")
 sleep 0.4
 shot states_1_dismissed_reopened "$WIN"
 click_in "$WIN" 162 108 # Button2 "Fotos kopieren" at 112,96, 100x25
-if wait_until 20000 is_visible "Übertragung beendet"; then ok "\"Fotos kopieren\" runs for the dismissed card"; else
+if wait_until 20000 is_visible "$FINISHED"; then ok "\"Fotos kopieren\" runs for the dismissed card"; else
     bad "no finished transfer"
 fi
-WIN=$(visible_window "Übertragung beendet")
+WIN=$(visible_window "$FINISHED")
 sleep 0.4
 shot states_2_dismissed_copied "$WIN"
 copied=0
@@ -82,7 +82,7 @@ done
     bad "$copied of 2 photos copied: $(cd "$WORK/home" && find . -type f | tr '\n' ' ')"
 
 # --- the finished window hidden through the tray menu: the watcher runs again
-menu_item 2 "Übertragung beendet" && wait_until 3000 is_hidden "Übertragung beendet" ||
+menu_item 2 "$FINISHED" && wait_until 3000 is_hidden "$FINISHED" ||
     bad "the tray menu did not hide the finished window"
 umount "$CARD_A"
 sleep 1.5 # a tick sees no card
@@ -94,7 +94,7 @@ WIN=$(visible_window "Hole Fotos")
 sleep 0.4
 shot states_3_rearmed_next_card "$WIN"
 click_in "$WIN" 162 108
-wait_until 20000 is_visible "Übertragung beendet" || bad "no finished transfer of card B"
+wait_until 20000 is_visible "$FINISHED" || bad "no finished transfer of card B"
 n=$(ls "$TARGET/20050714" 2>/dev/null | grep -c '^B_')
 [ "$n" -eq 3 ] && ok "card B's 3 photos copied" || bad "$n of card B's 3 photos copied"
 finish

@@ -84,10 +84,10 @@ WIN=$(visible_window "Hole Fotos")
 sleep 0.5
 shot devices_1_phone_found "$WIN"
 click_in "$WIN" 162 108 # Button2 "Fotos kopieren" at 112,96, 100x25
-if wait_until 30000 is_visible "Übertragung beendet"; then ok "transfer from the phone ended"; else
+if wait_until 30000 is_visible "$FINISHED"; then ok "transfer from the phone ended"; else
     bad "the transfer from the phone did not end"
 fi
-WIN=$(visible_window "Übertragung beendet")
+WIN=$(visible_window "$FINISHED")
 sleep 0.4
 shot devices_2_phone_copied "$WIN"
 TARGET="$HOME/Documents/Eigene Bilder"
@@ -104,7 +104,7 @@ diff -r "$WORK/phone-original" "$INTERNAL/DCIM" >/dev/null && ok "the phone keep
 
 # --- "Fenster Schliessen": the phone stays attached and handled
 click_in "$WIN" 298 108 # Button1 at 248,96, 100x25
-wait_until 3000 is_hidden "Übertragung beendet" || bad "\"Fenster Schliessen\" did not hide the window"
+wait_until 3000 is_hidden "$FINISHED" || bad "\"Fenster Schliessen\" did not hide the window"
 
 # --- a camera appears whose folder hangs
 mkdir -p "$STORE/$CAMERA_NAME/DCIM/100CANON"
@@ -126,8 +126,8 @@ waiting_threads() {
 wchan_shown() { grep -qv '^0$' /proc/"$APP_PID"/task/*/wchan 2>/dev/null; }
 gui_waits=0
 max_ms=0
-title=$(xdotool getwindowname "$(app_window 'Übertragung beendet')" 2>/dev/null)
-[ -n "$title" ] || title="Übertragung beendet"
+title=$(xdotool getwindowname "$(app_window "$FINISHED")" 2>/dev/null)
+[ -n "$title" ] || title="$FINISHED"
 for round in 1 2 3 4; do
     in_fuse /proc/"$APP_PID"/task/"$APP_PID" && gui_waits=$((gui_waits + 1))
     click_icon 1

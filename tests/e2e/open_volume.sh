@@ -26,7 +26,7 @@ start_trayer
 # photos named PREFIX* reached the day folder
 copy_and_count() {
     click_in "$WIN" 162 108 # Button2 "Fotos kopieren" at 112,96, 100x25
-    wait_until 20000 is_visible "Übertragung beendet" || bad "no finished transfer"
+    wait_until 20000 is_visible "$FINISHED" || bad "no finished transfer"
     ls "$TARGET/$2" 2>/dev/null | grep -c "^$1"
 }
 
@@ -53,7 +53,7 @@ shot open_1_second_instance "$WIN"
 n=$(copy_and_count C_ 20060102)
 [ "$n" -eq 3 ] && ok "its 3 photos copied" || bad "$n of its 3 photos copied"
 alive || bad "the program ended"
-menu_item 3 "Übertragung beendet"
+menu_item 3 "$FINISHED"
 wait_until 5000 eval '! alive' && forget_pid "$APP_PID" || bad "\"Beenden\" did not end the program"
 
 # --- a first start with a folder (relative to where it is started)

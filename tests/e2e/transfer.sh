@@ -109,7 +109,9 @@ eval "$(xdotool getwindowgeometry --shell "$WIN")"
 xdotool mousemove --sync $((X + 162)) $((Y + 108)) 2>/dev/null || xdotool mousemove $((X + 162)) $((Y + 108))
 sleep 0.3
 xdotool click 1
-if WIN=$(wait_window "Übertragung beendet" 30000); then ok "transfer ended (caption \"Übertragung beendet\")"; else
+if WIN=$(wait_window "Karte kann formatiert werden" 30000); then
+    ok "transfer ended, every photo verified in its day folder (caption \"Karte kann formatiert werden\")"
+else
     bad "the transfer did not end within 30 s"
 fi
 sleep 0.5
@@ -191,8 +193,9 @@ fi
 # --- the import log says what happened
 LOG="$HOME/.local/state/fotoimport/import.log"
 if grep -q "renamed: $CARD/DCIM/10[01]CANON/IMG_0001.JPG -> $TARGET/20050714/IMG_0001_1.JPG" "$LOG" 2>/dev/null &&
-    grep -q "run ended: 4 transferred (1 renamed, 0 stayed on the card), 1 turned" "$LOG"; then
-    ok "the import log at ~/.local/state/fotoimport/import.log names the renamed photo and the counts"
+    grep -q "run ended: 4 transferred (1 renamed, 0 stayed on the card), 1 turned" "$LOG" &&
+    grep -q "card may be formatted: every file below DCIM is in the target and verified" "$LOG"; then
+    ok "the import log at ~/.local/state/fotoimport/import.log names the renamed photo, the counts and the verdict"
 else
     bad "the import log lacks the renamed photo or the counts: $(cat "$LOG" 2>&1)"
 fi

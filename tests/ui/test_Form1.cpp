@@ -224,7 +224,7 @@ TEST(TForm1, WatcherDrivesTheWindowThroughAttachTransferAndDismissal)
     EXPECT_TRUE(PathExists(f.Temp / "docs/Eigene Bilder/20050714/IMG_0002.JPG"));
     EXPECT_TRUE(PathExists(f.Temp / "card/DCIM/100MEDIA/IMG_0001.JPG"))
         << "copy mode keeps the card as it was";
-    EXPECT_EQ(form.windowTitle(), "Übertragung beendet");
+    EXPECT_EQ(form.windowTitle(), "1 Dateien bleiben auf der Karte") << "notes.txt is no photo";
     EXPECT_EQ(f.TrayTip(), "Fotos übertragen");
     EXPECT_EQ(f.Text("Label1"), "Übertragung beendet");
     EXPECT_EQ(f.Text("StatusPanel1"), "2 Fotos kopiert");

@@ -206,15 +206,20 @@ click_icon() { # click_icon BUTTON [REPEAT DELAY_MS]
     sleep 0.2
     xdotool click --repeat "${2:-1}" --delay "${3:-100}" "$1"
 }
+# The main window's titles at the end of a run: the card's verdict, or
+# "Übertragung beendet" when the card could not be looked at (a regular
+# expression, as the window functions take them).
+FINISHED='(Karte kann formatiert werden|[0-9]+ Dateien bleiben auf der Karte|Übertragung beendet)'
 # menu_item N TITLE: opens the tray menu with the right button and chooses
-# item N (1..3) by keys; TITLE tells the main window apart from the menu
+# item N (1..3) by keys; TITLE (a regular expression) tells the main window
+# apart from the menu
 menu_item() {
     local menu="" t0 keys=()
     click_icon 3
     t0=$(now_ms)
     while (($(now_ms) - t0 < 5000)); do
         menu=$(xdotool search --onlyvisible --maxdepth 1 --pid "$APP_PID" 2>/dev/null |
-            while read -r w; do [ "$(xdotool getwindowname "$w")" = "$2" ] || echo "$w"; done | head -n1)
+            while read -r w; do [[ "$(xdotool getwindowname "$w")" =~ ^$2$ ]] || echo "$w"; done | head -n1)
         [ -n "$menu" ] && break
         sleep 0.05
     done
