@@ -21,7 +21,8 @@
 /// used up is not asked again until it has ended, so a hung path holds one thread and no more; its answer,
 /// when it comes, is kept for the next ask. A key whose question overran is slow: it is still asked at every
 /// turn but not waited for, and its answers arrive one ask late, until one comes within the patience again.
-/// An answer counts while it is younger than the maximum age.
+/// An answer counts while it is younger than the maximum age, and for as long as the question after it is
+/// still running: a slow device does not flip between there and gone while it works on an answer.
 ///
 /// Workers are detached. Nothing ever waits for a hung one, not even the program's end (the system ends it
 /// with the process), and each owns all it touches: its question and the slot of its answer. One that ends
@@ -76,8 +77,9 @@ public:
     }
 
     /// The newest answer about key: an open question is waited for until its patience, counted from when
-    /// it was asked, is used up (a slow key's is not waited for). Empty when there is no answer younger than
-    /// the maximum age. Rethrows what the question threw.
+    /// it was asked, is used up (a slow key's is not waited for). Empty when there is no answer, or the
+    /// newest is older than the maximum age and no question about key is running. Rethrows what the
+    /// question threw.
     std::optional<R> Answer(const std::string& key)
     {
         const auto it = FKeys.find(key);
@@ -91,7 +93,7 @@ public:
             else
                 k.Slow = true;
         }
-        if (!k.Last.valid() || !IsFresh(k))
+        if (!k.Last.valid() || (!IsFresh(k) && !k.Open.valid()))
             return std::nullopt;
         return k.Last.get();
     }

@@ -91,6 +91,8 @@ public:
     /// Creates one folder level; fails when it cannot be created, also when
     /// it exists already (kind Exists).
     virtual TResult CreateDir(const std::string& path) = 0;
+    /// Removes the folder when it is empty; fails, leaving it, when it holds anything.
+    virtual TResult RemoveEmptyFolder(const std::string& path) = 0;
     /// Creates the folder with all missing parents; succeeds when it is a folder afterwards.
     virtual TResult ForceDirectories(const std::string& path) = 0;
     /// Makes sure the user's folder path (the documents folder) is there.

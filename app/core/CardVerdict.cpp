@@ -102,6 +102,7 @@ TCardVerdict JudgeCard(const std::vector<std::string>& files, const std::vector<
             ++verdict.Failed[FailureName(record.Reason.Kind())];
             break;
         case TPhotoOutcome::Skipped:
+        case TPhotoOutcome::TakenElsewhere:
             verdict.Unverified += record.Verified ? 0 : 1;
             break;
         case TPhotoOutcome::Transferred:

@@ -52,6 +52,9 @@ void TImportLog::PhotoDone(const TPhotoRecord& record)
         return;
     case TPhotoOutcome::Skipped:
         return;
+    case TPhotoOutcome::TakenElsewhere:
+        Write(PhotoLine("taken elsewhere", record, record.Reason.Text()));
+        return;
     case TPhotoOutcome::Transferred:
     case TPhotoOutcome::Turned:
     case TPhotoOutcome::TurnFailed:
@@ -89,11 +92,19 @@ void TImportLog::RunAbandoned(int notStarted)
 
 void TImportLog::RunEnded(const TRunCounts& counts)
 {
-    Write("run ended: " + std::to_string(counts.Transferred) + " transferred (" +
-          std::to_string(counts.Renamed) + " renamed, " + std::to_string(counts.KeptOnCard) +
-          " stayed on the card), " + std::to_string(counts.Turned) + " turned, " +
-          std::to_string(counts.NotTurned) + " not turned, " + std::to_string(counts.AlreadyThere) +
-          " already there, " + std::to_string(counts.Failed) + " failed");
+    Write(
+        "run ended: " + std::to_string(counts.Transferred) + " transferred (" +
+        std::to_string(counts.Renamed) + " renamed, " + std::to_string(counts.KeptOnCard) +
+        " stayed on the card), " + std::to_string(counts.Turned) + " turned, " +
+        std::to_string(counts.NotTurned) + " not turned, " + std::to_string(counts.AlreadyThere) +
+        " already there, " + std::to_string(counts.Failed) + " failed" +
+        (counts.TakenElsewhere > 0 ? ", " + std::to_string(counts.TakenElsewhere) + " taken elsewhere" : ""));
+}
+
+void TImportLog::FoldersNotFlushed(const TResult& result)
+{
+    Write("the day folders could not be flushed to the disk, the new names may not survive a power cut: " +
+          result.Text());
 }
 
 void TImportLog::CardJudged(const TCardVerdict& verdict)

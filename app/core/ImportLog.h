@@ -37,6 +37,8 @@ public:
     /// notStarted photos were not begun.
     void RunAbandoned(int notStarted);
     void RunEnded(const TRunCounts& counts);
+    /// A line when the day folders could not be flushed after the run.
+    void FoldersNotFlushed(const TResult& result);
     /// The line that says whether the card may be formatted, or what stays on it and why.
     void CardJudged(const TCardVerdict& verdict);
 

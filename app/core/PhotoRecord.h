@@ -7,11 +7,12 @@
 /// What became of one photo of a transfer run.
 enum class TPhotoOutcome
 {
-    Transferred, ///< copied or moved into its day folder
-    Turned,      ///< transferred and turned upright
-    TurnFailed,  ///< transferred, but it could not be turned upright
-    Skipped,     ///< left alone: it is in its day folder already
-    Failed       ///< not transferred, or its new name could not be made safe
+    Transferred,    ///< copied or moved into its day folder
+    Turned,         ///< transferred and turned upright
+    TurnFailed,     ///< transferred, but it could not be turned upright
+    Skipped,        ///< left alone: it is in its day folder already
+    TakenElsewhere, ///< another program (another desktop session) took it from the card meanwhile
+    Failed          ///< not transferred, or its new name could not be made safe
 };
 
 /// One photo of a transfer run: where it came from, where it went (or was
@@ -47,13 +48,14 @@ struct TRunOptions
 /// The counts of one transfer run, kept from its records: the window's numbers and the log's end line.
 struct TRunCounts
 {
-    int Transferred = 0;  ///< copied or moved, renamed and kept ones included
-    int Turned = 0;       ///< of them, turned upright
-    int NotTurned = 0;    ///< of them, not turned although they should have been
-    int Renamed = 0;      ///< of them, under another name because theirs was taken
-    int KeptOnCard = 0;   ///< of them, moved but still on the card
-    int AlreadyThere = 0; ///< left alone, as they are in their day folder already
-    int Failed = 0;       ///< not transferred
+    int Transferred = 0;    ///< copied or moved, renamed and kept ones included
+    int Turned = 0;         ///< of them, turned upright
+    int NotTurned = 0;      ///< of them, not turned although they should have been
+    int Renamed = 0;        ///< of them, under another name because theirs was taken
+    int KeptOnCard = 0;     ///< of them, moved but still on the card
+    int AlreadyThere = 0;   ///< left alone, as they are in their day folder already
+    int TakenElsewhere = 0; ///< taken from the card by another program meanwhile: no failure of this run
+    int Failed = 0;         ///< not transferred
 
     /// Counts the record in (sign 1) or out again (sign -1), before its outcome changes.
     void Count(const TPhotoRecord& record, int sign);

@@ -41,6 +41,9 @@ void TRunCounts::Count(const TPhotoRecord& record, int sign)
     case TPhotoOutcome::Skipped:
         AlreadyThere += record.Reason.Kind() == TFailure::Exists ? sign : 0;
         return;
+    case TPhotoOutcome::TakenElsewhere:
+        TakenElsewhere += sign;
+        return;
     case TPhotoOutcome::Turned:
         Turned += sign;
         break;
@@ -112,6 +115,7 @@ void TTransferRun::Run(const std::string& cameraPath, const std::vector<std::str
         if (judgeCard)
             JudgeTheCard(cameraPath);
     });
+    FCameraPath = cameraPath;
     const std::string documents = FPlatform.DocumentsFolder();
     FTargetBase = documents.empty() ? std::string(1, FPlatform.PathDelim()) + kTargetFolder
                                     : FPlatform.JoinPath(documents, kTargetFolder);
@@ -195,17 +199,22 @@ void TTransferRun::Run(const std::string& cameraPath, const std::vector<std::str
     FTurns.reset();
     if (started < n)
         FLog.RunStopped(n - started);
-    // Until their folders are flushed, the new names could still vanish
-    // in a power cut: copies whose names cannot be made safe count as failed.
+    // Until their folders are flushed, the new names could still vanish in a power cut. A flush that
+    // fails is told; copies that are there whole (verified when they were named) still count as
+    // transferred, and only one that is no longer there counts as failed.
     if (const TResult flushed = FPlatform.FlushFolders(); !flushed) {
+        FLog.FoldersNotFlushed(flushed);
         for (TPhotoRecord& record : FRecords) {
-            if (IsTransferred(record.Outcome)) {
+            if (IsTransferred(record.Outcome) && !FPlatform.FileExists(record.Target)) {
                 SetOutcome(record, TPhotoOutcome::Failed);
                 record.Reason = flushed;
                 FLog.PhotoDone(record);
             }
         }
     }
+    // A day folder this run made and put nothing into (its only photo failed) is removed again.
+    for (const std::string& folder : FMadeFolders)
+        FPlatform.RemoveEmptyFolder(folder);
     FLog.RunEnded(FCounts);
 }
 
@@ -278,7 +287,9 @@ void TTransferRun::PlacePhoto(const std::string& photo, const TStringList& metaL
         reason = targetBase;
         return;
     }
-    FPlatform.CreateDir(dayFolder); // usually there already
+    // Usually there already; one made now is removed again if nothing arrives in it.
+    if (FPlatform.CreateDir(dayFolder))
+        FMadeFolders.push_back(dayFolder);
     CleanDayFolder(dayFolder);
 
     TPlace place = FindPlace(photo, name, dayFolder, metaList, pass.Orientation, inFlight);
@@ -366,6 +377,25 @@ TTransferRun::TSameness TTransferRun::IsThisPhoto(const std::string& photo, cons
                                                                                     : TSameness::Other;
 }
 
+bool TTransferRun::TakenElsewhere(TPhotoRecord& record)
+{
+    // Another desktop session importing the same card: the photo left the card while the card is still
+    // there, or its copy took the name meanwhile with the same bytes. That is not a failure of this run.
+    if (FPlatform.FileExists(record.Source)) {
+        bool same = false;
+        if (record.Reason.Kind() != TFailure::Exists ||
+            !FPlatform.SameFileContents(record.Source, record.Target, same) || !same)
+            return false;
+        record.Verified = true;
+    } else if (!FPlatform.DirectoryExists(FCameraPath)) {
+        return false; // the card was pulled out
+    }
+    record.Reason = TResult::Fail(record.Reason.Kind(), record.Reason.Path(),
+                                  "taken by another program meanwhile: " + record.Reason.Message(),
+                                  record.Reason.OsError());
+    return true;
+}
+
 bool TTransferRun::ReadsBack(const std::string& file)
 {
     try {
@@ -398,6 +428,7 @@ void TTransferRun::CompletePhoto(TPhotoPass& pass)
     }
     record.Outcome = pass.Result == TPassResult::Transferred ? TPhotoOutcome::Transferred
                      : pass.Result == TPassResult::Skipped   ? TPhotoOutcome::Skipped
+                     : TakenElsewhere(record)                ? TPhotoOutcome::TakenElsewhere
                                                              : TPhotoOutcome::Failed;
     const bool turn = pass.Result == TPassResult::Transferred && TurnDue(pass.Orientation, FOptions.Turn);
     FCounts.Count(record, 1);

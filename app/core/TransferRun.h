@@ -106,6 +106,9 @@ private:
     };
     /// Whether the file target is the photo: the same bytes, or the copy this program turned upright.
     TSameness IsThisPhoto(const std::string& photo, const TStringList& metaList, const std::string& target);
+    /// Whether a photo that could not be transferred was taken by another program meanwhile (its
+    /// record's reason then says so).
+    bool TakenElsewhere(TPhotoRecord& record);
     /// Whether the file can be read to its end.
     static bool ReadsBack(const std::string& file);
     /// Looks at every file below the card's DCIM folder after the run: the verdict, also in the log.
@@ -134,6 +137,9 @@ private:
     std::vector<TPhotoRecord> FRecords;
     TRunCounts FCounts;
     TCardVerdict FVerdict;
+    std::string FCameraPath;
+    /// Day folders this run made.
+    std::vector<std::string> FMadeFolders;
     /// Day folders this run has cleaned of left-over temporary files.
     std::set<std::string> FCleanedFolders;
 };

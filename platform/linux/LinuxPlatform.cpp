@@ -1,5 +1,7 @@
 #include "platform/linux/LinuxPlatform.h"
 
+#include "platform/LiveTemporaries.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -24,6 +26,26 @@ TTempFile::~TTempFile()
 {
     if (!FName.empty())
         ::unlink(FName.c_str());
+    TLiveTemporaries::Remove(FName);
+}
+
+void TTempFile::Set(std::string name)
+{
+    TLiveTemporaries::Remove(FName);
+    FName = std::move(name);
+    TLiveTemporaries::Add(FName);
+}
+
+void TTempFile::Keep()
+{
+    TLiveTemporaries::Remove(FName);
+    FName.clear();
+}
+
+void TLinuxPlatform::AbandonTemporaries()
+{
+    for (const std::string& name : TLiveTemporaries::TakeAll())
+        ::unlink(name.c_str());
 }
 
 TFailure FailureOfError(int error)
@@ -148,6 +170,13 @@ TResult TLinuxPlatform::CreateDir(const std::string& path)
     if (path.empty())
         return OsFailure(path, ENOENT);
     if (::mkdir(path.c_str(), 0777) != 0)
+        return OsFailure(path, errno);
+    return {};
+}
+
+TResult TLinuxPlatform::RemoveEmptyFolder(const std::string& path)
+{
+    if (::rmdir(path.c_str()) != 0)
         return OsFailure(path, errno);
     return {};
 }

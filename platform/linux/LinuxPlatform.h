@@ -51,8 +51,9 @@ public:
     TTempFile(const TTempFile&) = delete;
     TTempFile& operator=(const TTempFile&) = delete;
     const std::string& Name() const { return FName; }
-    void Set(std::string name) { FName = std::move(name); }
-    void Keep() { FName.clear(); }
+    void Set(std::string name);
+    /// The file has its final name, or is left on purpose: it is no longer removed.
+    void Keep();
 
 private:
     std::string FName;
@@ -96,6 +97,7 @@ public:
     bool CardFolderExists(const std::string& root, const std::string& name) override;
     bool FileExists(const std::string& path) override;
     TResult CreateDir(const std::string& path) override;
+    TResult RemoveEmptyFolder(const std::string& path) override;
     TResult ForceDirectories(const std::string& path) override;
     TResult FileModifiedDate(const std::string& path, TLocalDate& date) override;
     TResult FileModifiedTime(const std::string& path, int64_t& seconds, int& nanoseconds) override;
@@ -115,6 +117,7 @@ public:
     TResult ReplaceFileContents(const std::string& target, std::span<const TDataPiece> pieces) override;
     TResult SameFileContents(const std::string& a, const std::string& b, bool& same) override;
     TResult RemoveStaleTemporaries(const std::string& folder, int& removed) override;
+    void AbandonTemporaries() override;
 
     // UserFolders.cpp: the user's folders, and the folders made for the user.
     std::string DocumentsFolder() override;

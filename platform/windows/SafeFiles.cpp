@@ -1,3 +1,4 @@
+#include "platform/LiveTemporaries.h"
 #include "platform/SafeNames.h"
 #include "platform/windows/WindowsPlatform.h"
 
@@ -70,6 +71,7 @@ TResult TTempFile::Create(const std::string& folder)
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
         if (FHandle != INVALID_HANDLE_VALUE) {
             FName = std::move(name);
+            TLiveTemporaries::Add(FName);
             return {};
         }
         const DWORD error = ::GetLastError();
@@ -86,6 +88,7 @@ DWORD TTempFile::Rename(const std::string& target, bool replace)
         return ::GetLastError();
     ::CloseHandle(FHandle);
     FHandle = INVALID_HANDLE_VALUE;
+    TLiveTemporaries::Remove(FName);
     FName.clear();
     return ERROR_SUCCESS;
 }
@@ -108,6 +111,7 @@ void TTempFile::Discard()
 {
     if (FHandle == INVALID_HANDLE_VALUE)
         return;
+    TLiveTemporaries::Remove(FName);
     const bool removed = RemoveOnClose(FHandle);
     ::CloseHandle(FHandle);
     FHandle = INVALID_HANDLE_VALUE;
@@ -539,4 +543,15 @@ TResult TWindowsPlatform::ReplaceFileContents(const std::string& target, std::sp
     if (const DWORD error = temp.Rename(target, true); error != ERROR_SUCCESS)
         return OsFailure(target, error);
     return {};
+}
+
+void TWindowsPlatform::AbandonTemporaries()
+{
+    // The work that holds a file open may never close it: the file is removed now, or as soon as its last
+    // handle closes with the process.
+    for (const std::string& name : TLiveTemporaries::TakeAll()) {
+        const std::wstring wide = LongPath(name);
+        ::SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL);
+        ::DeleteFileW(wide.c_str());
+    }
 }

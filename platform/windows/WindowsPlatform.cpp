@@ -215,6 +215,13 @@ TResult TWindowsPlatform::CreateDir(const std::string& path)
     return {};
 }
 
+TResult TWindowsPlatform::RemoveEmptyFolder(const std::string& path)
+{
+    if (path.empty() || !::RemoveDirectoryW(LongPath(path).c_str()))
+        return LastFailure(path);
+    return {};
+}
+
 TResult TWindowsPlatform::ForceDirectories(const std::string& path)
 {
     if (path.empty())

@@ -82,6 +82,7 @@ public:
     bool CardFolderExists(const std::string& root, const std::string& name) override;
     bool FileExists(const std::string& path) override;
     TResult CreateDir(const std::string& path) override;
+    TResult RemoveEmptyFolder(const std::string& path) override;
     TResult ForceDirectories(const std::string& path) override;
     TResult FileModifiedDate(const std::string& path, TLocalDate& date) override;
     TResult FileModifiedTime(const std::string& path, int64_t& seconds, int& nanoseconds) override;
@@ -98,6 +99,7 @@ public:
     TResult ReplaceFileContents(const std::string& target, std::span<const TDataPiece> pieces) override;
     TResult SameFileContents(const std::string& a, const std::string& b, bool& same) override;
     TResult RemoveStaleTemporaries(const std::string& folder, int& removed) override;
+    void AbandonTemporaries() override;
 
     // UserFolders.cpp: the shell's folders, and the folders made for the user.
     std::string DocumentsFolder() override;

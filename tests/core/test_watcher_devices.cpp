@@ -65,7 +65,9 @@ TEST_F(SlowDrivesTest, AHungDriveIsPassedOverWithinThePatienceAndAskedOnceWhileI
     EXPECT_EQ(View.Label1, "2 Fotos gefunden");
 }
 
-TEST_F(SlowDrivesTest, ADriveThatStopsAnsweringStandsForAWhileThenCountsAsGone)
+// A device slow to answer does not flip between found and gone: its last answer stands while its question
+// runs, however long; once it is unplugged it is gone.
+TEST_F(SlowDrivesTest, ADriveThatStopsAnsweringStandsWhileItsQuestionRunsAndIsGoneOnceUnplugged)
 {
     AddPhoto(AddCard('K'), "k.jpg");
     Watcher.Tick();
@@ -79,8 +81,12 @@ TEST_F(SlowDrivesTest, ADriveThatStopsAnsweringStandsForAWhileThenCountsAsGone)
     EXPECT_TRUE(Watcher.CameraHandled());
     std::this_thread::sleep_for(2600ms);
     Watcher.Tick();
+    EXPECT_TRUE(Watcher.CameraFound()) << "still found while it works on an answer";
+    EXPECT_TRUE(Watcher.CameraHandled());
+    Platform.RemoveDrive('K');
+    Watcher.Tick();
     EXPECT_FALSE(Watcher.CameraFound());
-    EXPECT_FALSE(Watcher.CameraHandled()) << "gone: when it answers again, it is a new attachment";
+    EXPECT_FALSE(Watcher.CameraHandled()) << "gone: when it comes again, it is a new attachment";
     EXPECT_EQ(View.Label1, "Keine Kamera gefunden");
     EXPECT_EQ(Platform.QuestionsAbout(Root('K')), 2) << "one answered, one hanging";
 }

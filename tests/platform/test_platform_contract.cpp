@@ -278,6 +278,10 @@ TEST_F(PlatformContract, StagedCopiesGetTheirNameOnlyWhenFinished)
     const TResult taken = Platform->FinishCopy(*second);
     EXPECT_EQ(taken.Kind(), TFailure::Exists) << "the name was taken meanwhile";
     EXPECT_EQ(taken.Path(), P("out/a.jpg"));
+    // An end that cannot wait for the copies in hand removes their temporaries; named copies stay.
+    ASSERT_EQ(ListTree(P("out")).size(), 3u) << "a.jpg and the temporaries of the two unfinished copies";
+    Platform->AbandonTemporaries();
+    EXPECT_EQ(ListTree(P("out")), std::vector<std::string>{"a.jpg"});
     first.reset();
     second.reset();
     dropped.reset();

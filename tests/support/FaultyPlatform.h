@@ -44,6 +44,7 @@ public:
     }
     bool FileExists(const std::string& path) override { return FInner->FileExists(path); }
     TResult CreateDir(const std::string& path) override { return FInner->CreateDir(path); }
+    TResult RemoveEmptyFolder(const std::string& path) override { return FInner->RemoveEmptyFolder(path); }
     TResult ForceDirectories(const std::string& path) override { return FInner->ForceDirectories(path); }
     TResult ForceUserFolder(const std::string& path) override { return FInner->ForceUserFolder(path); }
     void FindFiles(const std::string& folder, const std::string& mask, TStringList& list, bool recursive,
