@@ -79,15 +79,34 @@ void TCameraWatcher::TakeList(const TCameraScan& scan)
 
 void TCameraWatcher::Tick()
 {
-    // A handled card is only looked for, not listed again.
-    const TCameraScan scan = FScanner.Scan(!FCameraHandled);
-    FCameraFound = scan.Found;
+    // Each card of a reader, each storage of a phone is an attachment of its own. One that is handled
+    // (transferred or dismissed) is only looked for, not listed again, while the next one that is not is
+    // offered; one that has gone is a new attachment when it comes again.
+    std::vector<std::string> cameras;
+    const TCameraScan scan = FScanner.Scan(
+        true, [this](const std::string& camera) { return !FHandled.contains(camera); }, &cameras);
+    std::erase_if(FHandled, [&](const std::string& camera) {
+        return std::find(cameras.begin(), cameras.end(), camera) == cameras.end();
+    });
+    FCameraCount = static_cast<int>(cameras.size());
     if (scan.Found) {
+        FCameraFound = true;
+        FCameraHandled = false;
         FCameraPath = scan.CameraPath;
         TakeList(scan);
+        ShowCamera();
+        return;
     }
-    if (!FCameraFound) {
+    // The card shown is handled and still there: nothing changes.
+    FCameraFound = FCameraHandled && !FHandled.empty();
+    if (FCameraFound) {
+        FCameraPath = *std::find_if(cameras.rbegin(), cameras.rend(),
+                                    [this](const std::string& camera) { return FHandled.contains(camera); });
+        return;
+    }
+    {
         FCameraHandled = false;
+        FHandled.clear();
         FState.TransferEnabled = false;
         FState.TrayHint = kTextWaitForCamera;
         FState.Caption = kTextWaitForCamera;
@@ -96,10 +115,7 @@ void TCameraWatcher::Tick()
         FState.Panel2.clear();
         FState.QuitEnabled = true;
         Render();
-        return;
     }
-    if (!FCameraHandled)
-        ShowCamera();
 }
 
 void TCameraWatcher::ShowCamera()
@@ -107,8 +123,13 @@ void TCameraWatcher::ShowCamera()
     FWindow.Show();
     FState.ProgressMax = FPhotoList.Count();
     FState.TransferEnabled = true;
-    FState.TrayHint = kTextFetchingPhotos;
-    FState.Caption = kTextFetchingPhotos;
+    // With several cards or storages attached, the title and the tray tip say which one is shown.
+    const std::string delim(1, FPlatform.PathDelim());
+    std::string root = FCameraPath.substr(0, FCameraPath.rfind(delim + "DCIM"));
+    const std::string storage = FPlatform.ExtractFileName(root);
+    FState.TrayHint = FCameraCount > 1 && !storage.empty() ? kTextFetchingPhotos + std::string(": ") + storage
+                                                           : kTextFetchingPhotos;
+    FState.Caption = FState.TrayHint;
     FState.Message = Count(FPhotoList.Count(), kTextPhotosFound);
     FState.Panel1 = FState.Message;
     Render();
@@ -128,6 +149,7 @@ bool TCameraWatcher::OfferVolume(const std::string& root)
     FState.TurnCaption = kTextTurnIfPossible;
     FState.TurnEnabled = true;
     FCameraHandled = false;
+    FHandled.erase(scan->CameraPath);
     if (scan->Found) {
         FCameraFound = true;
         FCameraPath = scan->CameraPath;
@@ -156,6 +178,7 @@ void TCameraWatcher::Rearm(bool hideWindow)
     FRunFinished = false;
     FState.Ticking = true;
     FCameraHandled = true;
+    FHandled.insert(FCameraPath);
     FState.Message = kTextWaitForPhotos;
     FState.ProgressPosition = 0;
     if (hideWindow)
@@ -276,6 +299,7 @@ void TCameraWatcher::EndRun()
     const TRunCounts& counts = FRun->Counts();
     FCameraFound = false;
     FCameraHandled = true;
+    FHandled.insert(FCameraPath);
     FRunFinished = true;
     const bool failures = counts.Failed > 0;
     FState.TrayHint = failures ? kTextTransferFaults : kTextPhotosTransferred;

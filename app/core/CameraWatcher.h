@@ -10,6 +10,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -124,6 +125,10 @@ private:
     bool FCameraHandled = false;
     std::string FCameraPath;
     bool FRunFinished = false;
+    /// The camera folders attached now whose attachment is handled (transferred or dismissed).
+    std::set<std::string> FHandled;
+    /// How many cards or storages qualified at the last tick.
+    int FCameraCount = 0;
     TStringList FPhotoList;
     /// What of the card the photo list was made from could not be read.
     std::vector<TResult> FUnreadable;

@@ -38,7 +38,8 @@ void TCardScanner::AskDrive(const std::string& root)
     });
 }
 
-TCameraScan TCardScanner::Scan(bool listPhotos)
+TCameraScan TCardScanner::Scan(bool listPhotos, const std::function<bool(const std::string&)>& wanted,
+                               std::vector<std::string>* all)
 {
     FPlatform.RefreshDrives();
     // Every letter is looked at; the last one that qualifies wins. The drives are asked all at once, each on
@@ -67,6 +68,10 @@ TCameraScan TCardScanner::Scan(bool listPhotos)
             FOfferedRoot.clear();
     }
     FDriveAnswers.Prune();
+    if (all != nullptr)
+        *all = cameras;
+    if (wanted)
+        std::erase_if(cameras, [&](const std::string& camera) { return !wanted(camera); });
 
     TCameraScan scan;
     if (!listPhotos) {

@@ -4,6 +4,7 @@
 #include "platform/Platform.h"
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -49,9 +50,12 @@ public:
 
     void SetPatience(const TWatcherPatience& patience);
 
-    /// Looks at every drive; the last one that qualifies wins. With listPhotos, a camera whose photos
-    /// cannot be listed in time is passed over for the next one down, unless its list is shown already.
-    TCameraScan Scan(bool listPhotos);
+    /// Looks at every drive; the last one that qualifies wins, among those wanted (all when wanted is
+    /// unset). With listPhotos, a wanted camera whose photos cannot be listed in time is passed over for the
+    /// next one down, unless its list is shown already. Cameras, when given, receives the camera folders of
+    /// all drives that qualify, the winner's place last.
+    TCameraScan Scan(bool listPhotos, const std::function<bool(const std::string&)>& wanted = {},
+                     std::vector<std::string>* cameras = nullptr);
     /// A volume the user opened the program with: when root holds DCIM and answers in time, it is looked at
     /// first from now on, as long as its DCIM is there, and its photos are listed afresh (Found is false when
     /// they do not come in time). None when root does not qualify.

@@ -8,14 +8,14 @@ using enum TWindowControl;
 
 constexpr std::array kWindowTexts{
     TWindowText{Caption, kTextWaitForCamera, false},
-    TWindowText{Caption, kTextFetchingPhotos, false},
+    TWindowText{Caption, kTextFetchingPhotos, false, nullptr, true},
     TWindowText{Caption, kTextTransferEnded, false},
     TWindowText{Caption, kTextCardMayBeFormatted, false},
     TWindowText{Caption, kTextFilesStayOnCard, true},
 
     TWindowText{TrayHint, kTextWaitForCameraDesign, false},
     TWindowText{TrayHint, kTextWaitForCamera, false},
-    TWindowText{TrayHint, kTextFetchingPhotos, false},
+    TWindowText{TrayHint, kTextFetchingPhotos, false, nullptr, true},
     TWindowText{TrayHint, kTextPhotosTransferred, false},
     TWindowText{TrayHint, kTextTransferFaults, false},
 

@@ -28,13 +28,15 @@ enum class TWindowControl
 };
 
 /// One text a control can show. A counted text is shown after a decimal count ("12 Fotos gefunden"); one
-/// with a second part has a second count between the two ("5 gedreht, 2 nicht gedreht").
+/// with a second part has a second count between the two ("5 gedreht, 2 nicht gedreht"); a named one may be
+/// followed by ": " and the name of a card or storage ("Hole Fotos: Interner gemeinsamer Speicher").
 struct TWindowText
 {
     TWindowControl Control;
     const char* Text;
     bool Counted;
     const char* Second = nullptr;
+    bool Named = false;
 };
 
 inline constexpr const char* kTextWaitForCameraDesign = "Warte auf Camera";

@@ -1,6 +1,7 @@
 #include "tests/core/WatcherFixture.h"
 
 #include <filesystem>
+#include <tuple>
 
 namespace {
 
@@ -138,6 +139,47 @@ TEST_F(WatcherTest, DismissedCameraIsNotListedAgainUntilItIsGone)
     Watcher.Tick();
     EXPECT_TRUE(View.Visible);
     EXPECT_EQ(View.Label1, "1 Fotos gefunden");
+}
+
+// A phone's two storages (or a reader's two cards) are two attachments: the one that came last is offered
+// first, named; once it is handled the other is offered, also while the phone stays attached.
+TEST_F(WatcherTest, EveryStorageOfADeviceIsOfferedInTurnUnderItsName)
+{
+    const std::string phone = Tmp / "gvfs/mtp:host=Phone";
+    for (const auto& [letter, storage, photos] :
+         {std::tuple{'F', "Interner gemeinsamer Speicher", 2}, std::tuple{'G', "Card", 1}}) {
+        for (int i = 0; i < photos; ++i)
+            AddPhoto(phone + "/" + storage + "/DCIM", std::to_string(i) + ".jpg",
+                     Dated("2005:07:14 10:00:0" + std::to_string(i), static_cast<unsigned>(letter + i)));
+        Platform.AddDrive(letter, phone + "/" + storage);
+    }
+    Watcher.Tick();
+    EXPECT_EQ(View.Caption, "Hole Fotos: Card");
+    EXPECT_EQ(View.TrayHint, "Hole Fotos: Card");
+    EXPECT_EQ(View.Label1, "1 Fotos gefunden");
+    Watcher.Transfer();
+    Watcher.Dismiss();
+    Watcher.Tick();
+    EXPECT_TRUE(View.Visible);
+    EXPECT_EQ(View.Caption, "Hole Fotos: Interner gemeinsamer Speicher");
+    EXPECT_EQ(View.Label1, "2 Fotos gefunden");
+    Watcher.Dismiss();
+    Watcher.Tick();
+    EXPECT_FALSE(View.Visible) << "both handled: nothing more while the phone stays";
+    EXPECT_EQ(View.Label1, "Warte auf Fotos...");
+    // The card taken out and put back is a new attachment, offered alone and unnamed.
+    Platform.SetReady('G', false);
+    Watcher.Tick();
+    Platform.SetReady('G', true);
+    Watcher.Tick();
+    EXPECT_EQ(View.Caption, "Hole Fotos: Card") << "the other storage is still there";
+    Platform.RemoveDrive('F');
+    Watcher.Dismiss();
+    Platform.SetReady('G', false);
+    Watcher.Tick();
+    Platform.SetReady('G', true);
+    Watcher.Tick();
+    EXPECT_EQ(View.Caption, "Hole Fotos");
 }
 
 } // namespace

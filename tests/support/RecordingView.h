@@ -28,7 +28,8 @@ inline bool IsWindowText(TWindowControl control, const std::string& text)
         if (entry.Control != control)
             continue;
         if (!entry.Counted) {
-            if (text == entry.Text)
+            const std::string named = std::string(entry.Text) + ": ";
+            if (text == entry.Text || (entry.Named && text.size() > named.size() && text.starts_with(named)))
                 return true;
             continue;
         }
