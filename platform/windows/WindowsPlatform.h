@@ -117,4 +117,7 @@ private:
     /// Copies src to a temporary file beside dst, verifies it (copying it once more when it differs) and
     /// gives it the name dst without replacing anything.
     TResult SafeCopy(const std::string& src, const std::string& dst);
+
+    /// One set of questions for the program's life: a drive found stays found while its question runs.
+    std::shared_ptr<TDriveQueries> FDriveQueries;
 };

@@ -279,7 +279,10 @@ TEST_F(PlatformContract, StagedCopiesGetTheirNameOnlyWhenFinished)
     EXPECT_EQ(taken.Kind(), TFailure::Exists) << "the name was taken meanwhile";
     EXPECT_EQ(taken.Path(), P("out/a.jpg"));
     // An end that cannot wait for the copies in hand removes their temporaries; named copies stay.
+#ifndef _WIN32
+    // Linux stages each copy in a temporary beside its name; Windows copies only when a copy is finished.
     ASSERT_EQ(ListTree(P("out")).size(), 3u) << "a.jpg and the temporaries of the two unfinished copies";
+#endif
     Platform->AbandonTemporaries();
     EXPECT_EQ(ListTree(P("out")), std::vector<std::string>{"a.jpg"});
     first.reset();
