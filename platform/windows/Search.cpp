@@ -9,7 +9,8 @@ namespace {
 /// A folder that cannot be read (other than one with no match, or one that has gone) is added to
 /// unreadable with the system's reason.
 template <typename TTake>
-void ForEachEntry(const std::string& p, const std::string& pattern, TTake take, std::vector<TResult>* unreadable)
+void ForEachEntry(const std::string& p, const std::string& pattern, TTake take,
+                  std::vector<TResult>* unreadable)
 {
     // The pattern is added after the folder's clean-up, which would take a trailing dot off it.
     const std::wstring folder = LongPath(p);
@@ -49,8 +50,8 @@ void TWindowsPlatform::FindFiles(const std::string& folder, const std::string& m
     // The folder itself must be a real folder, not a junction or link.
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
         (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
-        SearchFolder(root.back() == '\\' || root.back() == '/' ? root : root + '\\', mask, list, recursive,
-                     0, unreadable);
+        SearchFolder(root.back() == '\\' || root.back() == '/' ? root : root + '\\', mask, list, recursive, 0,
+                     unreadable);
     list.EndUpdate();
 }
 
@@ -60,20 +61,26 @@ void TWindowsPlatform::SearchFolder(const std::string& p, const std::string& mas
     // The bound keeps a hostile tree from exhausting the stack.
     if (depth > 128)
         return;
-    ForEachEntry(p, mask, [&](const std::string& name, DWORD attributes) {
-        // File links are not photos of the card.
-        if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0)
-            list.Add(p + name);
-    }, unreadable);
+    ForEachEntry(
+        p, mask,
+        [&](const std::string& name, DWORD attributes) {
+            // File links are not photos of the card.
+            if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0)
+                list.Add(p + name);
+        },
+        unreadable);
     if (!recursive)
         return;
     std::vector<std::string> folders;
-    ForEachEntry(p, "*", [&](const std::string& name, DWORD attributes) {
-        // Junctions and folder links are not entered: a loop must not hang the scan.
-        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-            (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 && name != "." && name != "..")
-            folders.push_back(p + name + "\\");
-    }, unreadable);
+    ForEachEntry(
+        p, "*",
+        [&](const std::string& name, DWORD attributes) {
+            // Junctions and folder links are not entered: a loop must not hang the scan.
+            if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+                (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 && name != "." && name != "..")
+                folders.push_back(p + name + "\\");
+        },
+        unreadable);
     for (const std::string& sub : folders)
         SearchFolder(sub, mask, list, recursive, depth + 1, unreadable);
 }
