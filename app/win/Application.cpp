@@ -2,17 +2,6 @@
 
 #include <initializer_list>
 
-std::string WindowText(HWND window)
-{
-    const int length = ::GetWindowTextLengthW(window);
-    if (length <= 0)
-        return {};
-    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
-    const int copied = ::GetWindowTextW(window, text.data(), length + 1);
-    text.resize(static_cast<std::size_t>(copied > 0 ? copied : 0));
-    return Utf8Text(text);
-}
-
 // Tahoma is the dialog font of Windows; a system without it (Wine without its own fonts) gets a narrow
 // sans serif, so that the captions fit their controls as they do with Tahoma.
 HFONT DialogFont(int pixels, bool bold, bool underline)

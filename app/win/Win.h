@@ -27,6 +27,3 @@ inline std::string Utf8Text(std::wstring_view text)
 {
     return Utf16ToUtf8(std::u16string(text.begin(), text.end()));
 }
-
-/// The text of a window or control, as UTF-8.
-std::string WindowText(HWND window);
