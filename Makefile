@@ -3,7 +3,7 @@
 JOBS ?= $(shell nproc)
 CTEST_ARGS ?=
 
-.PHONY: deps build run test sanitize-test tsan-test bench fuzz format clean install uninstall package cross-windows cross-windows-test
+.PHONY: deps build run test sanitize-test tsan-test bench fuzz format clean install uninstall package cross-windows cross-windows-test package-windows
 
 PREFIX ?= /usr/local
 
@@ -58,14 +58,20 @@ uninstall:
 package: build
 	cd build && cpack -G DEB
 
-# Windows: every Qt-free area (the tray icon among them), app/core and their
-# unit tests, cross-compiled with MinGW-w64; cross-windows-test runs those
-# tests under Wine.
+# Windows: the program (fotoimport.exe, the Win32 front end over the core),
+# the tools and every test that is not Linux's alone, cross-compiled with
+# MinGW-w64 against a libjpeg-turbo built from Debian's sources;
+# package-windows builds the installer (NSIS); cross-windows-test runs the
+# tests under Wine, the installer's and the end-to-end test among them (the
+# latter compares with the Linux build's tools, so it wants `make build`).
 cross-windows: deps
 	cmake --preset cross-windows
-	cmake --build build-mingw -j $(JOBS)
+	nice cmake --build build-mingw -j $(JOBS)
 
-cross-windows-test: cross-windows
+package-windows: cross-windows
+	cmake --build build-mingw --target package-windows
+
+cross-windows-test: package-windows
 	ctest --test-dir build-mingw --output-on-failure -j $(JOBS) $(CTEST_ARGS)
 
 format:

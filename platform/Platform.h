@@ -229,8 +229,10 @@ struct TPlatformOptions
     std::string RuntimeFolder;
     /// Linux: how long a refresh of the drives waits for a device's folder to answer.
     std::chrono::milliseconds DevicePatience{300};
-    /// Linux: the home folder ($HOME when empty) and the configuration folder
-    /// holding user-dirs.dirs ($XDG_CONFIG_HOME, else home + "/.config").
+    /// The home folder, inside which alone a missing documents folder is made
+    /// (Linux: $HOME when empty; Windows: the user's profile folder when
+    /// empty), and, on Linux, the configuration folder holding
+    /// user-dirs.dirs ($XDG_CONFIG_HOME, else home + "/.config").
     std::string HomeFolder;
     std::string ConfigFolder;
     /// Linux: the state folder ($XDG_STATE_HOME, else home + "/.local/state"),

@@ -1,6 +1,6 @@
 # Checks the Windows platform's sources (run from the repository root):
 #   cmake -DCHECK=wide -P CheckWindowsSources.cmake
-#     fails when a file below platform/windows/ calls the ANSI form of a Win32
+#     fails when a file below platform/windows/ or app/win/ calls the ANSI form of a Win32
 #     function (CreateFileA, or CreateFile, which is the ANSI form without
 #     UNICODE), opens a file through the narrow C runtime or a narrow stream,
 #     or sizes a buffer by MAX_PATH: names travel as UTF-8 and reach the
@@ -13,7 +13,7 @@ cmake_minimum_required(VERSION 3.25)
 
 set(boundary "(^|[^A-Za-z0-9_])")
 if(CHECK STREQUAL "wide")
-    set(folders platform/windows)
+    set(folders platform/windows app/win)
     set(generic "CreateFile|GetFileAttributes|GetFileAttributesEx|SetFileAttributes|FindFirstFile|FindFirstFileEx|FindNextFile|MoveFile|MoveFileEx|CopyFile|CopyFileEx|DeleteFile|ReplaceFile|CreateDirectory|RemoveDirectory|GetFullPathName|GetFinalPathNameByHandle|GetLongPathName|GetShortPathName|GetDiskFreeSpace|GetDiskFreeSpaceEx|GetDriveType|GetVolumeInformation|GetLogicalDriveStrings|GetTempPath|GetTempFileName|GetModuleFileName|GetCurrentDirectory|SetCurrentDirectory|GetEnvironmentVariable|ExpandEnvironmentStrings|FormatMessage|GetUserName|GetCommandLine|SHGetFolderPath|SHGetSpecialFolderPath|SHGetPathFromIDList|LoadLibrary|CreateProcess|OutputDebugString")
     set(crt "_sopen_s|_sopen|_open|open|fopen|fopen_s|_fsopen|freopen|creat|_creat|_stat|_stat32|_stat64|_stati64|stat|_access|_access_s|access|_unlink|unlink|remove|rename|_mkdir|mkdir|_rmdir|rmdir|_chdir|_chmod|_utime|_utime64|_findfirst|_findfirst64|_fullpath")
     set(patterns

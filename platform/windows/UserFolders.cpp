@@ -125,7 +125,7 @@ TResult TWindowsPlatform::ForceUserFolder(const std::string& path)
     // in full, and also only when the part of it that exists does not lead
     // elsewhere through a junction or link.
     const std::string full = IsAbsolute(path) ? FullPath(path) : std::string();
-    const std::string home = FullPath(KnownFolder(FOLDERID_Profile));
+    const std::string home = FullPath(FHomeFolder.empty() ? KnownFolder(FOLDERID_Profile) : FHomeFolder);
     const TResult outside = TResult::Fail(TFailure::Unavailable, path,
                                           "the folder is missing, and it is not inside the home folder");
     if (full.empty() || home.empty() || full.size() <= home.size() || !IsWithin(full, home))

@@ -277,10 +277,10 @@ std::string TWindowsPlatform::ExtractFileName(const std::string& path) const
     return at == std::string::npos ? path : path.substr(at + 1);
 }
 
-std::unique_ptr<TPlatform> CreatePlatform(const TPlatformOptions&)
+std::unique_ptr<TPlatform> CreatePlatform(const TPlatformOptions& options)
 {
-    // The settings describe Linux's sources of drives and folders; Windows asks the system.
-    return std::make_unique<TWindowsPlatform>();
+    // The other settings describe Linux's sources of drives and folders; Windows asks the system.
+    return std::make_unique<TWindowsPlatform>(options.HomeFolder);
 }
 
 std::string UserKey()

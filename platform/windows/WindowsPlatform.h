@@ -73,6 +73,13 @@ bool WriteAll(HANDLE h, const char* data, size_t size);
 class TWindowsPlatform : public TPlatform
 {
 public:
+    /// homeFolder: the folder inside which alone ForceUserFolder makes a missing folder; the user's profile
+    /// folder when empty.
+    explicit TWindowsPlatform(std::string homeFolder = {})
+        : FHomeFolder(std::move(homeFolder))
+    {
+    }
+
     // Drives.cpp: the drive letters and the questions for worker threads.
     std::string DriveRoot(char letter) override;
     std::shared_ptr<TDriveQueries> DriveQueries() override;
@@ -118,6 +125,7 @@ private:
     /// gives it the name dst without replacing anything.
     TResult SafeCopy(const std::string& src, const std::string& dst);
 
+    std::string FHomeFolder;
     /// One set of questions for the program's life: a drive found stays found while its question runs.
     std::shared_ptr<TDriveQueries> FDriveQueries;
 };

@@ -9,9 +9,9 @@
 #include "tests/support/TempDir.h"
 
 #include <cmath>
+#include <filesystem>
 #include <memory>
 #include <string>
-#include <sys/stat.h>
 #include <vector>
 
 using TBytes = std::string;
@@ -64,14 +64,7 @@ struct TPhotoFile
         WriteFile(Path, bytes);
         SetModifiedTime(Path, 2005, 7, 14, 10);
     }
-    timespec MTime() const
-    {
-        struct stat st
-        {
-        };
-        stat(Path.c_str(), &st);
-        return st.st_mtim;
-    }
+    std::filesystem::file_time_type MTime() const { return std::filesystem::last_write_time(FsPath(Path)); }
     bool OnlyThePhotoInItsFolder() const
     {
         return ListTree(Dir.Path()) == std::vector<std::string>{"20050714/IMG_0042.JPG"};

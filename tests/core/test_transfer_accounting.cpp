@@ -9,12 +9,11 @@
 #include "tests/core/WatcherFixture.h"
 
 #include <cmath>
-#include <fcntl.h>
+#include <filesystem>
 #include <regex>
 #include <set>
 #include <span>
 #include <sstream>
-#include <sys/stat.h>
 
 namespace {
 
@@ -296,14 +295,8 @@ TEST_F(WatcherTest, TurnedPhotosAreNotTransferredAgain)
          {std::tuple{250u, 0, "IMG_0001_2.JPG"}, std::tuple{125u, 37, "IMG_0001_3.JPG"}}) {
         WriteFile(dcim + "/102CANON/IMG_0001.JPG", CameraPhoto(8, "2005:07:14 10:22:33", 100, exposure));
         SetModifiedTime(dcim + "/102CANON/IMG_0001.JPG", 2005, 7, 14, 10);
-        if (hundredths != 0) {
-            struct stat st
-            {
-            };
-            ASSERT_EQ(::stat((dcim + "/102CANON/IMG_0001.JPG").c_str(), &st), 0);
-            const timespec times[2] = {st.st_atim, {st.st_mtim.tv_sec, hundredths * 10000000L}};
-            ASSERT_EQ(::utimensat(AT_FDCWD, (dcim + "/102CANON/IMG_0001.JPG").c_str(), times, 0), 0);
-        }
+        if (hundredths != 0)
+            SetModifiedFraction(dcim + "/102CANON/IMG_0001.JPG", hundredths * 10000000L);
         View.MoveMode = false;
         View.CheckBox1IsChecked = false;
         TransferAgain('E');
@@ -470,7 +463,10 @@ TEST_F(WatcherTest, ACardWhoseDcimLeadsOutsideItIsNoCamera)
     std::filesystem::create_directories(root);
     std::filesystem::create_directories(Tmp / "home/Pictures");
     WriteFile(Tmp / "home/Pictures/mine.jpg", BuildExifJpeg(Dated("2005:07:14 10:22:33")));
-    std::filesystem::create_directory_symlink(Tmp / "home/Pictures", root + "/DCIM");
+    std::error_code noLink;
+    std::filesystem::create_directory_symlink(Tmp / "home/Pictures", root + "/DCIM", noLink);
+    if (noLink)
+        GTEST_SKIP() << "no folder links here (Wine makes none): " << noLink.message();
     Platform.AddDrive('E', root);
     View.MoveMode = true;
 

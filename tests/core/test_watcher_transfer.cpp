@@ -2,17 +2,12 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <sys/stat.h>
 
 namespace {
 
-time_t ModifiedTime(const std::string& path)
+std::filesystem::file_time_type ModifiedTime(const std::string& path)
 {
-    struct stat st
-    {
-    };
-    ::stat(path.c_str(), &st);
-    return st.st_mtime;
+    return std::filesystem::last_write_time(FsPath(path));
 }
 
 TEST_F(WatcherTest, CopyPutsEveryPhotoIntoItsDayFolderAndKeepsTheCard)

@@ -48,9 +48,36 @@ void WriteFile(const std::string& name, const TBytes& bytes)
         .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
+// The reference tools run through the system's shell: sh on Linux, cmd.exe on Windows, which differ in
+// their empty device, in how they copy a file and in the exit status std::system gives back.
+#ifdef _WIN32
+constexpr const char* kNullDevice = "NUL";
+std::string CopyCommand(const std::string& from, const std::string& to)
+{
+    return "copy /Y \"" + from + "\" \"" + to + "\" >NUL";
+}
+int ExitStatus(int code)
+{
+    return code;
+}
+#else
+constexpr const char* kNullDevice = "/dev/null";
+std::string CopyCommand(const std::string& from, const std::string& to)
+{
+    return "cp '" + from + "' '" + to + "'";
+}
+int ExitStatus(int code)
+{
+    return code << 8;
+}
+#endif
+
 bool HaveTools()
 {
-    return std::system("command -v cjpeg >/dev/null 2>&1 && command -v djpeg >/dev/null 2>&1") == 0;
+    // Each tool ends at once with success when asked for its version.
+    const std::string quiet = std::string(" >") + kNullDevice + " 2>&1";
+    return std::system(("cjpeg -version" + quiet).c_str()) == 0 &&
+           std::system(("djpeg -version" + quiet).c_str()) == 0;
 }
 
 void Shell(const std::string& command)
@@ -695,7 +722,9 @@ TEST(TJPEGImage, ProgressReportsAndAbort)
 
 TEST(JpegTool, DecodeAndEncodeUseTheFixedFormats)
 {
-    const std::string tool = std::string(FI_BINARY_DIR) + "/tools/jpegtool";
+    // In the system's own form: cmd.exe takes a "/" for the start of an option.
+    const std::string tool =
+        fs::path(std::string(FI_BINARY_DIR) + "/tools/jpegtool" + FI_EXE_SUFFIX).make_preferred().string();
     if (!fs::exists(tool) || !HaveTools())
         GTEST_SKIP() << "jpegtool or cjpeg/djpeg not built";
     WritePpm(*Photo(21, 13), Temp("in.ppm"));
@@ -703,9 +732,9 @@ TEST(JpegTool, DecodeAndEncodeUseTheFixedFormats)
     Shell("cjpeg -dct float -baseline -quality 80 " + Temp("in.ppm") + " > " + Temp("ref.jpg"));
     EXPECT_EQ(ReadFile(Temp("tool.jpg")), ReadFile(Temp("ref.jpg")));
 
-    // Decoding goes by extension; a grayscale file is written through its palette as P6.
-    Shell("cp " + Temp("ref.jpg") + " " + Temp("REF.JPG"));
-    Shell(tool + " decode " + Temp("REF.JPG") + " " + Temp("tool.ppm"));
+    // Decoding goes by extension, in either case; a grayscale file is written through its palette as P6.
+    Shell(CopyCommand(Temp("ref.jpg"), Temp("UPPER.JPG")));
+    Shell(tool + " decode " + Temp("UPPER.JPG") + " " + Temp("tool.ppm"));
     Shell("djpeg -dct float -ppm " + Temp("ref.jpg") + " > " + Temp("ref.ppm"));
     EXPECT_EQ(ReadFile(Temp("tool.ppm")), ReadFile(Temp("ref.ppm")));
     Shell("cjpeg -grayscale " + Temp("in.ppm") + " > " + Temp("gray.jpg"));
@@ -713,14 +742,14 @@ TEST(JpegTool, DecodeAndEncodeUseTheFixedFormats)
     EXPECT_EQ(ReadFile(Temp("gray.ppm")).size(), std::string("P6\n21 13\n255\n").size() + 21 * 13 * 3);
 
     // Errors: the message on stderr, exit status 1.
-    Shell("cp " + Temp("ref.jpg") + " " + Temp("x.jpe"));
+    Shell(CopyCommand(Temp("ref.jpg"), Temp("x.jpe")));
     const std::string err = Temp("err.txt");
     EXPECT_EQ(std::system((tool + " decode " + Temp("x.jpe") + " " + Temp("o.ppm") + " 2>" + err).c_str()),
-              1 << 8);
+              ExitStatus(1));
     const TBytes msg = ReadFile(err);
     EXPECT_EQ(std::string(msg.begin(), msg.end()), "Unbekannte Bilddateierweiterung (.jpe)\n");
     EXPECT_EQ(std::system((tool + " encode " + Temp("in.ppm") + " x " + Temp("o.jpg") + " 2>" + err).c_str()),
-              1 << 8);
+              ExitStatus(1));
 }
 
 // ---- the direct pixel codec and the codec's messages ----

@@ -2,6 +2,7 @@
 
 #include "base/SysUtils.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <filesystem>
 #include <mutex>
@@ -57,6 +58,32 @@ struct TFakePlatform::TShared
 
 namespace {
 
+/// The Windows platform joins what it lists below folder with "\\"; the fake's folders are joined with "/"
+/// (its PathDelim), and so are the paths it lists, as the core's tests expect them on every system.
+void JoinWithSlashes(TStringList& list, const std::string& folder, int from)
+{
+#ifdef _WIN32
+    std::vector<std::string> items(list.Items().begin(), list.Items().end());
+    list.BeginUpdate();
+    list.Clear();
+    for (int i = 0; i < static_cast<int>(items.size()); ++i) {
+        std::string& item = items[static_cast<size_t>(i)];
+        if (i >= from && item.rfind(folder, 0) == 0)
+            std::replace(item.begin() + static_cast<std::ptrdiff_t>(folder.size()), item.end(), '\\', '/');
+        list.Add(item);
+    }
+    list.EndUpdate();
+#else
+    (void)list;
+    (void)folder;
+    (void)from;
+#endif
+}
+
+} // namespace
+
+namespace {
+
 /// The drive questions of the fake: the real ones, with the fake's readiness, hangs and failures.
 class TFakeDriveQueries : public TDriveQueries
 {
@@ -85,6 +112,7 @@ public:
     {
         FShared->Enter(TDriveQuestion::Listing, folder);
         FShared->Real->FindFiles(folder, mask, list, unreadable);
+        JoinWithSlashes(list, folder, 0);
     }
 
 private:
@@ -205,5 +233,7 @@ void TFakePlatform::FindFiles(const std::string& folder, const std::string& mask
         std::lock_guard<std::mutex> lock(FShared->Lock);
         ++FShared->Listings;
     }
+    const int from = clear ? 0 : list.Count();
     TFaultyPlatform::FindFiles(folder, mask, list, recursive, clear, unreadable);
+    JoinWithSlashes(list, folder, from);
 }

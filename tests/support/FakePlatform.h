@@ -35,6 +35,12 @@ public:
     /// Standard error counts as a terminal (for the log's copy of its lines).
     void SetStderrIsTerminal(bool terminal) { FStderrIsTerminal = terminal; }
     bool StderrIsTerminal() override { return FStderrIsTerminal; }
+    /// Folders are joined with "/" on every system (Windows takes it as well as "\\"), so that the core's
+    /// tests expect the same paths on both.
+    char PathDelim() const override { return '/'; }
+    /// The program's state below home's .local/state on every system: Windows would take the user's local
+    /// application data folder.
+    std::string StateFolder() override { return FHome + "/.local/state/fotoimport"; }
 
     /// Letter now stands for the folder root; ready as given.
     void AddDrive(char letter, const std::string& root, bool ready = true);

@@ -1,5 +1,17 @@
 #include "tests/support/TempDir.h"
 
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#endif
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -112,6 +124,39 @@ void SetModifiedTime(const std::string& path, int year, int month, int day, int 
         throw std::runtime_error("cannot set the time of " + path);
 }
 
+void SetModifiedFraction(const std::string& path, long nanoseconds)
+{
+#ifdef _WIN32
+    // The C runtime sets whole seconds only; the file's own times take 100-nanosecond steps.
+    const HANDLE file =
+        ::CreateFileW(FsPath(path).wstring().c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    FILETIME written{};
+    bool set = file != INVALID_HANDLE_VALUE && ::GetFileTime(file, nullptr, nullptr, &written);
+    if (set) {
+        ULARGE_INTEGER ticks{};
+        ticks.LowPart = written.dwLowDateTime;
+        ticks.HighPart = written.dwHighDateTime;
+        ticks.QuadPart =
+            ticks.QuadPart - ticks.QuadPart % 10000000u + static_cast<ULONGLONG>(nanoseconds / 100);
+        written.dwLowDateTime = ticks.LowPart;
+        written.dwHighDateTime = ticks.HighPart;
+        set = ::SetFileTime(file, nullptr, nullptr, &written) != 0;
+    }
+    if (file != INVALID_HANDLE_VALUE)
+        ::CloseHandle(file);
+#else
+    struct stat st
+    {
+    };
+    bool set = ::stat(path.c_str(), &st) == 0;
+    const timespec times[2] = {st.st_atim, {st.st_mtim.tv_sec, nanoseconds}};
+    set = set && ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+#endif
+    if (!set)
+        throw std::runtime_error("cannot set the time of " + path);
+}
+
 std::vector<std::string> ListTree(const std::string& root)
 {
     std::vector<std::string> out;
@@ -119,8 +164,11 @@ std::vector<std::string> ListTree(const std::string& root)
     const fs::path top = FsPath(root);
     for (auto it = fs::recursive_directory_iterator(top, ec); !ec && it != fs::recursive_directory_iterator();
          it.increment(ec)) {
-        if (!it->is_directory() || it->is_symlink())
-            out.push_back(Utf8Path(it->path().lexically_relative(top)));
+        if (!it->is_directory() || it->is_symlink()) {
+            // "/" between the folders on every system.
+            const std::u8string relative = it->path().lexically_relative(top).generic_u8string();
+            out.emplace_back(relative.begin(), relative.end());
+        }
     }
     std::sort(out.begin(), out.end());
     return out;

@@ -42,6 +42,9 @@ bool PathExists(const std::string& path);
 /// Sets the modification time of path to the given local date and time.
 void SetModifiedTime(const std::string& path, int year, int month, int day, int hour = 12);
 /// Every file and symbolic link below root as a path relative to it, sorted.
+/// Keeps the whole seconds of the file's modification time and sets the part of a second (what a card's
+/// file system keeps of it).
+void SetModifiedFraction(const std::string& path, long nanoseconds);
 std::vector<std::string> ListTree(const std::string& root);
 /// A deterministic byte pattern of the given size.
 std::string PatternBytes(size_t size, unsigned seed);

@@ -1,14 +1,21 @@
 // orient-render ORIENTATION IN.pam OUT.pam
+// orient-render ORIENTATION PHOTO.jpg
 //
 // Runs the orientation correction's render on a PAM image (P7, 8 bits,
 // TUPLTYPE RGB_ALPHA or RGB; alpha taken as given, 255 where absent) and
 // writes the result as PAM RGB_ALPHA. For an orientation of 1 or less, and
 // for a picture that cannot be turned, the input is written unchanged.
+// Given a JPEG photo alone, turns it upright in place as an import does (the
+// whole correction: decoding, render, encoding, the photo's metadata), so
+// that the bytes two systems give can be compared.
 
+#include "app/core/Correction.h"
 #include "app/core/RotatePhoto.h"
 #include "base/SysUtils.h"
+#include "jpeg/JpegImage.h"
 #include "platform/CommandLine.h"
 #include "platform/FileStream.h"
+#include "platform/Platform.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -153,9 +160,22 @@ int main(int argc, char** argv)
 {
     const std::vector<std::string> args = ProgramArguments(argc, argv);
     long orientation = 0;
-    if (args.size() != 4 || !ParseInt(args[1], orientation)) {
-        std::fprintf(stderr, "usage: orient-render ORIENTATION IN.pam OUT.pam\n");
+    if ((args.size() != 3 && args.size() != 4) || !ParseInt(args[1], orientation)) {
+        std::fprintf(
+            stderr,
+            "usage: orient-render ORIENTATION IN.pam OUT.pam | orient-render ORIENTATION PHOTO.jpg\n");
         return 2;
+    }
+    if (args.size() == 3) {
+        RegisterJpegFormats();
+        const std::unique_ptr<TPlatform> platform = CreatePlatform();
+        TOrientationCorrector corrector(*platform);
+        const TCorrectionResult result = corrector.Correct(args[2], static_cast<int>(orientation));
+        if (result.Outcome == TCorrectionOutcome::Failed) {
+            std::fprintf(stderr, "orient-render: %s: %s\n", args[2].c_str(), result.Reason.Message().c_str());
+            return 1;
+        }
+        return 0;
     }
     std::vector<unsigned char> input;
     if (!ReadFile(args[2], input)) {
