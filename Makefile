@@ -14,7 +14,11 @@ build: deps
 	cmake --preset default
 	cmake --build build -j $(JOBS)
 
-run: build
+# Only the program and what it links, not the tests, tools and fuzzers. It says
+# on the terminal that it runs in the tray and where its log is.
+run: deps
+	cmake --preset default
+	cmake --build build -j $(JOBS) --target fotoimport
 	./build/fotoimport
 
 test: build
@@ -48,8 +52,8 @@ fuzz: deps
 # `make install` honours PREFIX (default /usr/local) and DESTDIR (staging).
 install: deps
 	cmake --preset default -DCMAKE_INSTALL_PREFIX=$(PREFIX)
-	cmake --build build -j $(JOBS)
-	cmake --install build
+	cmake --build build -j $(JOBS) --target fotoimport
+	cmake --install build --strip
 
 uninstall:
 	cmake --build build --target uninstall

@@ -43,9 +43,14 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The Qt libraries come in through shlibdeps; the xcb platform plugin and the
 # icon theme are loaded at run time and must be named.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, hicolor-icon-theme")
-# GNOME Shell has no tray of its own: this extension gives it one. Elsewhere the
-# program shows its window instead of an icon, so it is recommended, not needed.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "gnome-shell-extension-appindicator")
+# GNOME Shell has no tray of its own: this extension gives it one. It is only
+# suggested: apt installs recommendations, and this one pulls in GNOME Shell,
+# gdm3 and an X server (about 500 packages) on a machine without GNOME.
+# Elsewhere the program shows its window instead of an icon; README tells GNOME
+# users how to get the extension.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "gnome-shell-extension-appindicator")
+# The package's program carries no debug information and no symbol table.
+set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/debian/postinst
     ${PROJECT_SOURCE_DIR}/packaging/debian/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

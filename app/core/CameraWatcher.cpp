@@ -3,6 +3,7 @@
 #include "app/core/WindowTexts.h"
 
 #include <algorithm>
+#include <set>
 #include <utility>
 
 namespace {
@@ -20,6 +21,12 @@ std::string TurnedText(const TRunCounts& counts)
     if (counts.Turned == 0)
         return Count(counts.NotTurned, kTextPhotosNotTurned);
     return Count(counts.Turned, kTextTurnedAnd) + Count(counts.NotTurned, kTextAndNotTurned);
+}
+
+bool InTarget(TPhotoOutcome outcome)
+{
+    return outcome == TPhotoOutcome::Transferred || outcome == TPhotoOutcome::Turned ||
+           outcome == TPhotoOutcome::TurnFailed;
 }
 
 } // namespace
@@ -63,6 +70,40 @@ const std::vector<TPhotoRecord>& TCameraWatcher::PhotoRecords() const
 {
     static const std::vector<TPhotoRecord> kNone;
     return FRun ? FRun->Records() : kNone;
+}
+
+std::string TCameraWatcher::PhotosFolder() const
+{
+    if (!FRunEnded || Running() || !FRun)
+        return {};
+    // The day folders this run put photos into: a record's target is its day folder joined with its name.
+    std::set<std::string> dayFolders;
+    for (const TPhotoRecord& record : FRun->Records()) {
+        const std::string name = FPlatform.ExtractFileName(record.Target);
+        if (InTarget(record.Outcome) && !name.empty() && record.Target.size() > name.size())
+            dayFolders.insert(record.Target.substr(0, record.Target.size() - name.size() - 1));
+    }
+    if (dayFolders.size() == 1 && FPlatform.DirectoryExists(*dayFolders.begin()))
+        return *dayFolders.begin();
+    const std::string& base = FRun->TargetBase();
+    return FPlatform.DirectoryExists(base) ? base : std::string();
+}
+
+std::string TCameraWatcher::LogToShow() const
+{
+    if (!FRunEnded || Running() || !FRun)
+        return {};
+    const TRunCounts& counts = FRun->Counts();
+    const bool toRead =
+        counts.Failed > 0 || counts.NotTurned > 0 || counts.KeptOnCard > 0 || FRun->Verdict().Stays() > 0;
+    const std::string path = FLog.Path();
+    return toRead && !path.empty() && FPlatform.FileExists(path) ? path : std::string();
+}
+
+void TCameraWatcher::DropLinks()
+{
+    FState.MessageShowsPhotos = false;
+    FState.StatusShowsLog = false;
 }
 
 void TCameraWatcher::TakeList(const TCameraScan& scan)
@@ -114,6 +155,7 @@ void TCameraWatcher::Tick()
         FState.Panel1 = kTextNoCamera;
         FState.Panel2.clear();
         FState.QuitEnabled = true;
+        DropLinks();
         Render();
     }
 }
@@ -132,6 +174,7 @@ void TCameraWatcher::ShowCamera()
     FState.Caption = FState.TrayHint;
     FState.Message = Count(FPhotoList.Count(), kTextPhotosFound);
     FState.Panel1 = FState.Message;
+    DropLinks();
     Render();
 }
 
@@ -149,7 +192,11 @@ bool TCameraWatcher::OfferVolume(const std::string& root)
     FState.TurnCaption = kTextTurnIfPossible;
     FState.TurnEnabled = true;
     FCameraHandled = false;
+<<<<<<< HEAD
     FHandled.erase(scan->CameraPath);
+=======
+    DropLinks();
+>>>>>>> desktop-newcomer
     if (scan->Found) {
         FCameraFound = true;
         FCameraPath = scan->CameraPath;
@@ -181,6 +228,7 @@ void TCameraWatcher::Rearm(bool hideWindow)
     FHandled.insert(FCameraPath);
     FState.Message = kTextWaitForPhotos;
     FState.ProgressPosition = 0;
+    DropLinks();
     if (hideWindow)
         FWindow.Hide();
     FState.TurnCaption = kTextTurnIfPossible;
@@ -194,6 +242,11 @@ void TCameraWatcher::Transfer(const TRunOptions& options)
         return;
     FState.Ticking = false;
     FState.TransferEnabled = false;
+    // What the last run left to show goes with it.
+    FRunEnded = false;
+    FState.PhotosToShow = false;
+    FState.LogToShow = false;
+    DropLinks();
     Render();
     // A card dismissed with "Fenster Schliessen" and still attached keeps the button enabled: pressing it
     // asks for exactly that card, so its photos are listed afresh and transferred. A device that cannot
@@ -316,5 +369,10 @@ void TCameraWatcher::EndRun()
     }
     FState.QuitEnabled = true;
     FState.TransferEnabled = false;
+    FRunEnded = true;
+    FState.PhotosToShow = !PhotosFolder().empty();
+    FState.LogToShow = !LogToShow().empty();
+    FState.MessageShowsPhotos = FState.PhotosToShow;
+    FState.StatusShowsLog = FState.LogToShow;
     Render();
 }

@@ -91,6 +91,14 @@ public:
     const TRunCounts& RunCounts() const;
     /// Every photo of the last run, in the order they were handled.
     const std::vector<TPhotoRecord>& PhotoRecords() const;
+    /// The folder that holds the photos of the last run that ended: the day folder when the run put
+    /// photos into one only, else "Eigene Bilder". Empty before such a run, during a run, and when that
+    /// folder is not there.
+    std::string PhotosFolder() const;
+    /// The import log when the last run that ended left something in it to read: photos that failed,
+    /// were not turned or stayed on the card in move mode, or files that stay on the card. Empty otherwise,
+    /// and when there is no log file.
+    std::string LogToShow() const;
 
 private:
     void PhotoRead(bool hasOrientation) override;
@@ -107,6 +115,8 @@ private:
     /// The steps of "Fenster Schliessen"; hideWindow: the window is still to be hidden.
     void Rearm(bool hideWindow);
     void EndRun();
+    /// The links of the window's end state go, when it is left.
+    void DropLinks();
     void Render() { FWindow.Render(FState); }
 
     TPlatform& FPlatform;
@@ -125,10 +135,15 @@ private:
     bool FCameraHandled = false;
     std::string FCameraPath;
     bool FRunFinished = false;
+<<<<<<< HEAD
     /// The camera folders attached now whose attachment is handled (transferred or dismissed).
     std::set<std::string> FHandled;
     /// How many cards or storages qualified at the last tick.
     int FCameraCount = 0;
+=======
+    /// The last run ended as usual, and its records tell where its photos went.
+    bool FRunEnded = false;
+>>>>>>> desktop-newcomer
     TStringList FPhotoList;
     /// What of the card the photo list was made from could not be read.
     std::vector<TResult> FUnreadable;

@@ -31,6 +31,14 @@ struct TWindowState
     /// A transfer run goes on: the window's controls take no input until it ends, while the window is
     /// painted and its texts change as the photos arrive.
     bool Busy = false;
+    /// The tray menu's "Fotos anzeigen" and "Protokoll anzeigen" can be chosen: the last run put photos
+    /// somewhere, or has reasons in the log.
+    bool PhotosToShow = false;
+    bool LogToShow = false;
+    /// At the end of a run, a click on the message opens the photos' folder and one on the status bar the
+    /// log, as links do.
+    bool MessageShowsPhotos = false;
+    bool StatusShowsLog = false;
 
     bool operator==(const TWindowState&) const = default;
 };
@@ -62,6 +70,10 @@ public:
     /// Runs task on the window's thread, after what is queued there already. Called from any thread: a
     /// transfer run reports its progress this way. An exception the task throws is shown as a handler's.
     virtual void Post(std::function<void()> task) = 0;
+    /// Opens a folder in the desktop's file manager, or a file in the program the desktop chooses for it;
+    /// false when the desktop could not.
+    virtual bool OpenFolder(const std::string& path) = 0;
+    virtual bool OpenFile(const std::string& path) = 0;
     /// Ends the program's event loop.
     virtual void Quit() = 0;
     /// Ends the program at once, for the end asked for while a device holds the run: the window and the

@@ -32,7 +32,7 @@ TImportLog::TImportLog(TPlatform& platform)
 {
 }
 
-std::string TImportLog::Path()
+std::string TImportLog::Path() const
 {
     const std::string folder = FPlatform.StateFolder();
     return folder.empty() ? std::string() : FPlatform.JoinPath(folder, "import.log");

@@ -24,7 +24,7 @@ public:
     explicit TImportLog(TPlatform& platform);
 
     /// The log file's path; empty when the system has no state folder.
-    std::string Path();
+    std::string Path() const;
 
     void RunStarted(const std::string& card, bool move, int photos, const std::string& targetBase);
     /// A line for each way the photo did not arrive as expected; none when it did.

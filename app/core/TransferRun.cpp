@@ -16,7 +16,6 @@
 
 namespace {
 
-const char* const kTargetFolder = "Eigene Bilder";
 constexpr size_t kCopiesInFlight = 32;
 constexpr auto kGroupTime = std::chrono::milliseconds(500);
 /// How long the run waits for the turning workers before it looks whether it is to stop.

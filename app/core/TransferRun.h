@@ -18,6 +18,9 @@ class TPlatform;
 class TTurnPool;
 struct TTurnDone;
 
+/// The folder in the documents folder that holds the day folders.
+inline constexpr const char* kTargetFolder = "Eigene Bilder";
+
 /// Reads a photo's EXIF entries into metaList as Name=Value lines; may throw.
 using TPhotoReader = std::function<bool(const std::string& photo, TStringList& metaList)>;
 /// Turns a transferred photo upright with the corrector of the worker it runs on, beside other workers.

@@ -1,5 +1,8 @@
 #include "app/core/WindowPolicy.h"
 
+#include "app/core/WindowTexts.h"
+#include "base/SysUtils.h"
+
 #include <utility>
 
 TWindowPolicy::TWindowPolicy(TPlatform& platform, TFrontEnd& frontEnd, TRunTools tools)
@@ -125,6 +128,30 @@ void TWindowPolicy::Poll()
         FWatcher.AbandonRun();
         FFrontEnd.Exit();
     }
+}
+
+void TWindowPolicy::ShowPhotos()
+{
+    if (const std::string folder = FWatcher.PhotosFolder(); !folder.empty() && !FFrontEnd.OpenFolder(folder))
+        throw Exception(kTextCannotOpen + folder);
+}
+
+void TWindowPolicy::ShowLog()
+{
+    if (const std::string log = FWatcher.LogToShow(); !log.empty() && !FFrontEnd.OpenFile(log))
+        throw Exception(kTextCannotOpen + log);
+}
+
+void TWindowPolicy::MessageClicked()
+{
+    if (FWatcher.State().MessageShowsPhotos)
+        ShowPhotos();
+}
+
+void TWindowPolicy::StatusClicked()
+{
+    if (FWatcher.State().StatusShowsLog)
+        ShowLog();
 }
 
 void TWindowPolicy::ShowForm(bool activate)

@@ -53,6 +53,15 @@ public:
     void EndRequested();
     /// Called by the front end a few times a second: ends a program whose run does not stop in time.
     void Poll();
+    /// "Fotos anzeigen": the desktop's file manager opens the folder that holds the last run's photos
+    /// (TCameraWatcher::PhotosFolder). "Protokoll anzeigen": the import log opens, when the last run left
+    /// something in it to read. Nothing happens when there is nothing to show; throws when the desktop
+    /// cannot open it.
+    void ShowPhotos();
+    void ShowLog();
+    /// A click on the message or on the status bar: at the end of a run they show the photos and the log.
+    void MessageClicked();
+    void StatusClicked();
     static constexpr std::chrono::milliseconds kStopPatience{1500};
 
     bool InRun() const { return FInRun; }

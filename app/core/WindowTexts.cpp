@@ -50,6 +50,8 @@ constexpr std::array kWindowTexts{
 
     TWindowText{MenuCommand, kTextOpenWindowItem, false},
     TWindowText{MenuCommand, kTextCloseWindowItem, false},
+    TWindowText{MenuCommand, kTextShowPhotosItem, false},
+    TWindowText{MenuCommand, kTextShowLogItem, false},
     TWindowText{MenuCommand, kTextQuitItem, false},
 };
 

@@ -72,6 +72,12 @@ inline constexpr const char* kTextCloseWindowButton = "Fenster Schliessen";
 inline constexpr const char* kTextOpenWindowItem = "Fenster öffnen";
 inline constexpr const char* kTextCloseWindowItem = "Fenster schliessen";
 inline constexpr const char* kTextQuitItem = "Beenden";
+/// After a run: the folder its photos went into, and the import log; also the hints of the message and the
+/// status bar, which open them.
+inline constexpr const char* kTextShowPhotosItem = "Fotos anzeigen";
+inline constexpr const char* kTextShowLogItem = "Protokoll anzeigen";
+/// A message box, followed by the path, when the desktop has no program to open a folder or the log with.
+inline constexpr const char* kTextCannotOpen = "Kann nicht geöffnet werden: ";
 
 /// Every text of every control above, the empty texts of the status panels included.
 std::span<const TWindowText> WindowTexts();

@@ -7,6 +7,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDesktopServices>
 #include <QFile>
 #include <QFont>
 #include <QGuiApplication>
@@ -58,6 +59,27 @@ QString FromUtf8(const std::string& text)
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+/// A label that opens something when clicked looks like a link: underlined, with the pointing hand and a
+/// hint that says what it opens.
+void ShowAsLink(QLabel& label, bool link, const char* hint)
+{
+    QFont font = label.font();
+    font.setUnderline(link);
+    label.setFont(font);
+    if (link)
+        label.setCursor(Qt::PointingHandCursor);
+    else
+        label.unsetCursor();
+    label.setToolTip(link ? QString::fromUtf8(hint) : QString());
+}
+
+/// A path of the file system (its bytes) as a file URL.
+QUrl FileUrl(const std::string& path)
+{
+    return QUrl::fromLocalFile(
+        QFile::decodeName(QByteArray(path.data(), static_cast<qsizetype>(path.size()))));
+}
+
 } // namespace
 
 void TProgressBar::SetMax(int value)
@@ -89,6 +111,7 @@ TForm1::TForm1(std::unique_ptr<TPlatform> platform, std::unique_ptr<TTrayShell> 
     , abfTrayIcon(&FTrayWindow, *FShell, application)
 {
     BuildControls();
+    BuildLinks();
     Timer1.setInterval(kTimerInterval);
     connect(&Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
     Timer1.start();
@@ -212,6 +235,19 @@ void TForm1::BuildControls()
     Beenden1.OnClick = [this](TComponent*) { Beenden1Click(); };
 }
 
+void TForm1::BuildLinks()
+{
+    Fotosanzeigen1.SetName("Fotosanzeigen1");
+    Protokollanzeigen1.SetName("Protokollanzeigen1");
+    Fotosanzeigen1.SetEnabled(false);
+    Protokollanzeigen1.SetEnabled(false);
+    Fotosanzeigen1.OnClick = [this](TComponent*) { Fotosanzeigen1Click(); };
+    Protokollanzeigen1.OnClick = [this](TComponent*) { Protokollanzeigen1Click(); };
+    Label1.OnClick = [this] { Label1Click(); };
+    StatusPanel1.OnClick = [this] { StatusBar1Click(); };
+    StatusPanel2.OnClick = [this] { StatusBar1Click(); };
+}
+
 void TForm1::BuildTrayIcon(TIconHandle icon)
 {
     // The same order as a form loads its tray icon: the hint reaches the shell with the first add.
@@ -276,6 +312,31 @@ void TForm1::Button1Click()
 void TForm1::Button2Click()
 {
     Guarded(FApplication, [this] { FPolicy.Transfer({RadioButton2.isChecked(), CheckBox1.isChecked()}); });
+}
+
+void TForm1::Fotosanzeigen1Click()
+{
+    Guarded(FApplication, [this] { FPolicy.ShowPhotos(); });
+}
+
+void TForm1::Protokollanzeigen1Click()
+{
+    Guarded(FApplication, [this] { FPolicy.ShowLog(); });
+}
+
+void TForm1::Label1Click()
+{
+    Guarded(FApplication, [this] { FPolicy.MessageClicked(); });
+}
+
+void TForm1::StatusBar1Click()
+{
+    Guarded(FApplication, [this] { FPolicy.StatusClicked(); });
+}
+
+void TForm1::SetOpenUrl(std::function<bool(const QUrl&)> openUrl)
+{
+    FOpenUrl = std::move(openUrl);
 }
 
 void TForm1::ShowForm()
@@ -350,12 +411,35 @@ void TForm1::Render(const TWindowState& state)
     CheckBox1.setText(FromUtf8(state.TurnCaption));
     CheckBox1.setEnabled(state.TurnEnabled);
     Beenden1.SetEnabled(state.QuitEnabled);
+    RenderLinks(state);
     FBusy = state.Busy;
     // Starting a running timer again would break its rhythm.
     if (!state.Ticking)
         Timer1.stop();
     else if (!Timer1.isActive())
         Timer1.start();
+}
+
+void TForm1::RenderLinks(const TWindowState& state)
+{
+    Fotosanzeigen1.SetEnabled(state.PhotosToShow);
+    Protokollanzeigen1.SetEnabled(state.LogToShow);
+    ShowAsLink(Label1, state.MessageShowsPhotos, kTextShowPhotosItem);
+    for (TClickLabel* panel : {&StatusPanel1, &StatusPanel2})
+        ShowAsLink(*panel, state.StatusShowsLog, kTextShowLogItem);
+}
+
+bool TForm1::OpenFolder(const std::string& path)
+{
+    const QUrl url = FileUrl(path);
+    return FOpenUrl ? FOpenUrl(url) : QDesktopServices::openUrl(url);
+}
+
+bool TForm1::OpenFile(const std::string& path)
+{
+    // The desktop picks the program for the file's type: a text editor for the log.
+    const QUrl url = FileUrl(path);
+    return FOpenUrl ? FOpenUrl(url) : QDesktopServices::openUrl(url);
 }
 
 void TForm1::ShowWindow(bool activate)

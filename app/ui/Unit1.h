@@ -1,5 +1,6 @@
 #pragma once
 
+#include "about/infobox_unit.h"
 #include "app/core/FrontEnd.h"
 #include "app/core/WindowPolicy.h"
 #include "app/core/WindowTexts.h"
@@ -16,12 +17,12 @@
 #include <QRadioButton>
 #include <QStatusBar>
 #include <QTimer>
+#include <QUrl>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 #include <string>
-
-class TAboutBox;
 
 /// A progress bar that keeps the maximum it was given. A maximum of 0 (a card without photos) shows an empty
 /// bar instead of Qt's busy animation, which would tell the user that something is going on.
@@ -68,6 +69,15 @@ public:
     void infoBtnClick();
     void Button1Click();
     void Button2Click();
+    /// "Fotos anzeigen" and "Protokoll anzeigen" in the tray menu, and the clicks on the message and on
+    /// the status bar's panels, which show the same at the end of a run.
+    void Fotosanzeigen1Click();
+    void Protokollanzeigen1Click();
+    void Label1Click();
+    void StatusBar1Click();
+    /// How folders and files are opened on the desktop; by default QDesktopServices. Returns whether the
+    /// desktop took it.
+    void SetOpenUrl(std::function<bool(const QUrl&)> openUrl);
 
     /// A second start of the program asks for the window.
     void ShowForm();
@@ -108,6 +118,8 @@ private:
     void MinimizeWindow() override;
     TWindowShow WindowShow() const override;
     void Post(std::function<void()> task) override;
+    bool OpenFolder(const std::string& path) override;
+    bool OpenFile(const std::string& path) override;
     void Quit() override;
     void Exit() override;
     /// While a run goes on, the controls take no input: clicks and keys for them are dropped.
@@ -115,11 +127,15 @@ private:
 
     void BuildControls();
     void BuildTrayIcon(TIconHandle icon);
+    /// The menu items and the links of the end of a run, as the state says.
+    void BuildLinks();
+    void RenderLinks(const TWindowState& state);
 
     TApplicationHost& FApplication;
     std::unique_ptr<TPlatform> FPlatform;
     std::unique_ptr<TTrayShell> FShell;
     QPointer<TAboutBox> FAboutBox;
+    std::function<bool(const QUrl&)> FOpenUrl;
     /// The program ends: the window closes from within.
     bool FQuitting = false;
     /// The desktop brought the window back from minimised; its native window still says it starts minimised.
@@ -131,20 +147,22 @@ private:
     QRadioButton RadioButton1{this};
     QRadioButton RadioButton2{this};
     QCheckBox CheckBox1{this};
-    QLabel Label1{this};
+    TClickLabel Label1{this};
     TProgressBar ProgressBar1{this};
     QPushButton Button2{this};
     QPushButton infoBtn{this};
     QPushButton Button1{this};
     QStatusBar StatusBar1{this};
-    QLabel StatusPanel1;
-    QLabel StatusPanel2;
+    TClickLabel StatusPanel1;
+    TClickLabel StatusPanel2;
     QTimer Timer1;
     QTimer FTrayCheck;
     QTimer FEndCheck;
     TPopupMenu PopupMenu1;
     TMenuItem& ffnen1{PopupMenu1.Add(kTextOpenWindowItem)};
     TMenuItem& Fensterschliessen1{PopupMenu1.Add(kTextCloseWindowItem)};
+    TMenuItem& Fotosanzeigen1{PopupMenu1.Add(kTextShowPhotosItem)};
+    TMenuItem& Protokollanzeigen1{PopupMenu1.Add(kTextShowLogItem)};
     TMenuItem& Beenden1{PopupMenu1.Add(kTextQuitItem)};
     TWindowPolicy FPolicy;
     /// The window as the tray icon sees its owner.

@@ -5,6 +5,7 @@
 #include "app/ui/SingleInstance.h"
 #include "app/ui/Startup.h"
 #include "app/ui/Unit1.h"
+#include "platform/CommandLine.h"
 #include "platform/Platform.h"
 
 #include <QApplication>
@@ -14,6 +15,10 @@
 
 int main(int argc, char** argv)
 {
+    // The help, the version and unknown options are answered on the terminal, with no display needed.
+    const TProgramOptions options = ParseProgramOptions(ProgramArguments(argc, argv));
+    if (options.Action != TProgramAction::Run)
+        return AnswerOnTerminal(options);
     QApplication app(argc, argv);
     // No display name: the title bar shows the window's caption alone.
     QApplication::setApplicationName("fotoimport");
@@ -25,7 +30,7 @@ int main(int argc, char** argv)
 
     // A second start (autostart and a manual start, or a card the desktop offers to the program) hands its
     // volumes to the running program and shows its window instead of putting a second icon into the tray.
-    const QStringList volumes = VolumeArguments(QApplication::arguments().mid(1));
+    const QStringList volumes = VolumeArguments(options.Volumes);
     TSingleInstance instance(TSingleInstance::DefaultKey(), volumes);
     if (!instance.IsFirst())
         return 0;
@@ -46,5 +51,6 @@ int main(int argc, char** argv)
         form1.OpenVolume(volume);
     if (Application().ShowMainForm)
         form1.show();
+    TellTerminal(form1.TrayAvailable());
     return QApplication::exec();
 }

@@ -62,6 +62,64 @@ left=$(find "$STAGE" -type f | wc -l)
 [ "$left" -eq 0 ] && ok "uninstall removes every installed file" || bad "$left files left after uninstall"
 
 # --- the Debian package
+
+# Packages that make a desktop: shells, window managers and compositors, display
+# managers, X servers, session managers, and the tasks and meta packages of the
+# desktop environments.
+DESKTOP='^(gnome-shell.*|gnome-session.*|gdm3|mutter|xwayland|xserver-xorg.*|xorg|kde-.*|kwin-.*|plasma-.*|sddm'
+DESKTOP+='|lightdm|xfce4-session|xfwm4|lxqt-session|lxsession|mate-session-manager|cinnamon.*|weston'
+DESKTOP+='|task-.*desktop|.*-desktop-environment)$'
+# simulate_install DEB [APT-OPTION...]: the packages "apt-get install DEB" would
+# unpack, recommendations included as apt's default takes them, in INSTALLS
+simulate_install() {
+    local deb=$1 out
+    shift
+    out=$(apt-get install --simulate -o APT::Install-Recommends=true -o APT::Install-Suggests=false "$@" \
+        "$(realpath "$deb")" 2>&1) || { bad "apt-get install --simulate failed: $(tail -n3 <<<"$out")"; return 1; }
+    INSTALLS=$(awk '/^Inst /{print $2}' <<<"$out")
+}
+# check_no_desktop DEB: installing the package pulls in no desktop, neither on
+# this machine (a Debian without one) nor on a machine with nothing installed,
+# which bounds what any Debian would get whatever it has already
+check_no_desktop() {
+    if ! command -v apt-get >/dev/null; then
+        echo "# apt-get missing: what the package pulls in is not checked"
+        return
+    fi
+    if ! apt-cache show libqt6core6 >/dev/null 2>&1; then
+        bad "apt knows no packages (apt-get update): what the package pulls in cannot be simulated"
+        return
+    fi
+    local state desktop installed
+    installed=$(dpkg-query -W -f='${Package} ${Status}\n' 2>/dev/null | awk '/ installed$/{print $1}' |
+        grep -E "$DESKTOP" | xargs)
+    [ -z "$installed" ] || echo "# this machine has a desktop already ($installed): the empty machine decides"
+    for state in /var/lib/dpkg/status /dev/null; do
+        simulate_install "$1" -o Dir::State::status="$state" || continue
+        desktop=$(grep -E "$DESKTOP" <<<"$INSTALLS" | xargs)
+        echo "# install on $([ "$state" = /dev/null ] && echo "an empty machine" || echo "this machine"):" \
+            "$(grep -c . <<<"$INSTALLS") packages to unpack"
+        [ -z "$desktop" ] && ok "installing it pulls in no desktop (package state $state)" ||
+            bad "installing it pulls in a desktop (package state $state): $desktop"
+    done
+}
+# check_stripped DEB: the packaged program has no symbol table and no debug
+# information, and is small
+check_stripped() {
+    local unpacked=$SCRATCH/unpacked program sections size
+    rm -rf "$unpacked"
+    dpkg-deb -x "$1" "$unpacked"
+    program=$unpacked/usr/bin/fotoimport
+    if ! command -v readelf >/dev/null; then
+        bad "readelf is missing (binutils): the program's stripping is not checked"
+        return
+    fi
+    sections=$(readelf -S -W "$program" | grep -oE '\.(symtab|debug_[a-z_]+)' | sort -u | xargs)
+    [ -z "$sections" ] && ok "the packaged program is stripped" || bad "the packaged program keeps $sections"
+    size=$(stat -c %s "$program")
+    echo "# the packaged program: $size bytes; the package: $(stat -c %s "$1") bytes"
+    ((size <= 4 * 1024 * 1024)) && ok "the packaged program is at most 4 MiB" || bad "the packaged program has $size bytes"
+}
 if command -v cpack >/dev/null && command -v dpkg-deb >/dev/null && command -v dpkg-shlibdeps >/dev/null; then
     (cd "$SCRATCH" && cpack -G DEB --config "$BUILD/CPackConfig.cmake" -B "$SCRATCH/package" >"$SCRATCH/cpack.log" 2>&1) \
         || { bad "cpack failed"; cat "$SCRATCH/cpack.log"; }
@@ -78,10 +136,15 @@ if command -v cpack >/dev/null && command -v dpkg-deb >/dev/null && command -v d
         for dep in libqt6widgets6 libqt6gui6 libqt6core6 libqt6network6 libjpeg62-turbo qt6-qpa-plugins; do
             grep -q "$dep" <<<"$depends" && ok "depends on $dep" || bad "no dependency on $dep"
         done
+        # GNOME's tray extension is only suggested: apt installs what is recommended, and that one
+        # brings GNOME Shell, gdm3 and an X server.
         recommends=$(dpkg-deb -f "$deb" Recommends)
-        grep -qw "gnome-shell-extension-appindicator" <<<"$recommends" &&
-            ok "recommends gnome-shell-extension-appindicator (a tray for GNOME Shell)" ||
-            bad "recommends: $recommends"
+        [ -z "$recommends" ] && ok "recommends nothing" || bad "recommends: $recommends"
+        grep -qw "gnome-shell-extension-appindicator" <<<"$(dpkg-deb -f "$deb" Suggests)" &&
+            ok "suggests gnome-shell-extension-appindicator (a tray for GNOME Shell)" ||
+            bad "suggests: $(dpkg-deb -f "$deb" Suggests)"
+        check_no_desktop "$deb"
+        check_stripped "$deb"
     else
         bad "no package file"
     fi

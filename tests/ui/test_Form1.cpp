@@ -1,8 +1,10 @@
 #include "about/infobox_unit.h"
+#include "app/core/ImportLog.h"
 #include "tests/ui/FormFixture.h"
 
 #include <QApplication>
 #include <QTest>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -94,7 +96,8 @@ TEST(TForm1, StartsHiddenInTheTrayWithEveryControlInItsInitialState)
         items << QString::fromStdString(a.Name() + "=" + a.Caption() + (a.Enabled() ? "" : " (disabled)"));
     }
     EXPECT_EQ(items, (QStringList{"ffnen1=Fenster öffnen", "Fensterschliessen1=Fenster schliessen",
-                                  "Beenden1=Beenden"}));
+                                  "Fotosanzeigen1=Fotos anzeigen (disabled)",
+                                  "Protokollanzeigen1=Protokoll anzeigen (disabled)", "Beenden1=Beenden"}));
 }
 
 TEST(TForm1, TrayAndMenuShowAndHideTheWindow)
@@ -155,7 +158,7 @@ TEST(TForm1, BeendenEndsTheProgramAlsoWithTheAboutWindowOpenWhichAloneNeverDoes)
         for (QWidget* w : QApplication::topLevelWidgets())
             aboutWindows += w->objectName() == "AboutBox" && w->isVisible() ? 1 : 0;
         aboutOpenAtBeenden = about.isVisible();
-        f.Shell->InMenu = [](const std::vector<TTrayMenuItem>& items) { return items.at(2).Command; };
+        f.Shell->InMenu = [](const std::vector<TTrayMenuItem>& items) { return items.back().Command; };
         f.Tray(TTrayEvent::RButtonDown);
         f.Tray(TTrayEvent::RButtonUp);
     });
@@ -233,7 +236,7 @@ TEST(TForm1, WatcherDrivesTheWindowThroughAttachTransferAndDismissal)
     EXPECT_FALSE(f.Get<QCheckBox>("CheckBox1").isEnabled());
     EXPECT_FALSE(f.Get<QPushButton>("Button2").isEnabled());
     EXPECT_FALSE(form.Timer().isActive());
-    EXPECT_TRUE(form.PopupMenu().Items(2).Enabled());
+    EXPECT_TRUE(form.PopupMenu().Items(form.PopupMenu().Count() - 1).Enabled());
 
     // "Fenster Schliessen": hidden, re-armed, check box restored; the card stays and nothing changes until it
     // has gone.
@@ -256,6 +259,66 @@ TEST(TForm1, WatcherDrivesTheWindowThroughAttachTransferAndDismissal)
     EXPECT_EQ(f.Text("StatusPanel1"), "Keine Kamera gefunden");
     EXPECT_EQ(f.Text("StatusPanel2"), "");
     EXPECT_TRUE(f.Errors.empty());
+}
+
+// After a run the message and "Fotos anzeigen" open the day folder, the status bar and "Protokoll anzeigen"
+// the log, which says why a file stays on the card; a desktop that cannot open them is told.
+TEST(TForm1, AfterARunTheWindowAndTheTrayMenuOpenThePhotosAndTheLog)
+{
+    TFormFixture f;
+    TForm1& form = *f.Form;
+    form.Timer().stop();
+    std::vector<QUrl> opened;
+    form.SetOpenUrl([&](const QUrl& url) {
+        opened.push_back(url);
+        return true;
+    });
+    WriteFile(f.Temp / "card/DCIM/100MEDIA/IMG_0001.JPG", BuildExifJpeg({}));
+    WriteFile(f.Temp / "card/DCIM/100MEDIA/MVI_0002.MP4", "x");
+    f.Platform->AddDrive('K', f.Temp / "card");
+    const QUrl day = QUrl::fromLocalFile(QString::fromStdString(f.Temp / "docs/Eigene Bilder/20050714"));
+    const QUrl log = QUrl::fromLocalFile(QString::fromStdString(TImportLog(*f.Platform).Path()));
+    const auto choose = [&](const char* caption) {
+        f.Shell->InMenu = [caption](const std::vector<TTrayMenuItem>& items) {
+            for (const TTrayMenuItem& item : items)
+                if (item.Caption == caption)
+                    return item.Enabled ? item.Command : 0u;
+            return 0u;
+        };
+        f.Tray(TTrayEvent::RButtonDown);
+        f.Tray(TTrayEvent::RButtonUp);
+    };
+    form.Timer1Timer();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    auto& label1 = f.Get<QLabel>("Label1");
+    auto& panel1 = f.Get<QLabel>("StatusPanel1");
+    QTest::mouseClick(&label1, Qt::LeftButton);
+    choose("Fotos anzeigen");
+    EXPECT_TRUE(opened.empty()) << "nothing to open before a run";
+
+    QTest::mouseClick(&f.Get<QPushButton>("Button2"), Qt::LeftButton);
+    ASSERT_TRUE(f.WaitForRun());
+    ASSERT_EQ(form.windowTitle(), "1 Dateien bleiben auf der Karte");
+    EXPECT_TRUE(label1.font().underline());
+    EXPECT_EQ(label1.cursor().shape(), Qt::PointingHandCursor);
+    EXPECT_EQ(label1.toolTip(), "Fotos anzeigen");
+    EXPECT_EQ(panel1.toolTip(), "Protokoll anzeigen");
+    QTest::mouseClick(&label1, Qt::LeftButton);
+    QTest::mouseClick(&panel1, Qt::LeftButton);
+    choose("Fotos anzeigen");
+    choose("Protokoll anzeigen");
+    EXPECT_EQ(opened, (std::vector<QUrl>{day, log, day, log}));
+
+    form.SetOpenUrl([](const QUrl&) { return false; });
+    form.Protokollanzeigen1Click();
+    EXPECT_EQ(f.Errors,
+              std::vector<std::string>{"Kann nicht geöffnet werden: " + TImportLog(*f.Platform).Path()});
+
+    // "Fenster Schliessen": the links go with the run's end, the menu keeps its items.
+    QTest::mouseClick(&f.Get<QPushButton>("Button1"), Qt::LeftButton);
+    EXPECT_FALSE(label1.font().underline());
+    EXPECT_TRUE(label1.toolTip().isEmpty());
+    EXPECT_TRUE(form.PopupMenu().Items(2).Enabled() && form.PopupMenu().Items(3).Enabled());
 }
 
 TEST(TProgressBar, AnEmptyCardShowsAnEmptyBarNotABusyOne)
