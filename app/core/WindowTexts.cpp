@@ -51,6 +51,9 @@ constexpr std::array kWindowTexts{
     TWindowText{MenuCommand, kTextOpenWindowItem, false},
     TWindowText{MenuCommand, kTextCloseWindowItem, false},
     TWindowText{MenuCommand, kTextQuitItem, false},
+
+    TWindowText{NotificationTitle, kTextCameraFound, false},
+    TWindowText{NotificationText, kTextPhotosFound, true},
 };
 
 } // namespace

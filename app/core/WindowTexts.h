@@ -23,8 +23,12 @@ enum class TWindowControl
     /// The window's two commands: dismiss the window, transfer the photos.
     DismissCommand,
     TransferCommand,
-    /// The items of the tray menu.
-    MenuCommand
+    /// The items of the tray menu, and of the window's own menu where there is no tray.
+    MenuCommand,
+    /// The desktop notification that a card brings where the window cannot come forward by itself: its
+    /// title and its text.
+    NotificationTitle,
+    NotificationText
 };
 
 /// One text a control can show. A counted text is shown after a decimal count ("12 Fotos gefunden"); one
@@ -70,6 +74,7 @@ inline constexpr const char* kTextCloseWindowButton = "Fenster Schliessen";
 inline constexpr const char* kTextOpenWindowItem = "Fenster öffnen";
 inline constexpr const char* kTextCloseWindowItem = "Fenster schliessen";
 inline constexpr const char* kTextQuitItem = "Beenden";
+inline constexpr const char* kTextCameraFound = "Kamera gefunden";
 
 /// Every text of every control above, the empty texts of the status panels included.
 std::span<const TWindowText> WindowTexts();
