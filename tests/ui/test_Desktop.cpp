@@ -147,6 +147,33 @@ TEST(TForm1, WithoutATrayTheWindowShowsAndMinimisesUntilATrayComes)
     EXPECT_TRUE(f.Errors.empty());
 }
 
+// Without a tray the window is the program's only handle: Ctrl+Q and "Beenden" in its own context menu end
+// the program. With a tray, whose menu has "Beenden", the window offers neither.
+TEST(TForm1, WithoutATrayTheWindowItselfEndsTheProgram)
+{
+    for (const bool tray : {true, false}) {
+        SCOPED_TRACE(tray ? "tray" : "no tray");
+        TFormFixture f(tray);
+        TForm1& form = *f.Form;
+        form.Timer().stop();
+        form.ShowForm();
+        form.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+        EXPECT_EQ(form.QuitAction().isEnabled(), !tray);
+        EXPECT_EQ(form.contextMenuPolicy() == Qt::ActionsContextMenu, !tray);
+        EXPECT_TRUE(form.actions().contains(&form.QuitAction()));
+        EXPECT_EQ(form.QuitAction().text(), "Beenden");
+        EXPECT_EQ(RunInEventLoop([&] { QTest::keyClick(&form, Qt::Key_Q, Qt::ControlModifier); }),
+                  tray ? 7 : 0);
+        if (!tray) {
+            // A tray that comes takes "Beenden" over.
+            f.Shell->Available = true;
+            form.CheckTray();
+            EXPECT_FALSE(form.QuitAction().isEnabled());
+        }
+    }
+}
+
 TEST(TForm1, VolumeOpenedWithTheProgramIsShownAtOnceAndOneOpenedDuringARunWaitsForItsEnd)
 {
     TFormFixture f;
