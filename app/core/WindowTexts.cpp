@@ -53,6 +53,9 @@ constexpr std::array kWindowTexts{
     TWindowText{MenuCommand, kTextShowPhotosItem, false},
     TWindowText{MenuCommand, kTextShowLogItem, false},
     TWindowText{MenuCommand, kTextQuitItem, false},
+
+    TWindowText{NotificationTitle, kTextCameraFound, false},
+    TWindowText{NotificationText, kTextPhotosFound, true},
 };
 
 } // namespace

@@ -23,8 +23,12 @@ enum class TWindowControl
     /// The window's two commands: dismiss the window, transfer the photos.
     DismissCommand,
     TransferCommand,
-    /// The items of the tray menu.
-    MenuCommand
+    /// The items of the tray menu, and of the window's own menu where there is no tray.
+    MenuCommand,
+    /// The desktop notification that a card brings where the window cannot come forward by itself: its
+    /// title and its text.
+    NotificationTitle,
+    NotificationText
 };
 
 /// One text a control can show. A counted text is shown after a decimal count ("12 Fotos gefunden"); one
@@ -78,6 +82,7 @@ inline constexpr const char* kTextShowPhotosItem = "Fotos anzeigen";
 inline constexpr const char* kTextShowLogItem = "Protokoll anzeigen";
 /// A message box, followed by the path, when the desktop has no program to open a folder or the log with.
 inline constexpr const char* kTextCannotOpen = "Kann nicht geöffnet werden: ";
+inline constexpr const char* kTextCameraFound = "Kamera gefunden";
 
 /// Every text of every control above, the empty texts of the status panels included.
 std::span<const TWindowText> WindowTexts();

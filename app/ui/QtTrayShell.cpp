@@ -81,6 +81,49 @@ void TQtTrayShell::Apply(const TNotifyIconData& data)
     }
 }
 
+void TQtTrayShell::ExportMenu(const std::vector<TTrayMenuItem>& items)
+{
+    const auto same = [](const TTrayMenuItem& a, const TTrayMenuItem& b) {
+        return a.Command == b.Command && a.Caption == b.Caption && a.Enabled == b.Enabled &&
+               a.Default == b.Default;
+    };
+    if (FExportRefused || (FMenu != nullptr &&
+                           std::equal(items.begin(), items.end(), FExported.begin(), FExported.end(), same)))
+        return;
+    FExported = items;
+    if (FMenu == nullptr) {
+        FMenu = std::make_unique<QMenu>();
+        connect(FMenu.get(), &QMenu::triggered, this, [this](QAction* action) {
+            if (OnMenuCommand)
+                OnMenuCommand(action->data().toUInt());
+        });
+    }
+    // Actions of lines that stay are changed in place: a host that shows the menu now sees them change.
+    QList<QAction*> actions = FMenu->actions();
+    for (qsizetype i = static_cast<qsizetype>(items.size()); i < actions.size(); ++i)
+        delete actions[i];
+    FMenu->setDefaultAction(nullptr);
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        const TTrayMenuItem& item = items[i];
+        QAction* action = i < static_cast<std::size_t>(actions.size()) ? actions[static_cast<qsizetype>(i)]
+                                                                       : FMenu->addAction(QString());
+        action->setText(QString::fromStdString(item.Caption));
+        action->setEnabled(item.Enabled);
+        action->setData(item.Command);
+        if (item.Default)
+            FMenu->setDefaultAction(action);
+    }
+    if (FTray.contextMenu() != nullptr)
+        return;
+    FTray.setContextMenu(FMenu.get());
+    // Qt gives the menu a platform menu only for the D-Bus tray, which exports it. The XEmbed tray (and no
+    // tray at all) has none; there Qt would pop the menu up by itself next to the component's popup.
+    if (FMenu->platformMenu() == nullptr) {
+        FTray.setContextMenu(nullptr);
+        FExportRefused = true;
+    }
+}
+
 TPoint TQtTrayShell::CursorPos() const
 {
     const QPoint position = QCursor::pos();

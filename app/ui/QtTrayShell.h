@@ -3,13 +3,16 @@
 #include "tray/TrayShell.h"
 
 #include <QIcon>
+#include <QMenu>
 #include <QObject>
 #include <QPointer>
 #include <QSystemTrayIcon>
 #include <QWidget>
 
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -17,7 +20,9 @@
 /// the popup, and the window it serves. Qt's activations are handed to the registered callback as the
 /// callback messages of a real click: a left click as press and release, a double-click as the double-click
 /// message, a right or middle click as press and release. Icons are registered with AddIcon; the record
-/// names them by the handle it returns.
+/// names them by the handle it returns. Where the icon lives in a StatusNotifierItem host (the D-Bus tray of
+/// KDE and of GNOME's AppIndicator), the menu is also exported to it, as a Wayland client cannot pop a menu
+/// up at the cursor itself.
 class TQtTrayShell : public QObject, public TTrayShell
 {
 public:
@@ -41,6 +46,16 @@ public:
     void KillTimer(std::uint32_t id) override;
     bool TrayAvailable() const override { return QSystemTrayIcon::isSystemTrayAvailable(); }
 
+    /// Exports a menu of these lines with the icon, for hosts that show the menu of the item themselves
+    /// (over com.canonical.dbusmenu); call again whenever a line changes. A line chosen there is reported
+    /// to OnMenuCommand. Where the icon is embedded in an XEmbed tray, nothing is exported: Qt would pop
+    /// the menu up itself on a right press, beside the component's own popup.
+    void ExportMenu(const std::vector<TTrayMenuItem>& items);
+    /// Called with the Command of the line chosen in the exported menu.
+    std::function<void(std::uint32_t command)> OnMenuCommand;
+    /// Whether the icon carries the exported menu.
+    bool MenuExported() const { return FTray.contextMenu() != nullptr; }
+
     /// Whether an icon has been added and not deleted since.
     bool Added() const { return FAdded; }
     QSystemTrayIcon& TrayIcon() { return FTray; }
@@ -54,6 +69,11 @@ private:
     void Apply(const TNotifyIconData& data);
     QIcon Icon(TIconHandle handle) const;
 
+    /// The exported menu; declared before the icon, which refers to it, so that it outlives the icon.
+    std::unique_ptr<QMenu> FMenu;
+    std::vector<TTrayMenuItem> FExported;
+    /// Qt gave the menu no platform menu: the icon is not on the D-Bus tray, and never will be.
+    bool FExportRefused = false;
     QSystemTrayIcon FTray;
     QPointer<QWidget> FWindow;
     bool FAdded = false;

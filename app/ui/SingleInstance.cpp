@@ -6,13 +6,17 @@
 #include <QStandardPaths>
 #include <QUrl>
 
+#include <algorithm>
 #include <memory>
+#include <utility>
 
 namespace {
 
-// One request per line: "open <file URL>" for each volume, then "show".
+// One request per line: "open <file URL>" for each volume, "activate <token>" when the start had a token,
+// then "show".
 const QByteArray kShowRequest = "show";
 const QByteArray kOpenRequest = "open ";
+const QByteArray kActivateRequest = "activate ";
 constexpr int kTimeoutMs = 2000;
 /// A longer line is no request of ours: the connection is dropped.
 constexpr qsizetype kMaxRequest = 64 * 1024;
@@ -43,12 +47,20 @@ QString TSingleInstance::DefaultKey()
     return QDir(QDir::tempPath()).filePath(QString("fotoimport-%1.socket").arg(UserName()));
 }
 
-TSingleInstance::TSingleInstance(const QString& key, const QStringList& volumes)
+bool TSingleInstance::IsActivationToken(const QByteArray& text)
 {
+    return !text.isEmpty() && text.size() <= kMaxToken &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c > ' ' && c < 0x7f; });
+}
+
+TSingleInstance::TSingleInstance(const QString& key, const QStringList& volumes,
+                                 const QByteArray& activationToken)
+{
+    const QByteArray token = IsActivationToken(activationToken) ? activationToken : QByteArray();
     // Two tries: a socket left behind by a program that crashed answers no one,
     // and is removed before listening again.
     for (int attempt = 0; attempt < 2; ++attempt) {
-        if (AskRunningInstance(key, volumes))
+        if (AskRunningInstance(key, volumes, token))
             return;
         auto server = std::make_unique<QLocalServer>();
         server->setSocketOptions(QLocalServer::UserAccessOption);
@@ -60,7 +72,7 @@ TSingleInstance::TSingleInstance(const QString& key, const QStringList& volumes)
         }
         if (server->serverError() != QAbstractSocket::AddressInUseError)
             break;
-        if (attempt == 0 && !AskRunningInstance(key, volumes))
+        if (attempt == 0 && !AskRunningInstance(key, volumes, token))
             QLocalServer::removeServer(key);
     }
     // Neither answered nor listening: run anyway rather than not at all.
@@ -69,7 +81,8 @@ TSingleInstance::TSingleInstance(const QString& key, const QStringList& volumes)
 
 TSingleInstance::~TSingleInstance() = default;
 
-bool TSingleInstance::AskRunningInstance(const QString& key, const QStringList& volumes)
+bool TSingleInstance::AskRunningInstance(const QString& key, const QStringList& volumes,
+                                         const QByteArray& token)
 {
     QLocalSocket socket;
     socket.connectToServer(key);
@@ -79,6 +92,8 @@ bool TSingleInstance::AskRunningInstance(const QString& key, const QStringList& 
     // A file URL is percent-encoded: a folder name with a line break stays on its line.
     for (const QString& volume : volumes)
         request += kOpenRequest + QUrl::fromLocalFile(volume).toEncoded() + '\n';
+    if (!token.isEmpty())
+        request += kActivateRequest + token + '\n';
     request += kShowRequest + '\n';
     socket.write(request);
     if (!socket.waitForBytesWritten(kTimeoutMs))
@@ -94,7 +109,8 @@ void TSingleInstance::ReadRequests()
         QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         // Each connection collects its own lines, so two starts at once cannot mix their requests.
         auto pending = std::make_shared<QByteArray>();
-        const auto read = [this, guard, pending] {
+        auto token = std::make_shared<QByteArray>();
+        const auto read = [this, guard, pending, token] {
             if (!guard)
                 return;
             *pending += guard->readAll();
@@ -102,7 +118,7 @@ void TSingleInstance::ReadRequests()
             while ((end = pending->indexOf('\n')) >= 0) {
                 const QByteArray line = pending->left(end);
                 pending->remove(0, end + 1);
-                HandleRequest(line);
+                HandleRequest(line, *token);
             }
             if (pending->size() > kMaxRequest) {
                 pending->clear();
@@ -115,11 +131,15 @@ void TSingleInstance::ReadRequests()
     }
 }
 
-void TSingleInstance::HandleRequest(const QByteArray& line)
+void TSingleInstance::HandleRequest(const QByteArray& line, QByteArray& token)
 {
     if (line == kShowRequest) {
+        const QByteArray shownWith = std::exchange(token, {});
         if (OnShowRequest)
-            OnShowRequest();
+            OnShowRequest(shownWith);
+    } else if (line.startsWith(kActivateRequest)) {
+        const QByteArray given = line.mid(kActivateRequest.size());
+        token = IsActivationToken(given) ? given : QByteArray();
     } else if (line.startsWith(kOpenRequest)) {
         const QUrl url = QUrl::fromEncoded(line.mid(kOpenRequest.size()), QUrl::StrictMode);
         if (url.isValid() && url.isLocalFile() && OnOpenRequest)

@@ -4,7 +4,10 @@
 #include "app/core/WindowTexts.h"
 #include "app/ui/Guarded.h"
 #include "app/ui/Pictures.h"
+#include "app/ui/QtTrayShell.h"
+#include "app/ui/WindowActivation.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -12,9 +15,13 @@
 #include <QFont>
 #include <QGuiApplication>
 #include <QHideEvent>
+#include <QKeySequence>
+#include <QList>
 #include <QMetaObject>
 #include <QPalette>
 #include <QScreen>
+#include <QTimer>
+#include <QWindow>
 #include <QWindowStateChangeEvent>
 
 #include <algorithm>
@@ -230,6 +237,18 @@ void TForm1::BuildControls()
     for (QWidget* control : std::initializer_list<QWidget*>{&RadioButton1, &RadioButton2, &CheckBox1,
                                                             &Button2, &infoBtn, &Button1})
         control->installEventFilter(this);
+    // Without a tray the window is the program's only handle: it ends the program as the tray menu's
+    // "Beenden" does, by the desktops' key for it and from its own context menu.
+    QList<QKeySequence> quitKeys = QKeySequence::keyBindings(QKeySequence::Quit);
+    if (!quitKeys.contains(QKeySequence(Qt::CTRL | Qt::Key_Q)))
+        quitKeys.append(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    FQuitAction.setObjectName("QuitAction");
+    FQuitAction.setShortcuts(quitKeys);
+    FQuitAction.setShortcutContext(Qt::WindowShortcut);
+    addAction(&FQuitAction);
+    connect(&FQuitAction, &QAction::triggered, this, [this] { Beenden1Click(); });
+    FNotifier.OnChosen = [this](const QByteArray& token) { ShowForm(token); };
+    QCoreApplication::instance()->installEventFilter(this);
     ffnen1.OnClick = [this](TComponent*) { ffnen1Click(); };
     Fensterschliessen1.OnClick = [this](TComponent*) { Fensterschliessen1Click(); };
     Beenden1.OnClick = [this](TComponent*) { Beenden1Click(); };
@@ -260,6 +279,19 @@ void TForm1::BuildTrayIcon(TIconHandle icon)
     abfTrayIcon.SetVisible(true);
     abfTrayIcon.OnClick = [this](TComponent* sender) { abfTrayIconClick(sender); };
     abfTrayIcon.Loaded();
+    // The D-Bus tray's hosts show the item's menu themselves: the program's shell exports the menu's lines
+    // to them, and a line chosen there runs as if chosen in the component's popup.
+    if (auto* shell = dynamic_cast<TQtTrayShell*>(FShell.get())) {
+        FExportShell = shell;
+        shell->OnMenuCommand = [this](std::uint32_t command) { PopupMenu1.DispatchCommand(command); };
+    }
+    ExportTrayMenu();
+}
+
+void TForm1::ExportTrayMenu()
+{
+    if (FExportShell != nullptr)
+        FExportShell->ExportMenu(PopupMenu1.ShellItems());
 }
 
 void TForm1::FormCreate()
@@ -268,12 +300,15 @@ void TForm1::FormCreate()
         const bool trayAvailable = FShell->TrayAvailable();
         abfTrayIcon.SetMinimizeToTray(trayAvailable);
         FPolicy.Start(trayAvailable);
+        UpdateQuitAction();
     });
 }
 
 void TForm1::Timer1Timer()
 {
+    FInTick = true;
     Guarded(FApplication, [this] { FPolicy.Tick(); });
+    FInTick = false;
 }
 
 void TForm1::abfTrayIconClick(TComponent*)
@@ -339,9 +374,11 @@ void TForm1::SetOpenUrl(std::function<bool(const QUrl&)> openUrl)
     FOpenUrl = std::move(openUrl);
 }
 
-void TForm1::ShowForm()
+void TForm1::ShowForm(const QByteArray& activationToken)
 {
+    FGivenToken = activationToken;
     Guarded(FApplication, [this] { FPolicy.OpenWindow(); });
+    FGivenToken.clear();
 }
 
 void TForm1::OpenVolume(const QString& path)
@@ -355,21 +392,30 @@ void TForm1::CheckTray()
         const bool available = FShell->TrayAvailable();
         abfTrayIcon.SetMinimizeToTray(available);
         FPolicy.TrayChanged(available);
+        UpdateQuitAction();
     });
+}
+
+void TForm1::UpdateQuitAction()
+{
+    const bool offered = !FPolicy.TrayAvailable() && Beenden1.Enabled();
+    FQuitAction.setEnabled(offered);
+    setContextMenuPolicy(FPolicy.TrayAvailable() ? Qt::DefaultContextMenu : Qt::ActionsContextMenu);
 }
 
 void TForm1::closeEvent(QCloseEvent* event)
 {
-    // The window manager's close comes from outside (spontaneous); "Beenden" and the end of the session
-    // close the window from within.
-    if (event->spontaneous() && !FQuitting) {
+    // Only the program's end closes the window for good: "Beenden" (the policy's Quit) and the
+    // application asked to quit (the end of the session), which closes every window. Any other close is
+    // the desktop's: the window manager's on X11, and on Wayland the compositor's, which Qt's Wayland
+    // plugin hands on as a close from within the program.
+    if (!FQuitting && !FApplicationQuits) {
         event->ignore();
         Guarded(FApplication, [this] { FPolicy.CloseWindow(); });
         return;
     }
     event->accept();
-    // Asked to close from within other than by the policy (the session's end closes every window): the
-    // program ends, after the photos in hand when a run goes on.
+    // The application was asked to quit: the program ends, after the photos in hand when a run goes on.
     if (!FQuitting)
         Guarded(FApplication, [this] { FPolicy.EndRequested(); });
 }
@@ -377,6 +423,8 @@ void TForm1::closeEvent(QCloseEvent* event)
 void TForm1::hideEvent(QHideEvent* event)
 {
     QWidget::hideEvent(event);
+    if (FRemapping)
+        return;
     Guarded(FApplication, [this] { FPolicy.WindowHidden(); });
 }
 
@@ -398,6 +446,14 @@ void TForm1::changeEvent(QEvent* event)
         Guarded(FApplication, [this] { FPolicy.WindowMinimised(); });
 }
 
+bool TForm1::event(QEvent* event)
+{
+    // Active again: whatever minimised the window, the desktop has brought it back.
+    if (event->type() == QEvent::WindowActivate)
+        FMinimisedHere = false;
+    return QWidget::event(event);
+}
+
 void TForm1::Render(const TWindowState& state)
 {
     setWindowTitle(FromUtf8(state.Caption));
@@ -412,6 +468,8 @@ void TForm1::Render(const TWindowState& state)
     CheckBox1.setEnabled(state.TurnEnabled);
     Beenden1.SetEnabled(state.QuitEnabled);
     RenderLinks(state);
+    UpdateQuitAction();
+    ExportTrayMenu();
     FBusy = state.Busy;
     // Starting a running timer again would break its rhythm.
     if (!state.Ticking)
@@ -444,6 +502,17 @@ bool TForm1::OpenFile(const std::string& path)
 
 void TForm1::ShowWindow(bool activate)
 {
+    const QByteArray token = std::exchange(FGivenToken, {});
+    const bool forCard = FInTick && !activate;
+    // A Wayland client cannot take its window out of minimised, and the compositor does not tell it that
+    // the window is: one the program minimised comes back shown anew, unless a token lets the compositor
+    // bring it back itself.
+    if (OnWayland() && FMinimisedHere && token.isEmpty() && isVisible()) {
+        FRemapping = true;
+        hide();
+        FRemapping = false;
+    }
+    FMinimisedHere = FMinimisedHere && !token.isEmpty();
     // A window minimised before it went to the tray comes back in its normal state.
     if (isMinimized())
         setWindowState(windowState() & ~Qt::WindowMinimized);
@@ -459,6 +528,52 @@ void TForm1::ShowWindow(bool activate)
     raise();
     if (activate)
         activateWindow();
+    if (!token.isEmpty()) {
+        FPendingToken = token;
+        ActivateWhenExposed();
+    }
+    // A card's window that the desktop left behind the active one asks for attention, and a notification
+    // tells of the card; choosing it brings the window forward.
+    if (forCard && OnWayland())
+        QTimer::singleShot(kForwardCheckDelay, this, [this] {
+            if (isVisible() && !isActiveWindow())
+                TellOfCard();
+        });
+}
+
+bool TForm1::OnWayland()
+{
+    return QGuiApplication::platformName().startsWith("wayland");
+}
+
+void TForm1::ActivateWhenExposed()
+{
+    // The compositor activates only a window it shows: a window shown just now waits for its first frame.
+    QWindow* window = windowHandle();
+    if (window == nullptr || FPendingToken.isEmpty())
+        return;
+    window->removeEventFilter(this);
+    if (!window->isExposed()) {
+        window->installEventFilter(this);
+        return;
+    }
+    const QByteArray token = std::exchange(FPendingToken, {});
+    // After the frame in hand has reached the compositor.
+    QMetaObject::invokeMethod(
+        this,
+        [this, token] {
+            if (windowHandle() != nullptr && isVisible())
+                ActivateWithToken(*windowHandle(), token);
+        },
+        Qt::QueuedConnection);
+}
+
+void TForm1::TellOfCard()
+{
+    QApplication::alert(this);
+    const int photos = FPolicy.Watcher().PhotoList().Count();
+    FNotifier.Notify(QString::fromUtf8(kTextCameraFound),
+                     photos > 0 ? QString::number(photos) + QString::fromUtf8(kTextPhotosFound) : QString());
 }
 
 void TForm1::HideWindow()
@@ -470,6 +585,7 @@ void TForm1::HideWindow()
 
 void TForm1::MinimizeWindow()
 {
+    FMinimisedHere = OnWayland();
     showMinimized();
 }
 
@@ -499,6 +615,16 @@ void TForm1::Exit()
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event)
 {
+    // The application closes its windows when it is asked to quit, before the event loop ends.
+    if (watched == QCoreApplication::instance()) {
+        if (event->type() == QEvent::Quit)
+            FApplicationQuits = true;
+        return false;
+    }
+    if (watched == windowHandle() && event->type() == QEvent::Expose) {
+        ActivateWhenExposed();
+        return QWidget::eventFilter(watched, event);
+    }
     if (!FBusy)
         return QWidget::eventFilter(watched, event);
     switch (event->type()) {

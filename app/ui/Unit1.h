@@ -5,10 +5,13 @@
 #include "app/core/WindowPolicy.h"
 #include "app/core/WindowTexts.h"
 #include "app/ui/Application.h"
+#include "app/ui/DesktopNotifier.h"
 #include "platform/Platform.h"
 #include "tray/TrayShell.h"
 #include "tray/abfComponents.h"
 
+#include <QAction>
+#include <QByteArray>
 #include <QCheckBox>
 #include <QLabel>
 #include <QPointer>
@@ -23,6 +26,9 @@
 #include <functional>
 #include <memory>
 #include <string>
+
+class TAboutBox;
+class TQtTrayShell;
 
 /// A progress bar that keeps the maximum it was given. A maximum of 0 (a card without photos) shows an empty
 /// bar instead of Qt's busy animation, which would tell the user that something is going on.
@@ -79,8 +85,9 @@ public:
     /// desktop took it.
     void SetOpenUrl(std::function<bool(const QUrl&)> openUrl);
 
-    /// A second start of the program asks for the window.
-    void ShowForm();
+    /// A second start of the program asks for the window; activationToken: the token the desktop gave that
+    /// start (empty when it had none), with which the window is brought forward on Wayland.
+    void ShowForm(const QByteArray& activationToken = {});
     /// A volume (a mounted card's folder) the program was started with: the watcher looks at it at once and
     /// the window shows. During a transfer run the volume waits until the run has ended.
     void OpenVolume(const QString& path);
@@ -98,6 +105,14 @@ public:
     TCameraWatcher& Watcher() { return FPolicy.Watcher(); }
     TabfTrayIcon& TrayIcon() { return abfTrayIcon; }
     TPopupMenu& PopupMenu() { return PopupMenu1; }
+    /// "Beenden" of the window itself (Ctrl+Q and the window's context menu): there only while there is
+    /// no tray, whose menu has it otherwise.
+    QAction& QuitAction() { return FQuitAction; }
+    /// Where a card's window may not come forward by itself (Wayland), the notification that tells of it.
+    TDesktopNotifier& Notifier() { return FNotifier; }
+    /// How long after a card's window was shown it is looked at whether the desktop brought it forward
+    /// (ms); where it did not, the window asks for attention and the desktop notification shows.
+    static constexpr int kForwardCheckDelay = 700;
     QTimer& Timer() { return Timer1; }
     TProgressBar& ProgressBar() { return ProgressBar1; }
     /// The photo list (the invisible list box ListBox1).
@@ -106,11 +121,13 @@ public:
     void Render(const TWindowState& state) override;
 
 protected:
-    /// The window manager's close (its close button, Alt+F4) hides the window as "Fenster schliessen" does;
-    /// only "Beenden" and the end of the session, which close it from within, end the program.
+    /// The desktop's close (the window manager's or compositor's close button, Alt+F4) hides the window as
+    /// "Fenster schliessen" does; only "Beenden" and the application asked to quit (the end of the
+    /// session) end the program.
     void closeEvent(QCloseEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     void changeEvent(QEvent* event) override;
+    bool event(QEvent* event) override;
 
 private:
     void ShowWindow(bool activate) override;
@@ -122,8 +139,19 @@ private:
     bool OpenFile(const std::string& path) override;
     void Quit() override;
     void Exit() override;
-    /// While a run goes on, the controls take no input: clicks and keys for them are dropped.
+    /// While a run goes on, the controls take no input: clicks and keys for them are dropped. Also waits for
+    /// the native window to be shown, to activate it with a token.
     bool eventFilter(QObject* watched, QEvent* event) override;
+    /// Whether the window lives on a Wayland desktop, where it may not bring itself forward.
+    static bool OnWayland();
+    /// Activates the window with FPendingToken once its native window shows.
+    void ActivateWhenExposed();
+    /// A card's window did not come forward: it asks for attention and a notification tells of the card.
+    void TellOfCard();
+    /// Offers "Beenden" in the window while there is no tray.
+    void UpdateQuitAction();
+    /// Hands the tray menu's lines, as they are now, to the shell that exports them to the D-Bus tray.
+    void ExportTrayMenu();
 
     void BuildControls();
     void BuildTrayIcon(TIconHandle icon);
@@ -134,14 +162,29 @@ private:
     TApplicationHost& FApplication;
     std::unique_ptr<TPlatform> FPlatform;
     std::unique_ptr<TTrayShell> FShell;
+    /// FShell where it is the program's Qt shell, which exports the tray menu; else null.
+    TQtTrayShell* FExportShell = nullptr;
     QPointer<TAboutBox> FAboutBox;
     std::function<bool(const QUrl&)> FOpenUrl;
     /// The program ends: the window closes from within.
     bool FQuitting = false;
+    /// The application was asked to quit and closes its windows.
+    bool FApplicationQuits = false;
     /// The desktop brought the window back from minimised; its native window still says it starts minimised.
     bool FStaleStartState = false;
     /// A run goes on: the controls take no input.
     bool FBusy = false;
+    /// The watcher's tick runs: a window it shows is shown for a card.
+    bool FInTick = false;
+    /// On Wayland the window was minimised by the program and has not been active since; the program
+    /// cannot take it out of minimised but by showing it anew.
+    bool FMinimisedHere = false;
+    /// The window is hidden to be shown anew: the policy does not hear of it.
+    bool FRemapping = false;
+    /// The activation token of the request being carried out (a second start, a notification chosen).
+    QByteArray FGivenToken;
+    /// The token to activate the window with once its native window shows.
+    QByteArray FPendingToken;
 
     QLabel Image1{this};
     QRadioButton RadioButton1{this};
@@ -164,6 +207,8 @@ private:
     TMenuItem& Fotosanzeigen1{PopupMenu1.Add(kTextShowPhotosItem)};
     TMenuItem& Protokollanzeigen1{PopupMenu1.Add(kTextShowLogItem)};
     TMenuItem& Beenden1{PopupMenu1.Add(kTextQuitItem)};
+    QAction FQuitAction{QString::fromUtf8(kTextQuitItem), this};
+    TDesktopNotifier FNotifier;
     TWindowPolicy FPolicy;
     /// The window as the tray icon sees its owner.
     TQtTrayWindow FTrayWindow{this};

@@ -9,6 +9,7 @@
 #include "platform/Platform.h"
 
 #include <QApplication>
+#include <QByteArray>
 
 #include <memory>
 #include <utility>
@@ -19,6 +20,9 @@ int main(int argc, char** argv)
     const TProgramOptions options = ParseProgramOptions(ProgramArguments(argc, argv));
     if (options.Action != TProgramAction::Run)
         return AnswerOnTerminal(options);
+    // The token a launcher gave this start (on Wayland): a second start hands it to the running program,
+    // whose window may come forward with it. Taken before Qt, which uses it for the first window it shows.
+    const QByteArray activationToken = qgetenv("XDG_ACTIVATION_TOKEN");
     QApplication app(argc, argv);
     // No display name: the title bar shows the window's caption alone.
     QApplication::setApplicationName("fotoimport");
@@ -31,7 +35,7 @@ int main(int argc, char** argv)
     // A second start (autostart and a manual start, or a card the desktop offers to the program) hands its
     // volumes to the running program and shows its window instead of putting a second icon into the tray.
     const QStringList volumes = VolumeArguments(options.Volumes);
-    TSingleInstance instance(TSingleInstance::DefaultKey(), volumes);
+    TSingleInstance instance(TSingleInstance::DefaultKey(), volumes, activationToken);
     if (!instance.IsFirst())
         return 0;
     PreparePictureRuntime();
@@ -46,7 +50,7 @@ int main(int argc, char** argv)
     TAboutBox aboutBox(ProgramPicture());
     form1.SetAboutBox(&aboutBox);
     instance.OnOpenRequest = [&form1](const QString& volume) { form1.OpenVolume(volume); };
-    instance.OnShowRequest = [&form1] { form1.ShowForm(); };
+    instance.OnShowRequest = [&form1](const QByteArray& token) { form1.ShowForm(token); };
     for (const QString& volume : volumes)
         form1.OpenVolume(volume);
     if (Application().ShowMainForm)

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# The session ends in the middle of a run: the real program copies and turns
-# a card of 40 photos taken turned, and gets SIGTERM (what a logout or a
-# shutdown sends) soon after "Fotos kopieren". It must end within a few
-# seconds, leave no temporary file, and every photo in the day folder must be
-# whole: the card's own bytes, or the photo turned upright and complete. The
-# card keeps every photo (copy mode).
+# The end in the middle of a run: the real program copies and turns a card of
+# 40 photos taken turned, and soon after "Fotos kopieren" gets SIGTERM (what a
+# logout or a shutdown sends), or the user opens the tray menu with a right
+# click (which answers while the run works on its own thread) and chooses
+# "Beenden". It must end within a few seconds, leave no temporary file, and
+# every photo in the day folder must be whole: the card's own bytes, or the
+# photo turned upright and complete. The card keeps every photo (copy mode).
 #
 # Usage: end_run.sh FOTOIMPORT [SHOTS-DIR]   (as root; skipped otherwise)
 set -u
@@ -45,71 +46,83 @@ fi
 
 start_xvfb
 start_trayer
-
-"$APP" >"$WORK/app.out" 2>"$WORK/app.err" &
-APP_PID=$!
-PIDS+=($APP_PID)
-if wait_until 3000 is_visible "Hole Fotos"; then ok "window \"Hole Fotos\" open"; else
-    bad "no window \"Hole Fotos\" within 3 s"
-    finish
-fi
-WIN=$(visible_window "Hole Fotos")
-sleep 0.3
-click_in "$WIN" 162 108 # Button2 "Fotos kopieren" at 112,96, 100x25
 TARGET="$HOME/Documents/Eigene Bilder"
-# The session ends once the first photos have arrived and others are on their way.
-photo_arrived() { [ -n "$(find "$TARGET" -name 'IMG_*.JPG' 2>/dev/null | head -n1)" ]; }
-wait_until 10000 photo_arrived || bad "no photo arrived within 10 s"
-shot end_run_1_during_run "$WIN"
-T0=$(now_ms)
-kill -TERM "$APP_PID"
-ended=""
-while (($(now_ms) - T0 < 20000)); do
-    alive || { ended=yes; break; }
-    sleep 0.05
-done
-if [ -n "$ended" ]; then
-    wait "$APP_PID"
-    rc=$?
-    forget_pid "$APP_PID"
-    ok "the program ended $(($(now_ms) - T0)) ms after SIGTERM (exit code $rc)"
-else
-    bad "the program still runs 20 s after SIGTERM"
-fi
-
-# --- what is in the day folder is whole
-stray=$(find "$TARGET" -name '.fotoimport-*' | wc -l)
-if [ "$stray" -eq 0 ]; then ok "no temporary file left"; else bad "$stray temporary files left"; fi
-arrived=0 turned=0 broken=0
-for f in "$TARGET"/20240501/*; do
-    [ -e "$f" ] || continue
-    arrived=$((arrived + 1))
-    if cmp -s "$f" "$WORK/big.jpg"; then continue; fi
-    if [ "$(djpeg "$f" 2>&1 >/dev/null | wc -c)" -eq 0 ] &&
-        [ "$(exiftool -s -s -s -n -Orientation -ImageWidth "$f" | tr '\n' ' ')" = "1 2400 " ]; then
-        turned=$((turned + 1))
-    else
-        broken=$((broken + 1))
-        echo "# not whole: $f"
-    fi
-done
-if ((broken == 0 && arrived > 0)); then
-    ok "$arrived photos arrived, each whole: $turned turned upright, $((arrived - turned)) as on the card"
-else
-    bad "$broken of $arrived photos in the day folder are neither the card's bytes nor a whole turned photo"
-fi
-if ((arrived < 40 || turned < 40)); then ok "the run was cut short ($arrived arrived, $turned turned)"; else
-    bad "the run had ended before SIGTERM: nothing was tested (make the card larger)"
-fi
-if [ "$(find "$CARD/DCIM" -type f | wc -l)" -eq 40 ]; then ok "the card keeps its 40 photos"; else
-    bad "the card lost photos in copy mode"
-fi
 LOG="$HOME/.local/state/fotoimport/import.log"
-if grep -q "run ended: $arrived transferred" "$LOG" 2>/dev/null; then
-    ok "the import log ends the run with the $arrived photos that arrived"
-else
-    bad "the import log does not end the run: $(cat "$LOG" 2>&1)"
-fi
-echo "# log: $(grep -c 'not turned: .*the program ended' "$LOG" 2>/dev/null) photos logged as not turned for the end"
 
+# run_and_end WAY: a run of the card, ended once the first photos have arrived and others are on their way:
+# by SIGTERM, as the end of the session does it, or by "Beenden" in the tray menu opened with a right click
+# during the run, as a person does it.
+run_and_end() {
+    local way=$1 ended="" rc T0 WIN stray arrived=0 turned=0 broken=0 f
+    rm -rf "$TARGET" "$LOG"
+    "$APP" >"$WORK/app.out" 2>"$WORK/app.err" &
+    APP_PID=$!
+    PIDS+=($APP_PID)
+    if wait_until 3000 is_visible "Hole Fotos"; then ok "$way: window \"Hole Fotos\" open"; else
+        bad "$way: no window \"Hole Fotos\" within 3 s"
+        finish
+    fi
+    WIN=$(visible_window "Hole Fotos")
+    sleep 0.3
+    click_in "$WIN" 162 108 # Button2 "Fotos kopieren" at 112,96, 100x25
+    photo_arrived() { [ -n "$(find "$TARGET" -name 'IMG_*.JPG' 2>/dev/null | head -n1)" ]; }
+    wait_until 10000 photo_arrived || bad "$way: no photo arrived within 10 s"
+    shot "end_run_${way}_1_during_run" "$WIN"
+    T0=$(now_ms)
+    if [ "$way" = sigterm ]; then
+        kill -TERM "$APP_PID"
+    elif find_icon && menu_item 3 ".+"; then
+        ok "$way: the tray menu opens during the run ($(($(now_ms) - T0)) ms) and \"Beenden\" is chosen"
+    else
+        bad "$way: no tray menu during the run"
+    fi
+    while (($(now_ms) - T0 < 20000)); do
+        alive || { ended=yes; break; }
+        sleep 0.05
+    done
+    if [ -n "$ended" ]; then
+        wait "$APP_PID"
+        rc=$?
+        forget_pid "$APP_PID"
+        ok "$way: the program ended $(($(now_ms) - T0)) ms after the end was asked for (exit code $rc)"
+    else
+        bad "$way: the program still runs 20 s after the end was asked for"
+        return
+    fi
+
+    # --- what is in the day folder is whole
+    stray=$(find "$TARGET" -name '.fotoimport-*' | wc -l)
+    if [ "$stray" -eq 0 ]; then ok "$way: no temporary file left"; else bad "$way: $stray temporary files left"; fi
+    for f in "$TARGET"/20240501/*; do
+        [ -e "$f" ] || continue
+        arrived=$((arrived + 1))
+        if cmp -s "$f" "$WORK/big.jpg"; then continue; fi
+        if [ "$(djpeg "$f" 2>&1 >/dev/null | wc -c)" -eq 0 ] &&
+            [ "$(exiftool -s -s -s -n -Orientation -ImageWidth "$f" | tr '\n' ' ')" = "1 2400 " ]; then
+            turned=$((turned + 1))
+        else
+            broken=$((broken + 1))
+            echo "# not whole: $f"
+        fi
+    done
+    if ((broken == 0 && arrived > 0)); then
+        ok "$way: $arrived photos arrived, each whole: $turned turned upright, $((arrived - turned)) as on the card"
+    else
+        bad "$way: $broken of $arrived photos in the day folder are neither the card's bytes nor a whole turned photo"
+    fi
+    if ((arrived < 40 || turned < 40)); then ok "$way: the run was cut short ($arrived arrived, $turned turned)"; else
+        bad "$way: the run had ended before the end was asked for: nothing was tested (make the card larger)"
+    fi
+    if [ "$(find "$CARD/DCIM" -type f | wc -l)" -eq 40 ]; then ok "$way: the card keeps its 40 photos"; else
+        bad "$way: the card lost photos in copy mode"
+    fi
+    if grep -q "run ended: $arrived transferred" "$LOG" 2>/dev/null; then
+        ok "$way: the import log ends the run with the $arrived photos that arrived"
+    else
+        bad "$way: the import log does not end the run: $(cat "$LOG" 2>&1)"
+    fi
+    echo "# log: $(grep -c 'not turned: .*the program ended' "$LOG" 2>/dev/null) photos logged as not turned for the end"
+}
+
+for way in sigterm menu; do run_and_end "$way"; done
 finish

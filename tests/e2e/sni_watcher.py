@@ -5,6 +5,12 @@ It owns org.kde.StatusNotifierWatcher on the session bus, says that a tray host
 is registered (so Qt picks the D-Bus tray), and prints one line per item that
 registers: "registered <service> <path>". It stops after the given number of
 seconds.
+
+As a host that shows an item's menu itself (KDE, GNOME's AppIndicator):
+  sni_watcher.py menu SERVICE PATH         prints the item's exported menu
+      (com.canonical.dbusmenu), one line per entry: "item ID LABEL", with
+      " (disabled)" after an entry that cannot be chosen
+  sni_watcher.py click SERVICE PATH LABEL  chooses the entry with that label
 """
 import sys
 
@@ -84,7 +90,47 @@ class Watcher(dbus.service.Object):
         }
 
 
+MENU_IFACE = "com.canonical.dbusmenu"
+
+
+def exported_menu(service, path):
+    """The item's menu as a host reads it: its object, and (id, label, enabled) per entry."""
+    bus = dbus.SessionBus()
+    item = bus.get_object(service, path)
+    menu_path = item.Get("org.kde.StatusNotifierItem", "Menu", dbus_interface=dbus.PROPERTIES_IFACE)
+    menu = dbus.Interface(bus.get_object(service, menu_path), MENU_IFACE)
+    menu.AboutToShow(0)
+    _, (_, _, children) = menu.GetLayout(0, -1, [])
+    entries = []
+    for child in children:
+        number, props, _ = child
+        if props.get("type", "standard") == "separator" or not props.get("visible", True):
+            continue
+        entries.append((int(number), str(props.get("label", "")), bool(props.get("enabled", True))))
+    return menu, entries
+
+
+def show_menu(service, path):
+    _, entries = exported_menu(service, path)
+    for number, label, enabled in entries:
+        print("item %d %s%s" % (number, label, "" if enabled else " (disabled)"))
+
+
+def click(service, path, label):
+    menu, entries = exported_menu(service, path)
+    for number, text, _ in entries:
+        if text == label:
+            menu.Event(number, "clicked", dbus.Int32(0, variant_level=1), dbus.UInt32(0))
+            return 0
+    print("no entry", label, file=sys.stderr)
+    return 1
+
+
 def main():
+    if len(sys.argv) > 1 and sys.argv[1] == "menu":
+        return show_menu(sys.argv[2], sys.argv[3])
+    if len(sys.argv) > 1 and sys.argv[1] == "click":
+        return click(sys.argv[2], sys.argv[3], sys.argv[4])
     DBusGMainLoop(set_as_default=True)
     bus = dbus.SessionBus()
     name = dbus.service.BusName(IFACE, bus)
@@ -97,4 +143,4 @@ def main():
 
 
 if __name__ == "__main__":
-    main()
+    sys.exit(main())

@@ -46,7 +46,7 @@ void AddCard(TFormFixture& f, int photos, const std::string& folder = "card")
     f.Platform->AddDrive('K', f.Temp / folder);
 }
 
-TEST(TForm1, WindowManagersCloseHidesIntoTheTrayAndOnlyAnInnerCloseEndsTheProgram)
+TEST(TForm1, DesktopsCloseHidesIntoTheTrayAndOnlyAQuitEndsTheProgram)
 {
     TFormFixture f;
     TForm1& form = *f.Form;
@@ -59,10 +59,11 @@ TEST(TForm1, WindowManagersCloseHidesIntoTheTrayAndOnlyAnInnerCloseEndsTheProgra
     EXPECT_FALSE(form.isVisible());
     EXPECT_TRUE(f.Shell->InTray) << "the icon stays";
 
-    // Closed from within, as "Beenden" does, or asked to quit with the window open, as at the end of the
-    // session: the program ends.
+    // Qt's Wayland plugin hands the compositor's close on as a close from within: the window goes, the
+    // program stays. Asked to quit with the window open, as at the end of the session: the program ends.
     form.ffnen1Click();
-    EXPECT_EQ(RunInEventLoop([&] { form.close(); }), 0);
+    EXPECT_EQ(RunInEventLoop([&] { form.close(); }), 7);
+    EXPECT_FALSE(form.isVisible());
     form.ffnen1Click();
     EXPECT_EQ(RunInEventLoop([] { QCoreApplication::quit(); }), 0);
     EXPECT_FALSE(form.isVisible());
@@ -144,6 +145,33 @@ TEST(TForm1, WithoutATrayTheWindowShowsAndMinimisesUntilATrayComes)
     EXPECT_TRUE(form.isMinimized());
     EXPECT_FALSE(form.TrayIcon().MinimizeToTray());
     EXPECT_TRUE(f.Errors.empty());
+}
+
+// Without a tray the window is the program's only handle: Ctrl+Q and "Beenden" in its own context menu end
+// the program. With a tray, whose menu has "Beenden", the window offers neither.
+TEST(TForm1, WithoutATrayTheWindowItselfEndsTheProgram)
+{
+    for (const bool tray : {true, false}) {
+        SCOPED_TRACE(tray ? "tray" : "no tray");
+        TFormFixture f(tray);
+        TForm1& form = *f.Form;
+        form.Timer().stop();
+        form.ShowForm();
+        form.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+        EXPECT_EQ(form.QuitAction().isEnabled(), !tray);
+        EXPECT_EQ(form.contextMenuPolicy() == Qt::ActionsContextMenu, !tray);
+        EXPECT_TRUE(form.actions().contains(&form.QuitAction()));
+        EXPECT_EQ(form.QuitAction().text(), "Beenden");
+        EXPECT_EQ(RunInEventLoop([&] { QTest::keyClick(&form, Qt::Key_Q, Qt::ControlModifier); }),
+                  tray ? 7 : 0);
+        if (!tray) {
+            // A tray that comes takes "Beenden" over.
+            f.Shell->Available = true;
+            form.CheckTray();
+            EXPECT_FALSE(form.QuitAction().isEnabled());
+        }
+    }
 }
 
 TEST(TForm1, VolumeOpenedWithTheProgramIsShownAtOnceAndOneOpenedDuringARunWaitsForItsEnd)

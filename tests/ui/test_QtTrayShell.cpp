@@ -60,6 +60,10 @@ TEST(TQtTrayShell, ShowsTheComponentsIconHintAndMenu)
     menu.Add("Aus").SetEnabled(false);
     menu.Add("Beenden", [&](TComponent*) { events.push_back("Beenden"); });
     tray->SetPopupMenu(&menu);
+    // No D-Bus tray here: the menu is not exported, as Qt would pop an exported menu up itself on the
+    // XEmbed tray, beside the component's popup below.
+    shell.ExportMenu(menu.ShellItems());
+    EXPECT_FALSE(shell.MenuExported());
     for (const Qt::Key key : {Qt::Key_Escape, Qt::Key_Up}) {
         events.clear();
         QStringList shown;

@@ -16,6 +16,7 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -31,24 +32,36 @@ bool WaitFor(const std::function<bool()>& condition)
 
 } // namespace
 
-TEST(TSingleInstance, SecondStartAsksTheFirstToShowAndEnds)
+// A later start ends itself and has the first show its window, with the activation token the later start
+// got from the desktop; what is no token (spaces, line breaks, control characters, too long) is not passed.
+TEST(TSingleInstance, SecondStartAsksTheFirstToShowWithItsTokenAndEnds)
 {
     QTemporaryDir dir;
     const QString key = QDir(dir.path()).filePath("instance.socket");
     TSingleInstance first(key);
     ASSERT_TRUE(first.IsFirst());
-    int shows = 0;
-    first.OnShowRequest = [&] { ++shows; };
+    std::vector<QByteArray> shows;
+    first.OnShowRequest = [&](const QByteArray& token) { shows.push_back(token); };
 
-    {
-        TSingleInstance second(key);
-        EXPECT_FALSE(second.IsFirst());
+    const std::vector<std::pair<QByteArray, QByteArray>> starts = {
+        {"", ""},
+        {"5b6a4963-77f6-419d-9baa-6fd0c6a4c41b_TIME0", "5b6a4963-77f6-419d-9baa-6fd0c6a4c41b_TIME0"},
+        {"two words", ""},
+        {"line\nshow", ""},
+        {QByteArray("nul\0x", 5), ""},
+        {QByteArray(TSingleInstance::kMaxToken + 1, 'a'), ""},
+    };
+    for (const auto& [given, passed] : starts) {
+        SCOPED_TRACE(given.left(40).toStdString());
+        {
+            TSingleInstance later(key, {}, given);
+            EXPECT_FALSE(later.IsFirst());
+        }
+        const std::size_t before = shows.size();
+        ASSERT_TRUE(WaitFor([&] { return shows.size() > before; }));
+        EXPECT_EQ(shows.back(), passed);
     }
-    EXPECT_TRUE(WaitFor([&] { return shows == 1; }));
-
-    TSingleInstance third(key);
-    EXPECT_FALSE(third.IsFirst());
-    EXPECT_TRUE(WaitFor([&] { return shows == 2; }));
+    EXPECT_EQ(shows.size(), starts.size()) << "one show per start";
 }
 
 TEST(TSingleInstance, VolumesOfALaterStartReachTheFirstInTheirOrderBeforeItShows)
@@ -59,7 +72,7 @@ TEST(TSingleInstance, VolumesOfALaterStartReachTheFirstInTheirOrderBeforeItShows
     ASSERT_TRUE(first.IsFirst());
     std::vector<std::string> events;
     first.OnOpenRequest = [&](const QString& volume) { events.push_back("open " + volume.toStdString()); };
-    first.OnShowRequest = [&] { events.push_back("show"); };
+    first.OnShowRequest = [&](const QByteArray&) { events.push_back("show"); };
 
     // Junk from something else on the socket is passed over, and an endless line is cut off.
     QLocalSocket stranger;

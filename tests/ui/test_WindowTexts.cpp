@@ -79,6 +79,12 @@ TEST(TWindowTexts, EveryTextFitsItsControl)
                                     [&](const auto& item) { return item.Caption == text; }));
             continue;
         }
+        case TWindowControl::NotificationTitle:
+        case TWindowControl::NotificationText:
+            // A desktop's notification banner shows each in one line and is about as wide as the window.
+            EXPECT_LE(QFontMetricsF(form.font(), &form).horizontalAdvance(shown), form.width());
+            ++checked;
+            continue;
         case TWindowControl::Caption:
         case TWindowControl::TrayHint:
             continue;
