@@ -192,11 +192,8 @@ bool TCameraWatcher::OfferVolume(const std::string& root)
     FState.TurnCaption = kTextTurnIfPossible;
     FState.TurnEnabled = true;
     FCameraHandled = false;
-<<<<<<< HEAD
     FHandled.erase(scan->CameraPath);
-=======
     DropLinks();
->>>>>>> desktop-newcomer
     if (scan->Found) {
         FCameraFound = true;
         FCameraPath = scan->CameraPath;

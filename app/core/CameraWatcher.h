@@ -135,15 +135,12 @@ private:
     bool FCameraHandled = false;
     std::string FCameraPath;
     bool FRunFinished = false;
-<<<<<<< HEAD
     /// The camera folders attached now whose attachment is handled (transferred or dismissed).
     std::set<std::string> FHandled;
     /// How many cards or storages qualified at the last tick.
     int FCameraCount = 0;
-=======
     /// The last run ended as usual, and its records tell where its photos went.
     bool FRunEnded = false;
->>>>>>> desktop-newcomer
     TStringList FPhotoList;
     /// What of the card the photo list was made from could not be read.
     std::vector<TResult> FUnreadable;
