@@ -25,6 +25,7 @@
 #include <QWindowStateChangeEvent>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <initializer_list>
@@ -234,8 +235,7 @@ void TForm1::BuildControls()
     ffnen1.SetName("ffnen1");
     Fensterschliessen1.SetName("Fensterschliessen1");
     Beenden1.SetName("Beenden1");
-    for (QWidget* control : std::initializer_list<QWidget*>{&RadioButton1, &RadioButton2, &CheckBox1,
-                                                            &Button2, &infoBtn, &Button1})
+    for (QWidget* control : InputControls())
         control->installEventFilter(this);
     // Without a tray the window is the program's only handle: it ends the program as the tray menu's
     // "Beenden" does, by the desktops' key for it and from its own context menu.
@@ -553,7 +553,9 @@ void TForm1::ActivateWhenExposed()
     if (window == nullptr || FPendingToken.isEmpty())
         return;
     window->removeEventFilter(this);
-    if (!window->isExposed()) {
+    // A window the program minimised gets no frame until the compositor brings it back, which the token
+    // asks for: only a window shown just now waits.
+    if (!window->isExposed() && !FMinimisedHere) {
         window->installEventFilter(this);
         return;
     }
@@ -625,7 +627,10 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event)
         ActivateWhenExposed();
         return QWidget::eventFilter(watched, event);
     }
-    if (!FBusy)
+    // The filter also sees every event of the application (for its end): only the window's controls are
+    // held during a run, never the tray icon or its menu, whose "Beenden" ends the run.
+    const auto controls = InputControls();
+    if (!FBusy || std::find(controls.begin(), controls.end(), watched) == controls.end())
         return QWidget::eventFilter(watched, event);
     switch (event->type()) {
     case QEvent::MouseButtonPress:
@@ -640,6 +645,11 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event)
     default:
         return QWidget::eventFilter(watched, event);
     }
+}
+
+std::array<QWidget*, 6> TForm1::InputControls()
+{
+    return {&RadioButton1, &RadioButton2, &CheckBox1, &Button2, &infoBtn, &Button1};
 }
 
 void TForm1::Quit()

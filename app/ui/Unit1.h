@@ -23,6 +23,7 @@
 #include <QUrl>
 #include <QWidget>
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <string>
@@ -153,6 +154,8 @@ private:
     /// Hands the tray menu's lines, as they are now, to the shell that exports them to the D-Bus tray.
     void ExportTrayMenu();
 
+    /// The controls that take no input during a run.
+    std::array<QWidget*, 6> InputControls();
     void BuildControls();
     void BuildTrayIcon(TIconHandle icon);
     /// The menu items and the links of the end of a run, as the state says.

@@ -62,7 +62,8 @@ bool TSingleInstance::HandOver(const wchar_t* windowClass, const std::vector<std
     return Send(window, kShowWindow, {});
 }
 
-bool HandleInstanceRequest(const COPYDATASTRUCT& data, const std::function<void(const std::string&)>& open,
+bool HandleInstanceRequest(const COPYDATASTRUCT& data,
+                           const std::function<void(const std::string&)>& openVolume,
                            const std::function<void()>& show)
 {
     if (data.dwData == kShowWindow && data.cbData == 0) {
@@ -75,7 +76,7 @@ bool HandleInstanceRequest(const COPYDATASTRUCT& data, const std::function<void(
     const std::wstring volume(static_cast<const wchar_t*>(data.lpData), data.cbData / sizeof(wchar_t));
     if (volume.find(L'\0') != std::wstring::npos)
         return false;
-    open(Utf8Text(volume));
+    openVolume(Utf8Text(volume));
     return true;
 }
 

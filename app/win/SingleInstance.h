@@ -36,7 +36,8 @@ private:
 /// Carries out one request a later start sent: a volume to open (UTF-16, no terminating zero) or the request
 /// to show the window. False for anything else: an unknown kind, an odd or oversized length, an empty name
 /// or one with a zero in it. The data comes from another process and is checked before it is used.
-bool HandleInstanceRequest(const COPYDATASTRUCT& data, const std::function<void(const std::string&)>& open,
+bool HandleInstanceRequest(const COPYDATASTRUCT& data,
+                           const std::function<void(const std::string&)>& openVolume,
                            const std::function<void()>& show);
 
 /// The volumes a start was given (its arguments after the program's name, UTF-8), made absolute as the

@@ -10,6 +10,7 @@
 #include <commctrl.h>
 #include <cstdio>
 #include <initializer_list>
+#include <shellapi.h>
 #include <utility>
 #include <uxtheme.h>
 
@@ -76,7 +77,7 @@ TForm1::~TForm1()
         ::SetWindowLongPtrW(FHandle, GWLP_USERDATA, 0);
         ::DestroyWindow(FHandle);
     }
-    for (HFONT font : {FFont, FBoldFont, FLabelFont})
+    for (HFONT font : {FFont, FBoldFont, FLabelFont, FLinkFont})
         ::DeleteObject(font);
     for (HICON picture : {FPicture, FInfoGlyph})
         ::DestroyIcon(picture);
@@ -98,6 +99,7 @@ void TForm1::BuildControls(HINSTANCE instance)
     FFont = DialogFont(11, false);
     FBoldFont = DialogFont(11, true);
     FLabelFont = DialogFont(13, true);
+    FLinkFont = DialogFont(13, true, true);
     FFace = ::GetSysColorBrush(COLOR_BTNFACE);
     FPicture = LoadIconResource(instance, IDI_PICTURE, 100);
     FInfoGlyph = LoadIconResource(instance, IDI_INFO, 16);
@@ -126,7 +128,8 @@ void TForm1::BuildControls(HINSTANCE instance)
                            kCheckBox1, 112, 40, 241, 17);
     // As wide as the progress bar below it, over which it stands centred: the longer texts of the end of a
     // run ("Übertragung mit Fehlern beendet") need more than the 182 pixels the layout first gave it.
-    Label1 = AddControl(WC_STATICW, kTextNoDevice, SS_CENTER | SS_NOPREFIX, kLabel1, 112, 64, 233, 16);
+    Label1 =
+        AddControl(WC_STATICW, kTextNoDevice, SS_CENTER | SS_NOPREFIX | SS_NOTIFY, kLabel1, 112, 64, 233, 16);
     ProgressBar1 = AddControl(PROGRESS_CLASSW, "", 0, kProgressBar1, 112, 82, 233, 10);
     Button2 = AddControl(WC_BUTTONW, kTextCopyPhotos, BS_PUSHBUTTON | WS_TABSTOP | WS_GROUP, kButton2, 112,
                          96, 100, 25);
@@ -159,9 +162,15 @@ void TForm1::BuildControls(HINSTANCE instance)
     PopupMenu1.SetName("PopupMenu1");
     ffnen1.SetName("ffnen1");
     Fensterschliessen1.SetName("Fensterschliessen1");
+    Fotosanzeigen1.SetName("Fotosanzeigen1");
+    Protokollanzeigen1.SetName("Protokollanzeigen1");
     Beenden1.SetName("Beenden1");
     ffnen1.OnClick = [this](TComponent*) { ffnen1Click(); };
     Fensterschliessen1.OnClick = [this](TComponent*) { Fensterschliessen1Click(); };
+    Fotosanzeigen1.OnClick = [this](TComponent*) { Fotosanzeigen1Click(); };
+    Protokollanzeigen1.OnClick = [this](TComponent*) { Protokollanzeigen1Click(); };
+    Fotosanzeigen1.SetEnabled(false);
+    Protokollanzeigen1.SetEnabled(false);
     Beenden1.OnClick = [this](TComponent*) { Beenden1Click(); };
 }
 
@@ -246,6 +255,26 @@ void TForm1::Button2Click()
     });
 }
 
+void TForm1::Fotosanzeigen1Click()
+{
+    Guarded(FApplication, [this] { FPolicy.ShowPhotos(); });
+}
+
+void TForm1::Protokollanzeigen1Click()
+{
+    Guarded(FApplication, [this] { FPolicy.ShowLog(); });
+}
+
+void TForm1::Label1Click()
+{
+    Guarded(FApplication, [this] { FPolicy.MessageClicked(); });
+}
+
+void TForm1::StatusBar1Click()
+{
+    Guarded(FApplication, [this] { FPolicy.StatusClicked(); });
+}
+
 void TForm1::ShowForm()
 {
     Guarded(FApplication, [this] { FPolicy.OpenWindow(); });
@@ -292,9 +321,25 @@ LRESULT TForm1::Receive(UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_COMMAND:
+        // A button's BN_CLICKED, or the message's STN_CLICKED (both 0).
         if (HIWORD(wParam) == BN_CLICKED)
             Command(LOWORD(wParam));
         return 0;
+    case WM_NOTIFY: {
+        const auto* note = reinterpret_cast<const NMHDR*>(lParam);
+        if (note->hwndFrom == StatusBar1 && note->code == static_cast<UINT>(NM_CLICK) && !FBusy)
+            StatusBar1Click();
+        return 0;
+    }
+    case WM_SETCURSOR: {
+        // A link shows the hand over it.
+        const auto control = reinterpret_cast<HWND>(wParam);
+        if ((control == Label1 && FMessageLink) || (control == StatusBar1 && FStatusLink)) {
+            ::SetCursor(::LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_HAND)));
+            return TRUE;
+        }
+        break;
+    }
     case WM_TIMER:
         if (wParam == kTimer1)
             Timer1Timer();
@@ -375,6 +420,9 @@ void TForm1::Command(int id)
     case kinfoBtn:
         infoBtnClick();
         break;
+    case kLabel1:
+        Label1Click();
+        break;
     default:
         break;
     }
@@ -441,6 +489,7 @@ void TForm1::Render(const TWindowState& state)
     SetText(CheckBox1, FTurnCaption, state.TurnCaption);
     ::EnableWindow(CheckBox1, state.TurnEnabled);
     Beenden1.SetEnabled(state.QuitEnabled);
+    RenderLinks(state);
     FBusy = state.Busy;
     // Starting a running timer again would break its rhythm.
     if (!state.Ticking && FTicking)
@@ -448,6 +497,40 @@ void TForm1::Render(const TWindowState& state)
     else if (state.Ticking && !FTicking)
         ::SetTimer(FHandle, kTimer1, kTimerInterval, nullptr);
     FTicking = state.Ticking;
+}
+
+void TForm1::RenderLinks(const TWindowState& state)
+{
+    Fotosanzeigen1.SetEnabled(state.PhotosToShow);
+    Protokollanzeigen1.SetEnabled(state.LogToShow);
+    if (state.MessageShowsPhotos != FMessageLink) {
+        FMessageLink = state.MessageShowsPhotos;
+        ::SendMessageW(Label1, WM_SETFONT, reinterpret_cast<WPARAM>(FMessageLink ? FLinkFont : FLabelFont),
+                       TRUE);
+    }
+    FStatusLink = state.StatusShowsLog;
+}
+
+namespace {
+
+/// Hands path to the shell, which opens a folder in the Explorer and a file in the program of its type.
+bool OpenInShell(const std::string& path)
+{
+    const auto result = reinterpret_cast<INT_PTR>(
+        ::ShellExecuteW(nullptr, L"open", WideText(path).c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+    return result > 32;
+}
+
+} // namespace
+
+bool TForm1::OpenFolder(const std::string& path)
+{
+    return OpenInShell(path);
+}
+
+bool TForm1::OpenFile(const std::string& path)
+{
+    return OpenInShell(path);
 }
 
 void TForm1::ShowWindow(bool activate)

@@ -46,6 +46,12 @@ public:
     void infoBtnClick();
     void Button1Click();
     void Button2Click();
+    /// "Fotos anzeigen" and "Protokoll anzeigen" in the tray menu, and the clicks on the message and on
+    /// the status bar, which show the same at the end of a run.
+    void Fotosanzeigen1Click();
+    void Protokollanzeigen1Click();
+    void Label1Click();
+    void StatusBar1Click();
 
     /// A second start of the program asks for the window.
     void ShowForm();
@@ -71,6 +77,8 @@ private:
     void MinimizeWindow() override;
     TWindowShow WindowShow() const override;
     void Post(std::function<void()> task) override;
+    bool OpenFolder(const std::string& path) override;
+    bool OpenFile(const std::string& path) override;
     void Quit() override;
     void Exit() override;
 
@@ -85,6 +93,8 @@ private:
     void EndSession();
     void SetText(HWND control, std::string& shown, const std::string& text);
     void SetProgress(int max, int position);
+    /// The message and the status bar as links to the photos and the log, as the state says.
+    void RenderLinks(const TWindowState& state);
 
     TWinApplication& FApplication;
     std::unique_ptr<TPlatform> FPlatform;
@@ -103,6 +113,10 @@ private:
     HFONT FFont = nullptr;
     HFONT FBoldFont = nullptr;
     HFONT FLabelFont = nullptr;
+    /// The message's font while it is a link to the photos.
+    HFONT FLinkFont = nullptr;
+    bool FMessageLink = false;
+    bool FStatusLink = false;
     HBRUSH FFace = nullptr;
 
     HWND RadioButton1 = nullptr;
@@ -126,6 +140,8 @@ private:
     TPopupMenu PopupMenu1;
     TMenuItem& ffnen1{PopupMenu1.Add(kTextOpenWindowItem)};
     TMenuItem& Fensterschliessen1{PopupMenu1.Add(kTextCloseWindowItem)};
+    TMenuItem& Fotosanzeigen1{PopupMenu1.Add(kTextShowPhotosItem)};
+    TMenuItem& Protokollanzeigen1{PopupMenu1.Add(kTextShowLogItem)};
     TMenuItem& Beenden1{PopupMenu1.Add(kTextQuitItem)};
     TWindowPolicy FPolicy;
     /// The window as the tray icon sees its owner.

@@ -71,7 +71,7 @@ run_and_end() {
     T0=$(now_ms)
     if [ "$way" = sigterm ]; then
         kill -TERM "$APP_PID"
-    elif find_icon && menu_item 3 ".+"; then
+    elif find_icon && menu_item 3 "Hole Fotos|$FINISHED"; then
         ok "$way: the tray menu opens during the run ($(($(now_ms) - T0)) ms) and \"Beenden\" is chosen"
     else
         bad "$way: no tray menu during the run"

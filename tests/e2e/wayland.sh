@@ -209,7 +209,7 @@ if wait_until 10000 grep -q "^registered " "$WORK/watcher.out"; then ok "the ico
 fi
 read -r _ SERVICE ITEM < <(grep "^registered " "$WORK/watcher.out" | head -n1)
 MENU=$("$PYTHON" "$HERE/sni_watcher.py" menu "$SERVICE" "$ITEM" 2>&1 | cut -d' ' -f3- | paste -sd'|')
-[ "$MENU" = "Fenster öffnen|Fenster schliessen|Beenden" ] && ok "the host reads the exported menu: $MENU" ||
+[ "$MENU" = "Fenster öffnen|Fenster schliessen|Fotos anzeigen (disabled)|Protokoll anzeigen (disabled)|Beenden" ] && ok "the host reads the exported menu: $MENU" ||
     bad "exported menu: $MENU"
 MADE=$(toplevels)
 "$PYTHON" "$HERE/sni_watcher.py" click "$SERVICE" "$ITEM" "Fenster öffnen" || bad "no entry \"Fenster öffnen\""
