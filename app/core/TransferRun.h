@@ -71,7 +71,7 @@ public:
              const std::vector<TResult>& unreadable = {}, bool judgeCard = true);
     /// The program ends: no further photo is started, the copies in hand are finished, photos that wait to
     /// be turned stay as copied (not turned), those being turned are saved, and the run ends as usual.
-    /// Photos not started stay on the card.
+    /// Photos not started stay on the card, and so do moved photos that were not turned.
     void Stop() { FStopping = true; }
     /// Photos begun so far; safe to ask from any thread while the run goes on.
     int Started() const { return FStarted; }
@@ -120,7 +120,8 @@ private:
     void HandOverTurn(size_t index, const std::string& file, int orientation);
     /// Takes in the turns that have ended, waiting up to patience for one.
     void CollectTurns(std::chrono::milliseconds patience);
-    void TurnEnded(const TTurnDone& done);
+    /// abandoned: the turn was not begun or finished as the program ends.
+    void TurnEnded(const TTurnDone& done, bool abandoned = false);
     void SetOutcome(TPhotoRecord& record, TPhotoOutcome outcome);
 
     TPlatform& FPlatform;
