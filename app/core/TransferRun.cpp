@@ -436,6 +436,7 @@ void TTransferRun::CompletePhoto(TPhotoPass& pass)
     const bool turn = pass.Result == TPassResult::Transferred && TurnDue(pass.Orientation, FOptions.Turn);
     FCounts.Count(record, 1);
     FRecords.push_back(std::move(record));
+    ++FCompleted;
     FProgress.PhotoDone(FCounts);
     if (turn) {
         // Logged when its turn has ended.

@@ -73,8 +73,11 @@ public:
     /// be turned stay as copied (not turned), those being turned are saved, and the run ends as usual.
     /// Photos not started stay on the card, and so do moved photos that were not turned.
     void Stop() { FStopping = true; }
-    /// Photos begun so far; safe to ask from any thread while the run goes on.
+    /// Photos begun so far, and those of them completed (their copy named, or their failure known); safe to
+    /// ask from any thread while the run goes on. The difference is in hand: read, or staged in a group of
+    /// copies that are flushed and named together.
     int Started() const { return FStarted; }
+    int Completed() const { return FCompleted; }
 
     /// The documents folder followed by "Eigene Bilder".
     const std::string& TargetBase() const { return FTargetBase; }
@@ -135,6 +138,7 @@ private:
     std::unique_ptr<TTurnPool> FTurns;
     std::atomic<bool> FStopping = false;
     std::atomic<int> FStarted = 0;
+    std::atomic<int> FCompleted = 0;
     std::vector<TPhotoRecord> FRecords;
     TRunCounts FCounts;
     TCardVerdict FVerdict;
