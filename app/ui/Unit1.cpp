@@ -17,6 +17,7 @@
 #include <QWindowStateChangeEvent>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <initializer_list>
@@ -257,7 +258,18 @@ void TForm1::Fensterschliessen1Click()
 
 void TForm1::Beenden1Click()
 {
-    Guarded(FApplication, [this] { FPolicy.EndRequested(); });
+    Guarded(FApplication, [this] { EndProgram(); });
+}
+
+void TForm1::EndProgram()
+{
+    if (FPolicy.Ending())
+        return;
+    FPolicy.EndRequested();
+    // A run held by a device is cut off when its patience is used up, not up to an end check later: the
+    // end of a session waits only a few seconds for a program.
+    QTimer::singleShot(TWindowPolicy::kStopPatience + std::chrono::milliseconds(5), Qt::PreciseTimer, this,
+                       [this] { Guarded(FApplication, [this] { FPolicy.Poll(); }); });
 }
 
 void TForm1::infoBtnClick()
@@ -310,7 +322,7 @@ void TForm1::closeEvent(QCloseEvent* event)
     // Asked to close from within other than by the policy (the session's end closes every window): the
     // program ends, after the photos in hand when a run goes on.
     if (!FQuitting)
-        Guarded(FApplication, [this] { FPolicy.EndRequested(); });
+        Guarded(FApplication, [this] { EndProgram(); });
 }
 
 void TForm1::hideEvent(QHideEvent* event)

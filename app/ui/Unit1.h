@@ -83,7 +83,7 @@ public:
     static constexpr int kTrayCheckInterval = 2000;
     /// How often the program looks whether it was asked from outside to end, and whether a run it asked to
     /// stop has stopped (ms).
-    static constexpr int kEndCheckInterval = 250;
+    static constexpr int kEndCheckInterval = 100;
 
     TCameraWatcher& Watcher() { return FPolicy.Watcher(); }
     TabfTrayIcon& TrayIcon() { return abfTrayIcon; }
@@ -115,6 +115,9 @@ private:
 
     void BuildControls();
     void BuildTrayIcon(TIconHandle icon);
+    /// "Beenden" or the end of the session: the policy ends the program, and a run that does not stop is cut
+    /// off as soon as its patience is used up.
+    void EndProgram();
 
     TApplicationHost& FApplication;
     std::unique_ptr<TPlatform> FPlatform;
