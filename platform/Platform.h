@@ -148,6 +148,9 @@ public:
     /// without sourceKept the copy is taken back and the call fails.
     virtual TResult MovePhoto(const std::string& src, const std::string& dst,
                               TResult* sourceKept = nullptr) = 0;
+    /// Removes a photo from the card once its copy is safe elsewhere, and flushes the removal: the end of a
+    /// move whose copy was made (and turned) first.
+    virtual TResult RemovePhoto(const std::string& path) = 0;
     /// Whether the files a and b hold the same bytes; same is set only on success.
     virtual TResult SameFileContents(const std::string& a, const std::string& b, bool& same) = 0;
     /// Removes the temporary files this process has made and not yet named or removed (a copy in hand, a

@@ -309,7 +309,10 @@ void TCameraWatcher::AbandonRun()
     if (!Running())
         return;
     FRun->Stop();
-    FLog.RunAbandoned(std::max(FRunPhotos - FRun->Started(), 0));
+    // Completed first: a photo is started before it is completed, so the photos in hand never count below 0.
+    const int completed = FRun->Completed();
+    const int started = FRun->Started();
+    FLog.RunAbandoned(started - completed, std::max(FRunPhotos - started, 0));
     FPlatform.AbandonTemporaries();
     // The thread may never come back from the device: it keeps what it uses to the end of the process.
     FRunThread.detach();

@@ -65,7 +65,7 @@ std::string TCardVerdict::Text() const
     if (UnreadableFolders > 0)
         text += "; folders that cannot be read: " + std::to_string(UnreadableFolders);
     if (KeptOnCard > 0)
-        text += "; stayed on the write-protected card (copies verified): " + std::to_string(KeptOnCard);
+        text += "; stayed on the card (copies verified): " + std::to_string(KeptOnCard);
     if (TurnedOriginalsMoved > 0)
         text += "; turned copies whose original was moved (the full-size original is not kept): " +
                 std::to_string(TurnedOriginalsMoved);

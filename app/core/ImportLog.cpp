@@ -83,11 +83,12 @@ void TImportLog::RunStopped(int notStarted)
           " photos not begun, left on the card");
 }
 
-void TImportLog::RunAbandoned(int notStarted)
+void TImportLog::RunAbandoned(int inHand, int notStarted)
 {
-    Write("run cut off as the program ends while the device does not answer: the photo in hand was not "
-          "finished, " +
-          std::to_string(notStarted) + " photos not begun, left on the card");
+    // The photos in hand may be a whole group of copies waiting to be named: none of them is kept.
+    Write("run cut off as the program ends while the device does not answer: " + std::to_string(inHand) +
+          " photos in hand not finished, " + std::to_string(notStarted) +
+          " photos not begun, left on the card");
 }
 
 void TImportLog::RunEnded(const TRunCounts& counts)

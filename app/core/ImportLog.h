@@ -33,9 +33,9 @@ public:
     void TemporariesRemoved(const std::string& folder, int count, const TResult& result);
     /// A line when the program ended during the run before notStarted photos were begun.
     void RunStopped(int notStarted);
-    /// A line when the program ended while a device held the run: the photo in hand was not finished and
-    /// notStarted photos were not begun.
-    void RunAbandoned(int notStarted);
+    /// A line when the program ended while a device held the run: inHand photos begun were not finished
+    /// (no copy of them is kept) and notStarted photos were not begun.
+    void RunAbandoned(int inHand, int notStarted);
     void RunEnded(const TRunCounts& counts);
     /// A line when the day folders could not be flushed after the run.
     void FoldersNotFlushed(const TResult& result);

@@ -191,7 +191,8 @@ void TTransferRun::Run(const std::string& cameraPath, const std::vector<std::str
             for (TTurnJob& job : FTurns->Abandon())
                 TurnEnded({job.Record,
                            {TCorrectionOutcome::Failed,
-                            TResult::Fail(TFailure::Other, job.File, "not turned: the program ended")}});
+                            TResult::Fail(TFailure::Other, job.File, "not turned: the program ended")}},
+                          true);
         }
         CollectTurns(kTurnPatience);
     }
@@ -301,7 +302,9 @@ void TTransferRun::PlacePhoto(const std::string& photo, const TStringList& metaL
     pass.TargetFile = place.Target;
     if (place.Result != TPassResult::Pending)
         return;
-    if (FOptions.Move) {
+    // A photo to be turned is copied, and leaves the card only when its turn has ended (TurnEnded): a run
+    // cut off before leaves it there, and the next run finds its copy and turns it.
+    if (FOptions.Move && !TurnDue(pass.Orientation, FOptions.Turn)) {
         reason = FPlatform.MovePhoto(photo, pass.TargetFile, &pass.Record.KeptOnCard);
         pass.Result = reason ? TPassResult::Transferred : TPassResult::Failed;
         return;
@@ -432,6 +435,7 @@ void TTransferRun::CompletePhoto(TPhotoPass& pass)
     const bool turn = pass.Result == TPassResult::Transferred && TurnDue(pass.Orientation, FOptions.Turn);
     FCounts.Count(record, 1);
     FRecords.push_back(std::move(record));
+    ++FCompleted;
     FProgress.PhotoDone(FCounts);
     if (turn) {
         // Logged when its turn has ended.
@@ -452,9 +456,10 @@ void TTransferRun::HandOverTurn(size_t index, const std::string& file, int orien
             return;
         CollectTurns(std::chrono::milliseconds::zero());
     }
-    TurnEnded({job.Record,
-               {TCorrectionOutcome::Failed,
-                TResult::Fail(TFailure::Other, file, "not turned: the program ended")}});
+    TurnEnded(
+        {job.Record,
+         {TCorrectionOutcome::Failed, TResult::Fail(TFailure::Other, file, "not turned: the program ended")}},
+        true);
 }
 
 void TTransferRun::CollectTurns(std::chrono::milliseconds patience)
@@ -463,9 +468,18 @@ void TTransferRun::CollectTurns(std::chrono::milliseconds patience)
         TurnEnded(done);
 }
 
-void TTransferRun::TurnEnded(const TTurnDone& done)
+void TTransferRun::TurnEnded(const TTurnDone& done, bool abandoned)
 {
     TPhotoRecord& record = FRecords[done.Record];
+    if (FOptions.Move) {
+        // A photo moved is taken off the card once its copy has been turned, or could not be; one whose turn
+        // the end of the program cut off stays, for the next run to turn its copy.
+        FCounts.Count(record, -1);
+        record.KeptOnCard = abandoned ? TResult::Fail(TFailure::Other, record.Source,
+                                                      "left for the next import to turn its copy upright")
+                                      : FPlatform.RemovePhoto(record.Source);
+        FCounts.Count(record, 1);
+    }
     switch (done.Result.Outcome) {
     case TCorrectionOutcome::Corrected:
         SetOutcome(record, TPhotoOutcome::Turned);

@@ -74,10 +74,13 @@ public:
              const std::vector<TResult>& unreadable = {}, bool judgeCard = true);
     /// The program ends: no further photo is started, the copies in hand are finished, photos that wait to
     /// be turned stay as copied (not turned), those being turned are saved, and the run ends as usual.
-    /// Photos not started stay on the card.
+    /// Photos not started stay on the card, and so do moved photos that were not turned.
     void Stop() { FStopping = true; }
-    /// Photos begun so far; safe to ask from any thread while the run goes on.
+    /// Photos begun so far, and those of them completed (their copy named, or their failure known); safe to
+    /// ask from any thread while the run goes on. The difference is in hand: read, or staged in a group of
+    /// copies that are flushed and named together.
     int Started() const { return FStarted; }
+    int Completed() const { return FCompleted; }
 
     /// The documents folder followed by "Eigene Bilder".
     const std::string& TargetBase() const { return FTargetBase; }
@@ -123,7 +126,8 @@ private:
     void HandOverTurn(size_t index, const std::string& file, int orientation);
     /// Takes in the turns that have ended, waiting up to patience for one.
     void CollectTurns(std::chrono::milliseconds patience);
-    void TurnEnded(const TTurnDone& done);
+    /// abandoned: the turn was not begun or finished as the program ends.
+    void TurnEnded(const TTurnDone& done, bool abandoned = false);
     void SetOutcome(TPhotoRecord& record, TPhotoOutcome outcome);
 
     TPlatform& FPlatform;
@@ -137,6 +141,7 @@ private:
     std::unique_ptr<TTurnPool> FTurns;
     std::atomic<bool> FStopping = false;
     std::atomic<int> FStarted = 0;
+    std::atomic<int> FCompleted = 0;
     std::vector<TPhotoRecord> FRecords;
     TRunCounts FCounts;
     TCardVerdict FVerdict;

@@ -26,6 +26,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <initializer_list>
@@ -328,7 +329,18 @@ void TForm1::Fensterschliessen1Click()
 
 void TForm1::Beenden1Click()
 {
-    Guarded(FApplication, [this] { FPolicy.EndRequested(); });
+    Guarded(FApplication, [this] { EndProgram(); });
+}
+
+void TForm1::EndProgram()
+{
+    if (FPolicy.Ending())
+        return;
+    FPolicy.EndRequested();
+    // A run held by a device is cut off when its patience is used up, not up to an end check later: the
+    // end of a session waits only a few seconds for a program.
+    QTimer::singleShot(TWindowPolicy::kStopPatience + std::chrono::milliseconds(5), Qt::PreciseTimer, this,
+                       [this] { Guarded(FApplication, [this] { FPolicy.Poll(); }); });
 }
 
 void TForm1::infoBtnClick()
@@ -417,7 +429,7 @@ void TForm1::closeEvent(QCloseEvent* event)
     event->accept();
     // The application was asked to quit: the program ends, after the photos in hand when a run goes on.
     if (!FQuitting)
-        Guarded(FApplication, [this] { FPolicy.EndRequested(); });
+        Guarded(FApplication, [this] { EndProgram(); });
 }
 
 void TForm1::hideEvent(QHideEvent* event)

@@ -101,7 +101,7 @@ public:
     static constexpr int kTrayCheckInterval = 2000;
     /// How often the program looks whether it was asked from outside to end, and whether a run it asked to
     /// stop has stopped (ms).
-    static constexpr int kEndCheckInterval = 250;
+    static constexpr int kEndCheckInterval = 100;
 
     TCameraWatcher& Watcher() { return FPolicy.Watcher(); }
     TabfTrayIcon& TrayIcon() { return abfTrayIcon; }
@@ -161,6 +161,9 @@ private:
     /// The menu items and the links of the end of a run, as the state says.
     void BuildLinks();
     void RenderLinks(const TWindowState& state);
+    /// "Beenden" or the end of the session: the policy ends the program, and a run that does not stop is cut
+    /// off as soon as its patience is used up.
+    void EndProgram();
 
     TApplicationHost& FApplication;
     std::unique_ptr<TPlatform> FPlatform;

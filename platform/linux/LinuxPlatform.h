@@ -113,6 +113,7 @@ public:
                       std::unique_ptr<TStagedCopy>& copy) override;
     TResult FinishCopy(TStagedCopy& copy) override;
     TResult MovePhoto(const std::string& src, const std::string& dst, TResult* sourceKept = nullptr) override;
+    TResult RemovePhoto(const std::string& path) override;
     TResult FlushFolders() override;
     TResult ReplaceFileContents(const std::string& target, std::span<const TDataPiece> pieces) override;
     TResult SameFileContents(const std::string& a, const std::string& b, bool& same) override;

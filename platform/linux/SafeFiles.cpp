@@ -557,6 +557,13 @@ TResult TLinuxPlatform::MovePhoto(const std::string& src, const std::string& dst
     return {};
 }
 
+TResult TLinuxPlatform::RemovePhoto(const std::string& path)
+{
+    if (path.empty() || ::unlink(path.c_str()) != 0)
+        return OsFailure(path, path.empty() ? ENOENT : errno);
+    return SyncFolder(ParentFolder(path));
+}
+
 TResult TLinuxPlatform::SameFileContents(const std::string& a, const std::string& b, bool& same)
 {
     const int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;

@@ -387,6 +387,15 @@ TResult TWindowsPlatform::MovePhoto(const std::string& src, const std::string& d
     return {};
 }
 
+TResult TWindowsPlatform::RemovePhoto(const std::string& path)
+{
+    if (path.empty())
+        return OsFailure(path, ERROR_FILE_NOT_FOUND);
+    if (!::DeleteFileW(LongPath(path).c_str()))
+        return LastFailure(path);
+    return {};
+}
+
 TResult TWindowsPlatform::SameFileContents(const std::string& a, const std::string& b, bool& same)
 {
     for (const std::string* path : {&a, &b}) {

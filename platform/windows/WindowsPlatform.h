@@ -103,6 +103,7 @@ public:
     // SafeFiles.cpp: copies, moves and replacements that never leave a torn file.
     TResult CopyNoOverwrite(const std::string& src, const std::string& dst) override;
     TResult MovePhoto(const std::string& src, const std::string& dst, TResult* sourceKept = nullptr) override;
+    TResult RemovePhoto(const std::string& path) override;
     TResult ReplaceFileContents(const std::string& target, std::span<const TDataPiece> pieces) override;
     TResult SameFileContents(const std::string& a, const std::string& b, bool& same) override;
     TResult RemoveStaleTemporaries(const std::string& folder, int& removed) override;

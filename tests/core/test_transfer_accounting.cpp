@@ -2,18 +2,24 @@
 // that is there already (as it is, or turned upright by an earlier run), a
 // card that keeps its photo, a target that is not there, what interrupted
 // runs left, the counts and texts of the window, and the import log.
+#include "app/core/ImportLog.h"
 #include "app/core/PhotoRules.h"
+#include "app/core/TransferRun.h"
 #include "base/Classes.h"
 #include "graphics/Graphics.h"
 #include "jpeg/JpegImage.h"
 #include "tests/core/WatcherFixture.h"
 
 #include <cmath>
+#include <condition_variable>
+#include <fcntl.h>
 #include <filesystem>
 #include <regex>
 #include <set>
 #include <span>
 #include <sstream>
+#include <sys/stat.h>
+#include <thread>
 
 namespace {
 
@@ -380,6 +386,63 @@ TEST_F(WatcherTest, LeftOversOfAnInterruptedRunGoFromTheFoldersARunWritesTo)
                              "/20050714"),
               std::string::npos)
         << LogText();
+}
+
+TEST_F(WatcherTest, PhotosBegunAndNotYetNamedAreInHand)
+{
+    // A device holds the run while it reads the third photo; the copies before it may still wait in their
+    // group, unnamed. The photos in hand, which the log names when the program ends without waiting for the
+    // device, are exactly those begun and not named: the held one and every copy still a temporary file.
+    const std::string dcim = AddCard('E');
+    std::vector<std::string> photos;
+    for (unsigned i = 1; i <= 5; ++i) {
+        photos.push_back(dcim + "/IMG_" + std::to_string(i) + ".JPG");
+        AddPhoto(dcim, "IMG_" + std::to_string(i) + ".JPG", Dated("2005:07:14 10:22:33", i));
+    }
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool held = false;
+    bool released = false;
+    TRunTools tools;
+    tools.Reader = [&](const std::string& photo, TStringList& list) {
+        if (photo == photos[2]) {
+            std::unique_lock lock(mutex);
+            held = true;
+            changed.notify_all();
+            changed.wait(lock, [&] { return released; });
+        }
+        return ReadExifInfo(photo, list);
+    };
+    struct : TRunProgress
+    {
+        void PhotoRead(bool) override {}
+        void PhotoDone(const TRunCounts&) override {}
+        void TurnEnded(const TRunCounts&) override {}
+    } progress;
+    TImportLog log(Platform);
+    TTransferRun run(Platform, log, progress, TRunOptions{false, true}, tools);
+    std::thread thread([&] { run.Run(dcim, photos); });
+    {
+        std::unique_lock lock(mutex);
+        ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(60), [&] { return held; }));
+    }
+    int named = 0;
+    int temporaries = 0;
+    for (const std::string& file : ListTree(Base()))
+        ++(file.find("/.fotoimport-") != std::string::npos ? temporaries : named);
+    const int started = run.Started();
+    const int completed = run.Completed();
+    {
+        std::lock_guard lock(mutex);
+        released = true;
+    }
+    changed.notify_all();
+    thread.join();
+    EXPECT_EQ(started, 3);
+    EXPECT_EQ(named + temporaries, 2);
+    EXPECT_EQ(started - completed, 1 + temporaries);
+    EXPECT_EQ(run.Completed(), 5);
+    EXPECT_EQ(ListTree(Base()).size(), 5u);
 }
 
 TEST_F(WatcherTest, TheWindowsNumbersAndTheLogAccountForEveryPhoto)

@@ -112,7 +112,7 @@ TEST(JudgeCard, OnlyEveryFileVerifiedInTheTargetLetsTheCardBeFormatted)
          true,
          0,
          "card may be formatted: every file below DCIM is in the target and verified; stayed on the "
-         "write-protected card (copies verified): 1; turned copies whose original was moved (the full-size "
+         "card (copies verified): 1; turned copies whose original was moved (the full-size "
          "original is not kept): 1"},
     };
     for (const auto& c : cases) {

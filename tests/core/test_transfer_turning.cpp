@@ -9,6 +9,7 @@
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <thread>
 
 namespace {
@@ -204,6 +205,8 @@ TEST_F(TransferTurning, EndingDuringARunLeavesEveryPhotoWholeOnTheCardOrInItsDay
         EXPECT_TRUE(Watcher.RunFinished());
         EXPECT_FALSE(AnyTemporary());
         const auto arrived = Arrived();
+        std::set<std::string> turned;
+        int abandoned = 0;
         for (const TPhotoRecord& record : Watcher.PhotoRecords()) {
             const std::string name = fs::path(record.Source).filename().string();
             ASSERT_TRUE(arrived.contains(name)) << name;
@@ -216,18 +219,23 @@ TEST_F(TransferTurning, EndingDuringARunLeavesEveryPhotoWholeOnTheCardOrInItsDay
             } else {
                 EXPECT_TRUE(bytes == photo.Bytes) << name;
             }
+            if (record.Outcome == TPhotoOutcome::Turned)
+                turned.insert(name);
             if (record.Outcome == TPhotoOutcome::TurnFailed && name != "CUT.JPG" && name != "HUGE.JPG") {
                 EXPECT_EQ(record.Reason.Message(), "not turned: the program ended") << name;
+                ++abandoned;
             }
             if (photo.Orientation > 1) {
                 EXPECT_NE(record.Outcome, TPhotoOutcome::Transferred)
                     << name << " neither turned nor counted";
             }
         }
-        // Every photo is in its day folder or, not begun, still on the card.
+        // Every photo is in its day folder or, not begun, still on the card; a moved photo whose turn was
+        // cut off stays there as well, so that the next import turns its copy.
         EXPECT_EQ(arrived.size(), Watcher.PhotoRecords().size());
         const size_t notBegun = Photos.size() - arrived.size();
-        EXPECT_EQ(ListTree(Dcim).size(), move ? notBegun : Photos.size());
+        EXPECT_EQ(ListTree(Dcim).size(), move ? notBegun + static_cast<size_t>(abandoned) : Photos.size());
+        EXPECT_EQ(Watcher.RunCounts().KeptOnCard, move ? abandoned : 0);
         if (move) {
             EXPECT_LE(arrived.size(), 3u) << "no photo is begun after the end was asked for";
         }
@@ -237,6 +245,27 @@ TEST_F(TransferTurning, EndingDuringARunLeavesEveryPhotoWholeOnTheCardOrInItsDay
                       std::string::npos);
         }
         EXPECT_EQ(Watcher.RunCounts().Transferred, static_cast<int>(arrived.size()));
+
+        // Imported again: every photo once (no NAME_1), those the corrector turns turned and counted as
+        // turned in exactly one of the two runs, and in move mode none left on the card.
+        TransferAgain('E');
+        EXPECT_FALSE(AnyTemporary());
+        EXPECT_EQ(ListTree(Base()).size(), Photos.size());
+        const auto again = Arrived();
+        for (const TPhotoRecord& record : Watcher.PhotoRecords()) {
+            if (record.Outcome == TPhotoOutcome::Turned) {
+                EXPECT_TRUE(turned.insert(fs::path(record.Source).filename().string()).second)
+                    << record.Source;
+            }
+        }
+        for (const TCardPhoto& photo : Photos) {
+            const bool corrected = expected.at(photo.Name).second == TCorrectionOutcome::Corrected;
+            ASSERT_TRUE(again.contains(photo.Name)) << photo.Name;
+            EXPECT_TRUE(again.at(photo.Name) == (corrected ? expected.at(photo.Name).first : photo.Bytes))
+                << photo.Name;
+            EXPECT_EQ(turned.contains(photo.Name), corrected) << photo.Name;
+        }
+        EXPECT_EQ(ListTree(Dcim).size(), move ? 0u : Photos.size());
         for (const TCardPhoto& photo : Photos)
             WriteFile(Dcim + "/100CAM/" + photo.Name, photo.Bytes);
     }

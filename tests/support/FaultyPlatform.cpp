@@ -108,6 +108,13 @@ TResult TFaultyPlatform::MovePhoto(const std::string& src, const std::string& ds
     return FInner->MovePhoto(src, dst, sourceKept);
 }
 
+TResult TFaultyPlatform::RemovePhoto(const std::string& path)
+{
+    if (const auto it = FKeptSources.find(path); it != FKeptSources.end())
+        return it->second;
+    return FInner->RemovePhoto(path);
+}
+
 TResult TFaultyPlatform::ReplaceFileContents(const std::string& target, std::span<const TDataPiece> pieces)
 {
     if (const auto it = FReplaceFailures.find(target); it != FReplaceFailures.end())

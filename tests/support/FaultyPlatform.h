@@ -58,6 +58,7 @@ public:
     TResult FinishCopy(TStagedCopy& copy) override;
     TResult FlushFolders() override;
     TResult MovePhoto(const std::string& src, const std::string& dst, TResult* sourceKept = nullptr) override;
+    TResult RemovePhoto(const std::string& path) override;
     TResult SameFileContents(const std::string& a, const std::string& b, bool& same) override
     {
         return FInner->SameFileContents(a, b, same);

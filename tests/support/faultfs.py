@@ -3,7 +3,8 @@
 can misbehave the way a worn card or a flaky reader does.
 
     faultfs.py FOLDER MOUNTPOINT [--ready FILE] [--direct-io]
-               [--flip-middle once|always] [--corrupt-writes] [--fail-reads-after N]
+               [--flip-middle once|always [--flip-only PATH]] [--corrupt-writes]
+               [--fail-reads-after N]
                [--hang PATH]... [--hold FILE] [--delay SECONDS]
                [--stall OP:N --stalled FILE] [--no-links]
                [--threads] [--subtype NAME] [--no-statfs] [--log FILE]
@@ -14,6 +15,10 @@ can misbehave the way a worn card or a flaky reader does.
                       reads are right
 --flip-middle always  every read of it flips another bit, so that no two
                       reads agree, as a failing card does
+--flip-only PATH      only the file PATH (as seen from the mount's root) is
+                      read wrongly
+                      With --log, each read of a middle byte is logged as
+                      "flip PATH" when it was made wrong, else "middle PATH".
 --corrupt-writes      every write stores one wrong byte, as a failing disk
                       does; the writer's own cached pages still hold the
                       right ones
@@ -185,13 +190,18 @@ class FaultFs(fusepy.Operations):
             size = min(size, limit - offset)
         data = os.pread(fh, size, offset)
         middle = os.fstat(fh).st_size // 2
-        if self.args.flip_middle and offset <= middle < offset + len(data):
+        if (self.args.flip_middle and offset <= middle < offset + len(data)
+                and self.args.flip_only in (None, path)):
             with self.lock:
                 reads = self.flips.get(path, 0)
                 self.flips[path] = reads + 1
-            if self.args.flip_middle == "always" or reads == 0:
+            flip = self.args.flip_middle == "always" or reads == 0
+            if flip:
                 at = middle - offset
                 data = data[:at] + bytes([data[at] ^ (1 << (reads % 8))]) + data[at + 1:]
+            if self.args.log:
+                with open(self.args.log, "a") as f:
+                    f.write("%s %s\n" % ("flip" if flip else "middle", path))
         return data
 
     def write(self, path, data, offset, fh):
@@ -225,6 +235,7 @@ def main():
     parser.add_argument("--ready")
     parser.add_argument("--direct-io", action="store_true")
     parser.add_argument("--flip-middle", choices=("once", "always"))
+    parser.add_argument("--flip-only")
     parser.add_argument("--corrupt-writes", action="store_true")
     parser.add_argument("--fail-reads-after", type=int)
     parser.add_argument("--hang", action="append", default=[])

@@ -51,6 +51,8 @@ e2e_init() {
     rm -f "$SHOTS"/*.png # only this run's pictures
     chmod 700 "$WORK/runtime"
     PIDS=()
+    MOUNTS=() # unmounted at the end, newest first
+    HOLDS=()  # hold files of FUSE servers, removed first so that held requests end
     PASS=0
     FAIL=0
     trap e2e_cleanup EXIT
@@ -59,12 +61,16 @@ e2e_init() {
 # e2e_extra_cleanup for anything else.
 e2e_cleanup() {
     local i
+    rm -f "${HOLDS[@]}"
     for ((i = ${#PIDS[@]} - 1; i >= 0; i--)); do
         kill "${PIDS[i]}" 2>/dev/null
         wait "${PIDS[i]}" 2>/dev/null
     done
     if declare -F e2e_extra_cleanup >/dev/null; then e2e_extra_cleanup; fi
-    rm -rf "$WORK"
+    for ((i = ${#MOUNTS[@]} - 1; i >= 0; i--)); do
+        mountpoint -q "${MOUNTS[i]}" && umount -l "${MOUNTS[i]}"
+    done
+    [ -n "${E2E_KEEP:-}" ] || rm -rf "$WORK"
 }
 forget_pid() { # after reaping it ourselves: the number may be reused
     local p keep=()
@@ -275,3 +281,136 @@ make_photo() {
     cjpeg -quality 90 "$ppm" >"$1/$2"
     exiftool -q -overwrite_original -DateTimeOriginal="$3" ${4:+-Orientation#=$4} "$1/$2"
 }
+
+# --- the program, its cards and its end, for the scripts that inject faults
+
+FAULTFS="$(cd "$(dirname "${BASH_SOURCE[0]}")/../../support" && pwd)/faultfs.py"
+XWIN="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/xwin.py"
+# require_fuse: skips the script without /dev/fuse or Debian's python3-fusepy
+require_fuse() {
+    if [ ! -c /dev/fuse ] || ! /usr/bin/python3 -c 'import fusepy' 2>/dev/null; then
+        echo "skipped: no FUSE (/dev/fuse and Debian's python3-fusepy are needed)"
+        exit 77
+    fi
+}
+# mount_tmpfs MOUNTPOINT: a 256 MiB tmpfs, unmounted at the end
+mount_tmpfs() {
+    mount -t tmpfs -o size=256m fotoimport-e2e "$1" || { bad "cannot mount a tmpfs at $1"; finish; }
+    MOUNTS+=("$1")
+}
+# start_faultfs FOLDER MOUNTPOINT [OPTION...]: FOLDER served at MOUNTPOINT by
+# tests/support/faultfs.py with these options, once it is mounted; the server
+# ends and the mount goes at the end. FAULTFS_PID
+start_faultfs() {
+    local ready="$WORK/faultfs.${#MOUNTS[@]}.ready"
+    mkdir -p "$1"
+    /usr/bin/python3 "$FAULTFS" "$1" "$2" --ready "$ready" "${@:3}" >>"$WORK/faultfs.log" 2>&1 &
+    FAULTFS_PID=$!
+    PIDS+=($FAULTFS_PID)
+    MOUNTS+=("$2")
+    wait_until 10000 test -e "$ready" || { bad "faultfs did not mount $2: $(cat "$WORK/faultfs.log")"; finish; }
+}
+# make_card FOLDER FIRST COUNT WIDTH HEIGHT DAY [ORIENTATION]: COUNT photos
+# IMG_FIRST.JPG, ... of one striped picture of WIDTH x HEIGHT (JPEG quality
+# 95), taken a second apart from 10:00 on DAY (YYYY:MM:DD), so that no two
+# are alike
+make_card() {
+    local i name args=()
+    mkdir -p "$1"
+    /usr/bin/python3 - "$4" "$5" "$WORK/picture.ppm" <<'PY'
+import sys
+w, h = int(sys.argv[1]), int(sys.argv[2])
+row = bytes((x * 7 + (x // 40) * 13) % 256 for x in range(w * 3))
+with open(sys.argv[3], "wb") as out:
+    out.write(b"P6\n%d %d\n255\n" % (w, h))
+    for y in range(h):
+        out.write(row[y % 251:] + row[:y % 251])
+PY
+    cjpeg -quality 95 "$WORK/picture.ppm" >"$WORK/picture.jpg"
+    for ((i = $2; i < $2 + $3; i++)); do
+        name="$1/IMG_$(printf %04d "$i").JPG"
+        cp "$WORK/picture.jpg" "$name"
+        ((i == $2)) || args+=(-execute)
+        args+=("-DateTimeOriginal=$6 10:$(printf %02d:%02d $(((i - $2) / 60)) $(((i - $2) % 60)))" "$name")
+    done
+    # One exiftool for all: it takes a while to start.
+    exiftool "${args[@]}" -common_args -q -overwrite_original ${7:+-Orientation#=$7}
+}
+
+# start_app [TAG]: the program, its output in $WORK/appTAG.out and .err; APP_PID
+start_app() {
+    "$APP" >"$WORK/app${1:-}.out" 2>"$WORK/app${1:-}.err" &
+    APP_PID=$!
+    PIDS+=($APP_PID)
+}
+# card_window MS: the window the program opens by itself for a card ("Hole
+# Fotos"), visible within MS milliseconds; WIN
+card_window() { wait_until "$1" is_visible "Hole Fotos" && WIN=$(visible_window "Hole Fotos"); }
+# copy_photos: a click on "Fotos kopieren" (Button2 at 112,96, 100x25)
+copy_photos() {
+    sleep 0.3
+    click_in "$WIN" 162 108
+}
+# run_ended MS: the window's title tells the end of the run within MS
+# milliseconds; WIN and TITLE
+run_ended() {
+    wait_until "$1" is_visible "$FINISHED" || return 1
+    WIN=$(visible_window "$FINISHED")
+    TITLE=$(xdotool getwindowname "$WIN")
+}
+# main_ended PID: the program's own thread has ended and left no window behind
+# (a thread inside a request that a FUSE server took and never answers keeps
+# the process entry: the kernel waits for that answer)
+main_ended() {
+    local state
+    state=$(awk '/^State:/{print $2}' /proc/"$1"/status 2>/dev/null)
+    [ -z "$state" ] || [ "$state" = Z ] || return 1
+    [ -z "$(xdotool search --onlyvisible --pid "$1" 2>/dev/null)" ]
+}
+# app_gone MS: the program has ended within MS milliseconds and is reaped; RC
+app_gone() {
+    wait_until "$1" eval '! alive' || return 1
+    wait "$APP_PID"
+    RC=$?
+    forget_pid "$APP_PID"
+}
+# import_log: the import log of the scratch home
+import_log() { cat "$HOME/.local/state/fotoimport/import.log" 2>/dev/null; }
+# temporaries FOLDER...: the program's temporary files left in these folders
+temporaries() { find "$@" -name '.fotoimport-*' 2>/dev/null; }
+# photo_states DAY-FOLDER CARD-FOLDER: each JPEG of the day folder, "NAME STATE": "card" with the bytes of
+# the card's photo of that name; "turned" when it is that photo taken turned and turned upright into the
+# same size (orientation 1, the photo's size, a JPEG that decodes without a warning, dark bands at the sides
+# of the picture); "other" when the card has no photo of that name; else "torn". Decoded at an eighth of
+# their size: every coefficient is still read, so a cut or broken photo is still told.
+photo_states() {
+    local sizes
+    sizes=$(exiftool -q -q -T -n -ext jpg -FileName -ImageSize "$2" 2>/dev/null)
+    exiftool -q -q -T -n -ext jpg -FileName -Orientation -ImageSize "$1" 2>/dev/null | sort |
+        /usr/bin/python3 -c '
+import filecmp, re, subprocess, sys
+day, card, sizes = sys.argv[1], sys.argv[2], dict(l.split("\t") for l in sys.argv[3].splitlines())
+def upright_on_black(path):
+    out = subprocess.run(["djpeg", "-scale", "1/8", "-pnm", path], capture_output=True)
+    m = re.match(rb"P6\s+(\d+)\s+(\d+)\s+\d+\s", out.stdout)
+    if out.stderr or not m:
+        return False
+    w, h, px = int(m.group(1)), int(m.group(2)), out.stdout[m.end():]
+    def mean(x0, x1, y0, y1):
+        values = [px[(y * w + x) * 3 + c] for y in range(y0, y1) for x in range(x0, x1) for c in range(3)]
+        return sum(values) / len(values)
+    return mean(0, w // 20, h // 4, h * 3 // 4) < 12 and mean(w * 2 // 5, w * 3 // 5, h // 4, h * 3 // 4) > 40
+for line in sys.stdin:
+    name, orientation, size = line.rstrip("\n").split("\t")
+    if name not in sizes:
+        state = "other"
+    elif filecmp.cmp(day + "/" + name, card + "/" + name, shallow=False):
+        state = "card"
+    elif orientation == "1" and size == sizes[name] and upright_on_black(day + "/" + name):
+        state = "turned"
+    else:
+        state = "torn"
+    print(name, state)' "$1" "$2" "$sizes"
+}
+# last_run_log: the import log from the start of its last run on
+last_run_log() { import_log | awk '/ run started: /{ run = "" } { run = run $0 "\n" } END { printf "%s", run }'; }
