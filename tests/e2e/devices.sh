@@ -2,9 +2,11 @@
 # Phones and cameras on a cable, as the desktop's gvfs presents them: one FUSE
 # mount at $XDG_RUNTIME_DIR/gvfs (tests/support/faultfs.py, serving requests
 # on threads as gvfs does) holds a phone whose photos are one level down, in
-# "Interner gemeinsamer Speicher/DCIM". The real program under Xvfb with the
-# trayer tray host must find it, and a real click on "Fotos kopieren" must copy
-# its photos into their day folders.
+# "Interner gemeinsamer Speicher/DCIM", and on its SD card, a second storage
+# with a DCIM of its own. The real program under Xvfb with the trayer tray host
+# must find it, offer one storage after the other while the phone stays
+# attached, naming the one shown, and real clicks on "Fotos kopieren" must copy
+# the photos of both into their day folders.
 #
 # Then a camera appears whose folder never answers, as a locked phone or a
 # stale mount does. While it hangs, the window must keep answering the tray
@@ -48,15 +50,18 @@ e2e_extra_cleanup() {
     mountpoint -q "$CARD" && umount "$CARD"
 }
 
-# --- gvfs's folder with the phone: DCIM one level down, a second storage without it
+# --- gvfs's folder with the phone: DCIM one level down on two storages, a third storage without it
 PHONE="$STORE/mtp:host=SAMSUNG_SAMSUNG_Android_R58M12ABCDE"
 INTERNAL="$PHONE/Interner gemeinsamer Speicher"
 make_photo "$INTERNAL/DCIM/Camera" IMG_20240601_101500.jpg "2024:06:01 10:15:00"
 make_photo "$INTERNAL/DCIM/Camera" IMG_20240601_101600.jpg "2024:06:01 10:16:00" 6
 make_photo "$INTERNAL/DCIM/Screenshots" Screenshot_20240602.jpg "2024:06:02 09:00:00"
 make_photo "$INTERNAL/Pictures" not_a_camera_photo.jpg "2024:06:03 09:00:00"
+SDCARD="$PHONE/SD-Karte"
+make_photo "$SDCARD/DCIM/100ANDRO" DSC_0001.jpg "2024:06:05 08:00:00"
 mkdir -p "$PHONE/Card/Music"
 cp -a "$INTERNAL/DCIM" "$WORK/phone-original"
+cp -a "$SDCARD/DCIM" "$WORK/sdcard-original"
 CAMERA_NAME="gphoto2:host=Canon_Inc._Canon_Digital_Camera"
 touch "$HOLD"
 mkdir -p "$GVFS"
@@ -64,47 +69,60 @@ mkdir -p "$GVFS"
     --hang "/$CAMERA_NAME/DCIM" --hold "$HOLD" --log "$LOG" >"$WORK/faultfs.log" 2>&1 &
 FUSE_PID=$!
 wait_until 10000 test -e "$WORK/gvfs.ready" || { bad "the gvfs stand-in was not mounted"; finish; }
-ok "gvfs stand-in mounted at \$XDG_RUNTIME_DIR/gvfs with a phone of 3 camera photos"
+ok "gvfs stand-in mounted at \$XDG_RUNTIME_DIR/gvfs with a phone of 4 camera photos on two storages"
 
 start_xvfb
 start_trayer
 
-# --- the phone is found and its photos copied
+# --- the phone is found and the photos of each storage copied, one storage after the other
 T0=$(now_ms)
 "$APP" >"$WORK/app.out" 2>"$WORK/app.err" &
 APP_PID=$!
 PIDS+=($APP_PID)
-if wait_until 4000 is_visible "Hole Fotos"; then ok "phone found: window \"Hole Fotos\" $(($(now_ms) - T0)) ms after start"; else
-    bad "the phone was not found"
-    shot devices_no_window
-    finish
-fi
 find_icon || bad "no tray icon"
-WIN=$(visible_window "Hole Fotos")
-sleep 0.5
-shot devices_1_phone_found "$WIN"
-click_in "$WIN" 162 108 # Button2 "Fotos kopieren" at 112,96, 100x25
-if wait_until 30000 is_visible "$FINISHED"; then ok "transfer from the phone ended"; else
-    bad "the transfer from the phone did not end"
-fi
-WIN=$(visible_window "$FINISHED")
-sleep 0.4
-shot devices_2_phone_copied "$WIN"
 TARGET="$HOME/Documents/Eigene Bilder"
-for f in 20240601/IMG_20240601_101500.jpg 20240601/IMG_20240601_101600.jpg 20240602/Screenshot_20240602.jpg; do
+OFFERED=()
+for n in 1 2; do
+    if wait_until 6000 is_visible "Hole Fotos: .+"; then
+        WIN=$(visible_window "Hole Fotos: .+")
+        OFFERED+=("$(xdotool getwindowname "$WIN")")
+        ok "storage $n shown $(($(now_ms) - T0)) ms after it was offered: \"${OFFERED[-1]}\""
+    else
+        bad "storage $n of the phone was not offered"
+        shot "devices_no_storage_$n"
+        finish
+    fi
+    sleep 0.5
+    shot "devices_${n}_storage_found" "$WIN"
+    click_in "$WIN" 162 108 # Button2 "Fotos kopieren" at 112,96, 100x25
+    if wait_until 30000 is_visible "$FINISHED"; then ok "transfer from storage $n ended"; else
+        bad "the transfer from storage $n did not end"
+    fi
+    WIN=$(visible_window "$FINISHED")
+    sleep 0.4
+    shot "devices_${n}_storage_copied" "$WIN"
+    # "Fenster Schliessen": the storage is handled while the phone stays attached; the next one is offered
+    T0=$(now_ms)
+    click_in "$WIN" 298 108 # Button1 at 248,96, 100x25
+    wait_until 3000 is_hidden "$FINISHED" || bad "\"Fenster Schliessen\" did not hide the window"
+done
+[ "$(printf '%s\n' "${OFFERED[@]}" | sort | paste -sd'|')" = "Hole Fotos: Interner gemeinsamer Speicher|Hole Fotos: SD-Karte" ] &&
+    ok "each storage was offered once, by its name" || bad "storages offered: ${OFFERED[*]}"
+for f in 20240601/IMG_20240601_101500.jpg 20240601/IMG_20240601_101600.jpg 20240602/Screenshot_20240602.jpg \
+    20240605/DSC_0001.jpg; do
     [ -s "$TARGET/$f" ] && ok "$f in its day folder" || bad "$f missing"
 done
 cmp -s "$WORK/phone-original/Camera/IMG_20240601_101500.jpg" "$TARGET/20240601/IMG_20240601_101500.jpg" &&
-    ok "the upright photo is copied unchanged" || bad "the upright photo differs from the phone's"
+    cmp -s "$WORK/sdcard-original/100ANDRO/DSC_0001.jpg" "$TARGET/20240605/DSC_0001.jpg" &&
+    ok "the upright photos of both storages are copied unchanged" || bad "an upright photo differs from the phone's"
 [ -z "$(find "$TARGET" -name 'not_a_camera_photo.jpg')" ] && ok "photos outside DCIM are left alone" ||
     bad "a photo outside DCIM was copied"
-diff -r "$WORK/phone-original" "$INTERNAL/DCIM" >/dev/null && ok "the phone keeps its photos" ||
-    bad "the phone changed in copy mode"
+diff -r "$WORK/phone-original" "$INTERNAL/DCIM" >/dev/null && diff -r "$WORK/sdcard-original" "$SDCARD/DCIM" >/dev/null &&
+    ok "the phone keeps its photos" || bad "the phone changed in copy mode"
 [ -z "$(find "$TARGET" "$STORE" -name '.fotoimport-*')" ] && ok "no temporary file left" || bad "temporary files left"
-
-# --- "Fenster Schliessen": the phone stays attached and handled
-click_in "$WIN" 298 108 # Button1 at 248,96, 100x25
-wait_until 3000 is_hidden "$FINISHED" || bad "\"Fenster Schliessen\" did not hide the window"
+sleep 1.5
+is_hidden "Hole Fotos.*" && ok "with both storages handled, nothing more is offered" ||
+    bad "a storage was offered again while the phone stayed attached"
 
 # --- a camera appears whose folder hangs
 mkdir -p "$STORE/$CAMERA_NAME/DCIM/100CANON"
