@@ -439,8 +439,14 @@ TEST_F(WatcherTest, PhotosBegunAndNotYetNamedAreInHand)
     changed.notify_all();
     thread.join();
     EXPECT_EQ(started, 3);
+#ifndef _WIN32
+    // Linux stages each copy in a temporary until its group is named; Windows copies when a copy is named.
     EXPECT_EQ(named + temporaries, 2);
     EXPECT_EQ(started - completed, 1 + temporaries);
+#else
+    EXPECT_EQ(named + temporaries, 0);
+    EXPECT_EQ(started - completed, 3);
+#endif
     EXPECT_EQ(run.Completed(), 5);
     EXPECT_EQ(ListTree(Base()).size(), 5u);
 }
