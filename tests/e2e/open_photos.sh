@@ -38,23 +38,6 @@ start_trayer
 
 # opened_is LINE...: what the opener was given, in order
 opened_is() { [ "$(cat "$WORK/opened" 2>/dev/null)" = "$(printf '%s\n' "$@")" ]; }
-# open_menu NAME TITLE: opens the tray menu with the right button and takes a
-# screenshot of it; the open menu is the program's one top-level window beside
-# its main window, which has TITLE (a regular expression)
-open_menu() {
-    local menu="" t0
-    click_icon 3
-    t0=$(now_ms)
-    while (($(now_ms) - t0 < 5000)); do
-        menu=$(xdotool search --onlyvisible --maxdepth 1 --pid "$APP_PID" 2>/dev/null |
-            while read -r w; do [[ "$(xdotool getwindowname "$w")" =~ ^$2$ ]] || echo "$w"; done | head -n1)
-        [ -n "$menu" ] && break
-        sleep 0.05
-    done
-    [ -n "$menu" ] || return 1
-    sleep 0.4
-    shot "$1"
-}
 # tray_item N: chooses the tray menu's item N (1..5) after the run by keys
 tray_item() {
     local keys=() i

@@ -216,11 +216,11 @@ click_icon() { # click_icon BUTTON [REPEAT DELAY_MS]
 # "Übertragung beendet" when the card could not be looked at (a regular
 # expression, as the window functions take them).
 FINISHED='(Karte kann formatiert werden|[0-9]+ Dateien bleiben auf der Karte|Übertragung beendet)'
-# menu_item N TITLE: opens the tray menu with the right button and chooses
-# item N (1..3) by keys; TITLE (a regular expression) tells the main window
-# apart from the menu
-menu_item() {
-    local menu="" t0 keys=()
+# open_menu NAME TITLE: opens the tray menu with the right button and takes a
+# screenshot NAME of it; the open menu is the program's one top-level window
+# beside its main window, which has TITLE (a regular expression)
+open_menu() {
+    local menu="" t0
     click_icon 3
     t0=$(now_ms)
     while (($(now_ms) - t0 < 5000)); do
@@ -230,8 +230,14 @@ menu_item() {
         sleep 0.05
     done
     [ -n "$menu" ] || return 1
-    sleep 0.3
-    shot "menu_$1"
+    sleep 0.4
+    shot "$1"
+}
+# menu_item N TITLE: opens the tray menu as open_menu does and chooses item N
+# (1, 2, or 3 for the last) by keys
+menu_item() {
+    local keys=()
+    open_menu "menu_$1" "$2" || return 1
     case $1 in
     1) keys=(Down Return) ;;
     2) keys=(Down Down Return) ;;
