@@ -49,6 +49,9 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, hicolor-icon-theme")
 # Elsewhere the program shows its window instead of an icon; README tells GNOME
 # users how to get the extension.
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "gnome-shell-extension-appindicator")
+# Qt's Wayland platform plugin: without it the program runs through XWayland, where the window cannot be
+# brought forward with the desktop's activation token. It brings Qt libraries only, no desktop.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
 # The package's program carries no debug information and no symbol table.
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/debian/postinst

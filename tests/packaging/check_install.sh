@@ -143,9 +143,10 @@ if command -v cpack >/dev/null && command -v dpkg-deb >/dev/null && command -v d
             grep -q "$dep" <<<"$depends" && ok "depends on $dep" || bad "no dependency on $dep"
         done
         # GNOME's tray extension is only suggested: apt installs what is recommended, and that one
-        # brings GNOME Shell, gdm3 and an X server.
+        # brings GNOME Shell, gdm3 and an X server. Qt's Wayland plugin alone is recommended.
         recommends=$(dpkg-deb -f "$deb" Recommends)
-        [ -z "$recommends" ] && ok "recommends nothing" || bad "recommends: $recommends"
+        [ "$recommends" = qt6-wayland ] && ok "recommends only qt6-wayland (Qt's Wayland plugin)" ||
+            bad "recommends: $recommends"
         grep -qw "gnome-shell-extension-appindicator" <<<"$(dpkg-deb -f "$deb" Suggests)" &&
             ok "suggests gnome-shell-extension-appindicator (a tray for GNOME Shell)" ||
             bad "suggests: $(dpkg-deb -f "$deb" Suggests)"
