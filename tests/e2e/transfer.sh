@@ -77,17 +77,6 @@ fi
 start_xvfb
 start_trayer
 
-# wait_window TITLE MS: the visible window with this title, within MS milliseconds
-wait_window() {
-    local t0 w
-    t0=$(now_ms)
-    while (($(now_ms) - t0 < $2)); do
-        w=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n1)
-        [ -n "$w" ] && { echo "$w"; return 0; }
-        sleep 0.05
-    done
-    return 1
-}
 
 # --- the program finds the card and opens its window by itself
 T0=$(now_ms)

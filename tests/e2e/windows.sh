@@ -75,17 +75,6 @@ tray_icon() {
     ICON_X=$((X + WIDTH / 2))
     ICON_Y=$((Y + HEIGHT / 2))
 }
-# wait_window TITLE MS: the visible window with this title (a regular expression), within MS milliseconds
-wait_window() {
-    local t0 w
-    t0=$(now_ms)
-    while (($(now_ms) - t0 < $2)); do
-        w=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n1)
-        [ -n "$w" ] && { echo "$w"; return 0; }
-        sleep 0.1
-    done
-    return 1
-}
 
 # --- the program starts into the tray: the icon docked, the window hidden
 wine "$APP" >"$WORK/app.out" 2>"$WORK/app.err" &

@@ -174,6 +174,18 @@ app_window() { xdotool search --pid "$APP_PID" --name "^$1\$" 2>/dev/null | head
 visible_window() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n1; }
 is_visible() { [ -n "$(visible_window "$1")" ]; }
 is_hidden() { [ -z "$(visible_window "$1")" ]; }
+# wait_window TITLE MS: prints the visible window with this title (a regular
+# expression) once it shows, within MS milliseconds
+wait_window() {
+    local t0 w
+    t0=$(now_ms)
+    while (($(now_ms) - t0 < $2)); do
+        w=$(visible_window "$1")
+        [ -n "$w" ] && { echo "$w"; return 0; }
+        sleep 0.05
+    done
+    return 1
+}
 # wm_state WINDOW: Normal, Iconic (minimised) or Withdrawn/empty (hidden)
 wm_state() { xprop -id "$1" WM_STATE 2>/dev/null | awk '/window state:/{print $3}'; }
 is_iconic() { [ "$(wm_state "$1")" = Iconic ]; }
