@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The end in the middle of a run: the real program copies and turns a card of
-# 40 photos taken turned, and soon after "Fotos kopieren" gets SIGTERM (what a
+# 120 photos taken turned, and soon after "Fotos kopieren" gets SIGTERM (what a
 # logout or a shutdown sends), or the user opens the tray menu with a right
 # click (which answers while the run works on its own thread) and chooses
 # "Beenden". It must end within a few seconds, leave no temporary file, and
@@ -12,6 +12,7 @@ set -u
 APP=${1:?usage: end_run.sh FOTOIMPORT [SHOTS-DIR]}
 SHOTS=${2:-$(mktemp -d /tmp/fotoimport-shots.XXXXXX)}
 CARD=/media/fotoimport-e2e-end
+PHOTOS=120
 
 . "$(dirname "$0")/lib/common.bash"
 require_tools Xvfb trayer xdotool cjpeg djpeg exiftool cmp
@@ -21,7 +22,9 @@ in_private_mounts "$0" "$APP" "$SHOTS" "$CARD"
 e2e_init "$SHOTS"
 e2e_extra_cleanup() { mountpoint -q "$CARD" && umount "$CARD"; }
 
-# --- the card: 40 photos of 2400 x 1800, all taken turned (orientation 6)
+# --- the card: 120 photos of 4000 x 3000, all taken turned (orientation 6), so many that their turns take
+# far longer than a tray menu takes to open under load. They are hard links to one photo of 3.8 MB: the
+# program reads each as a photo of its own, and the card stays small.
 if ! mount -t tmpfs -o size=256m fotoimport-card "$CARD"; then
     bad "cannot mount a tmpfs at $CARD"
     finish
@@ -29,17 +32,19 @@ fi
 mkdir -p "$CARD/DCIM/100CANON"
 /usr/bin/python3 - "$WORK/big.ppm" <<'PY'
 import sys
-w, h = 2400, 1800
-row = bytes((x * 7 + (x // 40) * 13) % 256 for x in range(w * 3))
+w, h = 4000, 3000
+row = bytes(((x // 18) * 5 + (x % 3) * 60 + (x // 90) * 17) % 256 for x in range(w * 3))
 with open(sys.argv[1], "wb") as out:
     out.write(b"P6\n%d %d\n255\n" % (w, h))
     for y in range(h):
-        out.write(row[y % 251:] + row[:y % 251])
+        s = (y // 4) % 251 * 3
+        out.write(row[s:] + row[:s])
 PY
 cjpeg -quality 95 "$WORK/big.ppm" >"$WORK/big.jpg"
 exiftool -q -overwrite_original -DateTimeOriginal="2024:05:01 09:00:00" -Orientation#=6 "$WORK/big.jpg"
-for i in $(seq 1001 1040); do cp "$WORK/big.jpg" "$CARD/DCIM/100CANON/IMG_$i.JPG"; done
-if [ "$(find "$CARD/DCIM" -type f | wc -l)" -eq 40 ]; then ok "card with 40 turned photos mounted at $CARD"; else
+cp "$WORK/big.jpg" "$CARD/DCIM/100CANON/IMG_1001.JPG"
+for i in $(seq 1002 $((1000 + PHOTOS))); do ln "$CARD/DCIM/100CANON/IMG_1001.JPG" "$CARD/DCIM/100CANON/IMG_$i.JPG"; done
+if [ "$(find "$CARD/DCIM" -type f | wc -l)" -eq $PHOTOS ]; then ok "card with $PHOTOS turned photos mounted at $CARD"; else
     bad "the card's photos could not be made"
     finish
 fi
@@ -63,6 +68,10 @@ run_and_end() {
         finish
     fi
     WIN=$(visible_window "Hole Fotos")
+    if [ "$way" = menu ] && ! find_icon; then
+        bad "$way: no tray icon"
+        return
+    fi
     sleep 0.3
     click_in "$WIN" 162 108 # Button2 "Fotos kopieren" at 112,96, 100x25
     photo_arrived() { [ -n "$(find "$TARGET" -name 'IMG_*.JPG' 2>/dev/null | head -n1)" ]; }
@@ -71,7 +80,7 @@ run_and_end() {
     T0=$(now_ms)
     if [ "$way" = sigterm ]; then
         kill -TERM "$APP_PID"
-    elif find_icon && menu_item 3 "Hole Fotos|$FINISHED"; then
+    elif menu_item 3 "Hole Fotos|$FINISHED"; then
         ok "$way: the tray menu opens during the run ($(($(now_ms) - T0)) ms) and \"Beenden\" is chosen"
     else
         bad "$way: no tray menu during the run"
@@ -98,7 +107,7 @@ run_and_end() {
         arrived=$((arrived + 1))
         if cmp -s "$f" "$WORK/big.jpg"; then continue; fi
         if [ "$(djpeg "$f" 2>&1 >/dev/null | wc -c)" -eq 0 ] &&
-            [ "$(exiftool -s -s -s -n -Orientation -ImageWidth "$f" | tr '\n' ' ')" = "1 2400 " ]; then
+            [ "$(exiftool -s -s -s -n -Orientation -ImageWidth "$f" | tr '\n' ' ')" = "1 4000 " ]; then
             turned=$((turned + 1))
         else
             broken=$((broken + 1))
@@ -110,10 +119,10 @@ run_and_end() {
     else
         bad "$way: $broken of $arrived photos in the day folder are neither the card's bytes nor a whole turned photo"
     fi
-    if ((arrived < 40 || turned < 40)); then ok "$way: the run was cut short ($arrived arrived, $turned turned)"; else
+    if ((arrived < PHOTOS || turned < PHOTOS)); then ok "$way: the run was cut short ($arrived arrived, $turned turned)"; else
         bad "$way: the run had ended before the end was asked for: nothing was tested (make the card larger)"
     fi
-    if [ "$(find "$CARD/DCIM" -type f | wc -l)" -eq 40 ]; then ok "$way: the card keeps its 40 photos"; else
+    if [ "$(find "$CARD/DCIM" -type f | wc -l)" -eq $PHOTOS ]; then ok "$way: the card keeps its $PHOTOS photos"; else
         bad "$way: the card lost photos in copy mode"
     fi
     if grep -q "run ended: $arrived transferred" "$LOG" 2>/dev/null; then
