@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The program is ended while photos wait to be turned, then the card is
 # imported again by a fresh program, in copy and in move mode. The card (a
-# tmpfs in a private mount namespace) holds 12 photos of 3000 x 2000 taken
-# turned (orientation 6), so that turning them takes a while; a real click on
+# tmpfs in a private mount namespace) holds 24 photos of 3000 x 2000 taken
+# turned (orientation 6), so that turning them takes a while, longer than a
+# screenshot on a loaded machine; a real click on
 # "Fotos kopieren" starts the run, and once the first photos have arrived the
 # program gets
 # - SIGTERM, as at the end of a session: it ends in order, and the import log
@@ -23,6 +24,7 @@ set -u
 APP=${1:?usage: kill_turns.sh FOTOIMPORT [SHOTS-DIR]}
 SHOTS=${2:-$(mktemp -d /tmp/fotoimport-shots.XXXXXX)}
 CARD=/media/fotoimport-e2e-turns
+PHOTOS=24
 
 . "$(dirname "$0")/lib/common.bash"
 require_tools Xvfb trayer xdotool xwininfo cjpeg djpeg exiftool cmp
@@ -31,8 +33,8 @@ in_private_mounts "$0" "$APP" "$SHOTS" "$CARD"
 
 e2e_init "$SHOTS"
 mount_tmpfs "$CARD"
-make_card "$WORK/original/100CANON" 1 12 3000 2000 2024:05:01 6
-ok "card with 12 photos of 3000 x 2000 taken turned mounted at $CARD"
+make_card "$WORK/original/100CANON" 1 $PHOTOS 3000 2000 2024:05:01 6
+ok "card with $PHOTOS photos of 3000 x 2000 taken turned mounted at $CARD"
 start_xvfb
 start_trayer
 
@@ -63,7 +65,7 @@ import() {
         bad "$case: the program did not end within 10 s"
     fi
     STATES=$(photo_states "$DAY" "$WORK/original/100CANON")
-    card=$(count card) turned=$(count turned) missing=$((12 - card - turned)) left=$(temporaries "$DAY" | wc -l)
+    card=$(count card) turned=$(count turned) missing=$((PHOTOS - card - turned)) left=$(temporaries "$DAY" | wc -l)
     echo "# after $case: $turned turned, $card as on the card, $missing not there, $left temporaries, $(on_card | wc -l) on the card"
     # No photo lost: each is whole in the day folder or on the card.
     if ! grep -qv ' \(card\|turned\)$' <<<"$STATES" &&
@@ -75,11 +77,11 @@ import() {
     # A photo moved and not turned stays on the card for the next import to turn its copy.
     [ "$mode" = copy ] || [ -z "$(grep ' card$' <<<"$STATES" | cut -d' ' -f1 | comm -23 - <(on_card))" ] &&
         ok "$case: every photo not turned is still on the card" || bad "$case: a photo left the card unturned: $STATES"
-    ((turned < 12)) && ok "$case: the run was cut short" || bad "$case: the run had ended: nothing was tested"
+    ((turned < PHOTOS)) && ok "$case: the run was cut short" || bad "$case: the run had ended: nothing was tested"
     if [ "$signal" = TERM ]; then
         # What stays on the card are the photos not begun, if any: every copy is verified, turned or not.
         LOG=$(last_run_log)
-        kept=0 files=12
+        kept=0 files=$PHOTOS
         [ "$mode" = copy ] || kept=$card files=$((card + missing))
         local verdict="card may be formatted: every file below DCIM is in the target and verified"
         ((missing == 0)) || verdict="card must not be formatted: $missing of $files files stay on the card; not begun: $missing"
@@ -110,12 +112,12 @@ import() {
     kill -TERM "$APP_PID"
     app_gone 5000 || bad "$case: the second program did not end"
     STATES=$(photo_states "$DAY" "$WORK/original/100CANON")
-    if [ "$(count turned)" -eq 12 ] && [ "$(ls -A "$DAY" | wc -l)" -eq 12 ]; then
-        ok "$case, again: the 12 photos are in the day folder once each, all turned upright, nothing else"
+    if [ "$(count turned)" -eq $PHOTOS ] && [ "$(ls -A "$DAY" | wc -l)" -eq $PHOTOS ]; then
+        ok "$case, again: the $PHOTOS photos are in the day folder once each, all turned upright, nothing else"
     else
         bad "$case, again: the day folder holds $(ls -A "$DAY" | tr '\n' ' '): $STATES"
     fi
-    [ "$(on_card | wc -l)" -eq "$([ "$mode" = copy ] && echo 12 || echo "$there")" ] &&
+    [ "$(on_card | wc -l)" -eq "$([ "$mode" = copy ] && echo $PHOTOS || echo "$there")" ] &&
         ok "$case, again: $(on_card | wc -l) photos on the card, as the mode and the photos there already say" ||
         bad "$case, again: the card holds $(on_card | tr '\n' ' ')"
     LOG=$(last_run_log)
