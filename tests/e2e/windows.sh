@@ -67,11 +67,12 @@ state() { driver state | sed -n "s/^$1=//p"; }
 shown_is() { [ "$(state Visible)" = "$1" ]; }
 # tray_icon: the window Wine docked into tint2 (a child of the panel); sets ICON_X, ICON_Y
 tray_icon() {
-    local panel icon
-    panel=$(xdotool search --name '^tint2$' | head -n1)
+    local panel icon geometry
+    panel=$(xdotool search --name '^tint2$' 2>/dev/null | head -n1)
     icon=$(xwininfo -children -id "$panel" 2>/dev/null | awk '/^ +0x/{print $1}' | head -n1)
     [ -n "$icon" ] || return 1
-    eval "$(xdotool getwindowgeometry --shell "$icon")"
+    geometry=$(xdotool getwindowgeometry --shell "$icon" 2>/dev/null) && [ -n "$geometry" ] || return 1
+    eval "$geometry"
     ICON_X=$((X + WIDTH / 2))
     ICON_Y=$((Y + HEIGHT / 2))
 }

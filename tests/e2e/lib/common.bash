@@ -150,6 +150,17 @@ start_session_bus() {
     export DBUS_SESSION_BUS_ADDRESS
 }
 
+# xwininfo with an empty window id waits for a click on a window, which never
+# comes here: an id that came back empty (a window that went away while
+# xdotool searched) makes it fail instead.
+xwininfo() {
+    local arg prev=""
+    for arg; do
+        [ "$prev" = -id ] && [ -z "$arg" ] && return 1
+        prev=$arg
+    done
+    command xwininfo "$@"
+}
 # wait_until MS COMMAND...: polls the command until it succeeds, at most MS milliseconds
 wait_until() {
     local deadline=$(($(now_ms) + $1))
@@ -196,14 +207,16 @@ alive() { kill -0 "$APP_PID" 2>/dev/null; }
 # find_icon: the program's visible window whose parent is not the root is its
 # icon inside trayer; sets ICON_X, ICON_Y (its centre)
 find_icon() {
-    local w root parent t0
+    local w root parent geometry t0
     t0=$(now_ms)
     root=$(xwininfo -root | awk '/Window id:/{print $4}')
     while (($(now_ms) - t0 < 10000)); do
         for w in $(xdotool search --onlyvisible --pid "$APP_PID" 2>/dev/null); do
-            parent=$(xwininfo -children -id "$w" | awk '/Parent window id:/{print $4}')
-            [ "$parent" != "$root" ] || continue
-            eval "$(xdotool getwindowgeometry --shell "$w")"
+            # a window gone meanwhile (a menu that closed) has neither parent nor geometry
+            parent=$(xwininfo -children -id "$w" 2>/dev/null | awk '/Parent window id:/{print $4}')
+            [ -n "$parent" ] && [ "$parent" != "$root" ] || continue
+            geometry=$(xdotool getwindowgeometry --shell "$w" 2>/dev/null) && [ -n "$geometry" ] || continue
+            eval "$geometry"
             # the main window inside a window manager's frame is no icon
             ((WIDTH < 100 && HEIGHT < 100)) || continue
             ICON_X=$((X + WIDTH / 2))
@@ -277,7 +290,7 @@ click_in() {
 # bar that the window manager draws around the window
 click_close_button() {
     local frame
-    [ -n "$1" ] || return 1 # xwininfo without a window would wait for a click
+    [ -n "$1" ] || return 1
     frame=$(xwininfo -children -id "$1" | awk '/Parent window id:/{print $4}')
     client_origin "$frame"
     WIDTH=$(xwininfo -id "$frame" | awk '/^ *Width:/{print $2}')
